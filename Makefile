@@ -1,0 +1,50 @@
+# Entry points for newcomers and CI. Everything builds below build/.
+BUILD      ?= build
+JOBS       ?= $(shell nproc)
+CMAKE_ARGS ?=
+ifneq ($(CI),)
+CMAKE_ARGS += -DFWD_WERROR=ON
+endif
+CTEST_ARGS ?= --output-on-failure -j $(JOBS)
+# Suites that run a second time under ThreadSanitizer.
+TSAN_TESTS ?= Concurrency
+
+.PHONY: all deps build test test-asan test-tsan fuzz bench demo clean
+
+all: build
+
+deps:
+	@sh scripts/deps.sh
+
+$(BUILD)/build.ninja: | deps
+	cmake -S . -B $(BUILD) -G Ninja $(CMAKE_ARGS)
+
+build: deps $(BUILD)/build.ninja
+	cmake --build $(BUILD) -j $(JOBS)
+
+test: build
+	cd $(BUILD) && ctest $(CTEST_ARGS)
+
+test-asan: deps
+	cmake -S . -B $(BUILD)/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DFWD_SANITIZE=address $(CMAKE_ARGS)
+	cmake --build $(BUILD)/asan -j $(JOBS)
+	cd $(BUILD)/asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest $(CTEST_ARGS)
+
+test-tsan: deps
+	cmake -S . -B $(BUILD)/tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFWD_SANITIZE=thread $(CMAKE_ARGS)
+	cmake --build $(BUILD)/tsan -j $(JOBS)
+	cd $(BUILD)/tsan && TSAN_OPTIONS=halt_on_error=1 ctest $(CTEST_ARGS) -R '$(TSAN_TESTS)'
+
+fuzz: deps
+	sh scripts/fuzz.sh $(BUILD)/fuzz
+
+bench: deps
+	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFWD_BUILD_BENCH=ON $(CMAKE_ARGS)
+	cmake --build $(BUILD) -j $(JOBS)
+	sh scripts/bench.sh $(BUILD)
+
+demo: build
+	sh scripts/demo.sh $(BUILD)
+
+clean:
+	rm -rf $(BUILD)

@@ -1,0 +1,13 @@
+#!/bin/sh
+# Runs every benchmark topic: bench/<topic>/run.sh when present, else its binary.
+set -eu
+build=${1:-build}
+for dir in bench/*/; do
+    topic=$(basename "$dir")
+    echo "== bench: $topic"
+    if [ -x "$dir/run.sh" ]; then
+        "$dir/run.sh" "$build"
+    elif [ -x "$build/bin/bench_$topic" ]; then
+        "$build/bin/bench_$topic"
+    fi
+done

@@ -1,0 +1,16 @@
+/// Small helpers of the run-time library that belong to no other module.
+#ifndef LIB_MISC_UTIL_H
+#define LIB_MISC_UTIL_H
+
+#include "lib/misc/basicTypes.h"
+
+/// Expands a leading "~" (HOME) or "~user" (the password database) and each
+/// "$NAME" (the environment; PID and USER fall back to the process id and the
+/// real user's login name, other unset names become empty). A text with
+/// neither comes back as a copy. Returns a new text owned by the caller
+/// (release with free), or NULL when the text has more than 100 chunks or is
+/// NULL. Problems are logged at level 5; a chunk that cannot be expanded
+/// stays as written.
+char *Util_ExpandString(const char *fileName);
+
+#endif

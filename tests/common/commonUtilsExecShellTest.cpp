@@ -1,0 +1,234 @@
+#include <errno.h>
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "common/commonUtils.h"
+
+namespace {
+
+std::string MakeTempDir()
+{
+   char tmpl[] = "/tmp/fwd-common-XXXXXX";
+   const char *dir = mkdtemp(tmpl);
+   EXPECT_NE(dir, nullptr);
+   return dir == nullptr ? std::string() : std::string(dir);
+}
+
+std::string ReadFile(const std::string &path)
+{
+   std::ifstream in(path);
+   std::stringstream ss;
+   ss << in.rdbuf();
+   return ss.str();
+}
+
+// A line of `n` characters 0-9 repeated, so misplaced pieces would show.
+std::string Pattern(size_t n)
+{
+   std::string s;
+   for (size_t i = 0; i < n; i++) {
+      s += static_cast<char>('0' + i % 10);
+   }
+   return s;
+}
+
+std::string PrintCommand(const std::string &text)
+{
+   return "printf '%s' " + CommonUtils::ShellQuote(text);
+}
+
+} // namespace
+
+// Both capturing forms must reassemble output that spans many reads of
+// their 128- and 1024-byte buffers, across and within lines.
+TEST(CommonUtilsExecShell, LongOutputArrivesWholeAndInOrder)
+{
+   struct Case
+   {
+      std::string text;
+   } cases[] = {
+       {""},
+       {Pattern(127)},
+       {Pattern(128)},
+       {Pattern(129)},
+       {Pattern(1023)},
+       {Pattern(1024)},
+       {Pattern(1025) + "\n" + Pattern(300) + "\n"},
+       {Pattern(5000) + "\n\n" + Pattern(2049)},
+   };
+   for (const Case &c : cases) {
+      SCOPED_TRACE(c.text.size());
+      std::string statusOut;
+      int status = -7;
+      ASSERT_TRUE(CommonUtils::ExecShell(PrintCommand(c.text), statusOut, status));
+      EXPECT_EQ(status, 0);
+      EXPECT_EQ(statusOut, c.text);
+
+      std::string captureOut;
+      ASSERT_TRUE(CommonUtils::ExecShell(PrintCommand(c.text), captureOut));
+      EXPECT_EQ(captureOut, c.text);
+   }
+}
+
+// The raw wait status comes back undecoded; only a start failure is -1.
+TEST(CommonUtilsExecShell, StatusFormReturnsRawWaitStatus)
+{
+   struct Case
+   {
+      const char *cmd;
+      int status;
+      const char *output;
+   } cases[] = {
+       {"true", 0, ""},
+       {"exit 1", 256, ""},
+       {"echo out; exit 2", 512, "out\n"},
+       {"echo err >&2; exit 0", 0, ""},
+       {"fwd-no-such-command-here", 32512, ""},
+       {"kill -TERM $$", SIGTERM, ""},
+   };
+   for (const auto &c : cases) {
+      SCOPED_TRACE(c.cmd);
+      std::string out;
+      int status = -1;
+      ASSERT_TRUE(CommonUtils::ExecShell(c.cmd, out, status));
+      EXPECT_EQ(status, c.status);
+      EXPECT_EQ(out, c.output);
+
+      std::string out2;
+      EXPECT_EQ(CommonUtils::ExecShellStatus(c.cmd, out2), c.status);
+      EXPECT_EQ(out2, c.output);
+   }
+}
+
+TEST(CommonUtilsExecShell, OutputIsAppendedNeverCleared)
+{
+   std::string out = "kept:";
+   int status = -1;
+   ASSERT_TRUE(CommonUtils::ExecShell("echo one", out, status));
+   ASSERT_TRUE(CommonUtils::ExecShell("true", out, status));
+   EXPECT_EQ(status, 0);
+   ASSERT_TRUE(CommonUtils::ExecShell("echo two", out, status));
+   EXPECT_EQ(out, "kept:one\ntwo\n");
+
+   std::string captured = "kept:";
+   ASSERT_TRUE(CommonUtils::ExecShell("echo three", captured));
+   ASSERT_TRUE(CommonUtils::ExecShell("printf four", captured));
+   EXPECT_EQ(captured, "kept:three\nfour");
+
+   std::string viaStatus = "kept:";
+   EXPECT_EQ(CommonUtils::ExecShellStatus("echo five; exit 3", viaStatus), 768);
+   EXPECT_EQ(viaStatus, "kept:five\n");
+}
+
+TEST(CommonUtilsExecShell, ForkFormWithWaitReapsTheChild)
+{
+   std::string dir = MakeTempDir();
+   std::string file = dir + "/done";
+   ASSERT_TRUE(CommonUtils::ExecShell("echo $0 > " + CommonUtils::ShellQuote(file), true));
+   // The child has ended and been reaped: its output is complete and there is
+   // nothing left to wait for.
+   EXPECT_EQ(ReadFile(file), "execshell\n");
+   errno = 0;
+   EXPECT_EQ(waitpid(-1, nullptr, WNOHANG), -1);
+   EXPECT_EQ(errno, ECHILD);
+   unlink(file.c_str());
+   rmdir(dir.c_str());
+}
+
+TEST(CommonUtilsExecShell, ForkFormWithoutWaitReturnsWhileChildRuns)
+{
+   std::string dir = MakeTempDir();
+   std::string fifo = dir + "/gate";
+   std::string file = dir + "/done";
+   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+   // The child blocks on the FIFO until the test opens it, so it cannot have
+   // ended when the call returns.
+   std::string cmd = "read line < " + CommonUtils::ShellQuote(fifo) + "; echo \"$line\" > " +
+                     CommonUtils::ShellQuote(file);
+   ASSERT_TRUE(CommonUtils::ExecShell(cmd, false));
+   EXPECT_EQ(waitpid(-1, nullptr, WNOHANG), 0) << "the child should still be running";
+   EXPECT_NE(access(file.c_str(), F_OK), 0);
+
+   int fd = open(fifo.c_str(), O_WRONLY);
+   ASSERT_GE(fd, 0);
+   ASSERT_EQ(write(fd, "go\n", 3), 3);
+   close(fd);
+   int status = -1;
+   ASSERT_GT(waitpid(-1, &status, 0), 0);
+   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+   EXPECT_EQ(ReadFile(file), "go\n");
+   unlink(file.c_str());
+   unlink(fifo.c_str());
+   rmdir(dir.c_str());
+}
+
+// Every text must come back from the shell as exactly one unchanged word,
+// and ordinary interface names and paths must not be touched.
+TEST(CommonUtilsExecShell, ShellQuoteKeepsPlainTextsAndNeutralisesOthers)
+{
+   struct Case
+   {
+      std::string text;
+      std::string quoted;
+   } cases[] = {
+       {"eth0", "eth0"},
+       {"veth-fwd.1@x", "veth-fwd.1@x"},
+       {"/opt/proxy/fwd.o", "/opt/proxy/fwd.o"},
+       {"a_b%c+d=e:f,g", "a_b%c+d=e:f,g"},
+       {"", ""},
+       {"a;b", "'a;b'"},
+       {"a b", "'a b'"},
+       {"$(touch x)", "'$(touch x)'"},
+       {"it's", "'it'\\''s'"},
+       {"'", "''\\'''"},
+       {"`id`|&<>*?~#!\"\\\n\t", "'`id`|&<>*?~#!\"\\\n\t'"},
+   };
+   for (const auto &c : cases) {
+      SCOPED_TRACE(c.text);
+      EXPECT_EQ(CommonUtils::ShellQuote(c.text), c.quoted);
+      std::string out;
+      int status = -1;
+      ASSERT_TRUE(CommonUtils::ExecShell(PrintCommand(c.text), out, status));
+      EXPECT_EQ(status, 0);
+      EXPECT_EQ(out, c.text);
+   }
+}
+
+// The status form may run on several threads at once; the capture form
+// serialises its callers, so their commands never overlap.
+TEST(CommonUtilsExecShellConcurrency, FormsRunFromManyThreads)
+{
+   std::string dir = MakeTempDir();
+   std::string trace = CommonUtils::ShellQuote(dir + "/trace");
+   std::vector<std::thread> threads;
+   std::vector<std::string> outputs(4);
+   for (int i = 0; i < 4; i++) {
+      threads.emplace_back([&, i] {
+         int status = -1;
+         CommonUtils::ExecShell("echo " + std::to_string(i), outputs[i], status);
+         std::string ignored;
+         CommonUtils::ExecShell("echo '(' >> " + trace + "; sleep 0.05; echo ')' >> " + trace,
+                                ignored);
+      });
+   }
+   for (auto &t : threads) {
+      t.join();
+   }
+   for (int i = 0; i < 4; i++) {
+      EXPECT_EQ(outputs[i], std::to_string(i) + "\n");
+   }
+   EXPECT_EQ(ReadFile(dir + "/trace"), "(\n)\n(\n)\n(\n)\n(\n)\n");
+   unlink((dir + "/trace").c_str());
+   rmdir(dir.c_str());
+}

@@ -1,0 +1,112 @@
+// Signal set-up and callback dispatch.
+#include "lib/sig/sig.h"
+
+#include <errno.h>
+#include <string.h>
+
+#include <atomic>
+
+#include "lib/log/log.h"
+#include "lib/panic/panic.h"
+
+#define SIG_SOURCE "vela/lib/sig/sigPosix"
+#define SIG_VERIFY(cond, bugNr)                                                                    \
+   do {                                                                                            \
+      if (!(cond)) {                                                                               \
+         Panic("VERIFY %s:%d bugNr=%d\n", SIG_SOURCE, __LINE__, (bugNr));                          \
+      }                                                                                            \
+   } while (0)
+
+namespace {
+
+struct SigSlot
+{
+   std::atomic<bool> handled{false};
+   struct sigaction previous;
+   // The handler reads function and data; both are published before and
+   // cleared after `func` so it never pairs one callback with another's data.
+   std::atomic<SigCallbackFunc> func{nullptr};
+   std::atomic<void *> clientData{nullptr};
+};
+
+SigSlot gSlots[NSIG];
+
+void SigHandler(int sig, siginfo_t *info, void *)
+{
+   int savedErrno = errno;
+   SigCallbackFunc func = gSlots[sig].func.load();
+   if (func == nullptr) {
+      // Nobody claimed the signal: behave as if it had never been set up.
+      signal(sig, SIG_DFL);
+      raise(sig);
+   } else {
+      func(sig, info, gSlots[sig].clientData.load());
+   }
+   errno = savedErrno;
+}
+
+bool SigInRange(int sig)
+{
+   return sig > 0 && sig < NSIG;
+}
+
+} // namespace
+
+Bool Sig_Init(const int *signals, int count)
+{
+   for (int i = 0; i < count; i++) {
+      int sig = signals[i];
+      if (!SigInRange(sig)) {
+         Log_Level(2, "SIG cannot handle signal %d\n", sig);
+         return FALSE;
+      }
+      if (gSlots[sig].handled.load()) {
+         continue;
+      }
+      struct sigaction sa;
+      memset(&sa, 0, sizeof sa);
+      sa.sa_sigaction = SigHandler;
+      sa.sa_flags = SA_SIGINFO | SA_RESTART;
+      sigemptyset(&sa.sa_mask);
+      if (sigaction(sig, &sa, &gSlots[sig].previous) != 0) {
+         Log_Level(2, "SIG sigaction failed on signal %d: %s\n", sig, strerror(errno));
+         return FALSE;
+      }
+      gSlots[sig].handled.store(true);
+   }
+   return TRUE;
+}
+
+void Sig_Exit(void)
+{
+   for (int sig = 1; sig < NSIG; sig++) {
+      if (!gSlots[sig].handled.load()) {
+         continue;
+      }
+      sigaction(sig, &gSlots[sig].previous, nullptr);
+      gSlots[sig].handled.store(false);
+      gSlots[sig].func.store(nullptr);
+      gSlots[sig].clientData.store(nullptr);
+   }
+}
+
+Bool Sig_IsHandled(int sig)
+{
+   return SigInRange(sig) && gSlots[sig].handled.load() ? TRUE : FALSE;
+}
+
+void Sig_Callback(int sig, SigCallbackKind kind, SigCallbackFunc func, void *clientData)
+{
+   SIG_VERIFY(SigInRange(sig), 0);
+   SIG_VERIFY(gSlots[sig].handled.load(), 0);
+   SIG_VERIFY(kind == SIG_NOHANDLER || kind == SIG_IMMEDIATELY, 0);
+   if (kind == SIG_NOHANDLER) {
+      gSlots[sig].func.store(nullptr);
+      gSlots[sig].clientData.store(nullptr);
+      return;
+   }
+   SIG_VERIFY(func != nullptr, 0);
+   gSlots[sig].func.store(nullptr);
+   gSlots[sig].clientData.store(clientData);
+   gSlots[sig].func.store(func);
+}

@@ -1,0 +1,139 @@
+#include <signal.h>
+#include <string.h>
+
+#include <gtest/gtest.h>
+
+#include "lib/sig/sig.h"
+
+namespace {
+
+struct Seen
+{
+   int sig = 0;
+   void *clientData = nullptr;
+   int count = 0;
+};
+Seen gSeen;
+
+void Record(int sig, siginfo_t *, void *clientData)
+{
+   gSeen.sig = sig;
+   gSeen.clientData = clientData;
+   gSeen.count++;
+}
+
+class SigTest : public ::testing::Test
+{
+ protected:
+   void TearDown() override { Sig_Exit(); }
+};
+
+} // namespace
+
+TEST_F(SigTest, ImmediateCallbackRunsWithItsClientData)
+{
+   const int signals[] = {SIGUSR1, SIGUSR2};
+   ASSERT_TRUE(Sig_Init(signals, 2));
+   EXPECT_TRUE(Sig_IsHandled(SIGUSR1));
+   EXPECT_TRUE(Sig_IsHandled(SIGUSR2));
+   EXPECT_FALSE(Sig_IsHandled(SIGHUP));
+
+   int token = 0;
+   gSeen = Seen();
+   Sig_Callback(SIGUSR2, SIG_IMMEDIATELY, Record, &token);
+   ASSERT_EQ(raise(SIGUSR2), 0);
+   EXPECT_EQ(gSeen.sig, SIGUSR2);
+   EXPECT_EQ(gSeen.clientData, &token);
+   EXPECT_EQ(gSeen.count, 1);
+
+   // A later registration replaces the earlier one.
+   Sig_Callback(SIGUSR2, SIG_IMMEDIATELY, Record, nullptr);
+   ASSERT_EQ(raise(SIGUSR2), 0);
+   EXPECT_EQ(gSeen.clientData, nullptr);
+   EXPECT_EQ(gSeen.count, 2);
+}
+
+// A set-up signal nobody claims, or whose callback was removed, must not be
+// swallowed: it takes its default action.
+TEST_F(SigTest, UnclaimedSignalTakesItsDefaultAction)
+{
+   EXPECT_EXIT(
+       {
+          const int sig = SIGUSR1;
+          Sig_Init(&sig, 1);
+          raise(SIGUSR1);
+          _exit(0);
+       },
+       ::testing::KilledBySignal(SIGUSR1), "");
+   EXPECT_EXIT(
+       {
+          const int sig = SIGUSR1;
+          Sig_Init(&sig, 1);
+          Sig_Callback(SIGUSR1, SIG_IMMEDIATELY, Record, nullptr);
+          Sig_Callback(SIGUSR1, SIG_NOHANDLER, nullptr, nullptr);
+          raise(SIGUSR1);
+          _exit(0);
+       },
+       ::testing::KilledBySignal(SIGUSR1), "");
+}
+
+TEST_F(SigTest, ExitRestoresThePreviousDisposition)
+{
+   struct sigaction ign;
+   memset(&ign, 0, sizeof ign);
+   ign.sa_handler = SIG_IGN;
+   struct sigaction old;
+   ASSERT_EQ(sigaction(SIGHUP, &ign, &old), 0);
+   const int sig = SIGHUP;
+   ASSERT_TRUE(Sig_Init(&sig, 1));
+   struct sigaction now;
+   ASSERT_EQ(sigaction(SIGHUP, nullptr, &now), 0);
+   EXPECT_NE(now.sa_handler, SIG_IGN);
+   Sig_Exit();
+   EXPECT_FALSE(Sig_IsHandled(SIGHUP));
+   ASSERT_EQ(sigaction(SIGHUP, nullptr, &now), 0);
+   EXPECT_EQ(now.sa_handler, SIG_IGN);
+   sigaction(SIGHUP, &old, nullptr);
+}
+
+TEST_F(SigTest, InitRefusesSignalsThatCannotBeHandled)
+{
+   const int cases[][2] = {{SIGUSR1, SIGKILL}, {SIGUSR1, 0}, {SIGUSR1, NSIG}, {SIGUSR1, -3}};
+   for (const auto &c : cases) {
+      SCOPED_TRACE(c[1]);
+      EXPECT_FALSE(Sig_Init(c, 2));
+      EXPECT_TRUE(Sig_IsHandled(SIGUSR1));
+      EXPECT_FALSE(Sig_IsHandled(c[1]));
+      Sig_Exit();
+   }
+}
+
+// Registering for a signal the module does not handle is a failed internal
+// check: a panic naming the signal module, status 255.
+TEST_F(SigTest, MisuseOfCallbackRegistrationPanics)
+{
+   const char *verify = "VERIFY vela/lib/sig/sigPosix:[0-9]+ bugNr=[0-9]+";
+   struct Case
+   {
+      int sig;
+      int kind;
+      SigCallbackFunc func;
+   } cases[] = {
+       {SIGTERM, SIG_IMMEDIATELY, Record}, // not set up
+       {0, SIG_IMMEDIATELY, Record},
+       {NSIG, SIG_IMMEDIATELY, Record},
+       {SIGUSR1, 1, Record}, // unknown kind
+       {SIGUSR1, SIG_IMMEDIATELY, nullptr},
+   };
+   for (const Case &c : cases) {
+      SCOPED_TRACE(c.sig);
+      EXPECT_EXIT(
+          {
+             const int sig = SIGUSR1;
+             Sig_Init(&sig, 1);
+             Sig_Callback(c.sig, static_cast<SigCallbackKind>(c.kind), c.func, nullptr);
+             _exit(0);
+          },
+          ::testing::ExitedWithCode(255), verify);
+   }
+}

@@ -1,0 +1,167 @@
+#include "tool/metricsOutput.h"
+
+#include <string.h>
+
+#include <cerrno>
+
+#include "bpfproxy/bpfMapRegistry.h"
+#include "bpfproxy/bpfSyscall.h"
+#include "tool/jsonOutput.h"
+
+namespace {
+
+// Label values are fixed words today; escape anyway so a future name can
+// never break the exposition format.
+std::string EscapeLabel(const std::string &value)
+{
+   std::string out;
+   for (char c : value) {
+      if (c == '\\' || c == '"') {
+         out += '\\';
+         out += c;
+      } else if (c == '\n') {
+         out += "\\n";
+      } else {
+         out += c;
+      }
+   }
+   return out;
+}
+
+// "rx end bytes: " -> "rx_end".
+std::string CounterLabel(uint32_t index)
+{
+   std::string label = FwdStatsLabel(index);
+   const std::string suffix = " bytes: ";
+   if (label.size() >= suffix.size() &&
+       label.compare(label.size() - suffix.size(), suffix.size(), suffix) == 0) {
+      label.erase(label.size() - suffix.size());
+   }
+   for (char &c : label) {
+      if (c == ' ') {
+         c = '_';
+      }
+   }
+   return label;
+}
+
+// The sum of 64-bit counters can exceed 64 bits; the format takes any
+// decimal, so write it exactly.
+std::string Decimal(unsigned __int128 v)
+{
+   std::string digits;
+   do {
+      digits.insert(digits.begin(), static_cast<char>('0' + static_cast<int>(v % 10)));
+      v /= 10;
+   } while (v != 0);
+   return digits;
+}
+
+void Family(std::string &out, const char *name, const char *help)
+{
+   out += "# HELP ";
+   out += name;
+   out += ' ';
+   out += help;
+   out += "\n# TYPE ";
+   out += name;
+   out += " counter\n";
+}
+
+} // namespace
+
+std::string FwdStatsMetrics(const std::vector<FwdStatsRecord> &records)
+{
+   std::string out;
+   Family(out, "bpf_fwd_stats_bytes_total", "Bytes counted by the forwarding proxy, per CPU.");
+   for (const FwdStatsRecord &r : records) {
+      if (!r.hasIndex || FwdStatsLabel(r.index) == nullptr) {
+         continue;
+      }
+      std::string counter = EscapeLabel(CounterLabel(r.index));
+      for (size_t cpu = 0; cpu < r.perCpu.size(); cpu++) {
+         out += "bpf_fwd_stats_bytes_total{counter=\"" + counter + "\",cpu=\"" +
+                std::to_string(cpu) + "\"} " + std::to_string(r.perCpu[cpu]) + "\n";
+      }
+   }
+   Family(out, "bpf_fwd_stats_all_cpus_bytes_total",
+          "Bytes counted by the forwarding proxy, all CPUs.");
+   for (const FwdStatsRecord &r : records) {
+      if (!r.hasIndex || FwdStatsLabel(r.index) == nullptr || r.perCpu.empty()) {
+         continue;
+      }
+      unsigned __int128 total = 0;
+      for (uint64_t v : r.perCpu) {
+         total += v;
+      }
+      out += "bpf_fwd_stats_all_cpus_bytes_total{counter=\"" + EscapeLabel(CounterLabel(r.index)) +
+             "\"} " + Decimal(total) + "\n";
+   }
+   return out;
+}
+
+std::string FwdErrMetrics(const std::vector<FwdErrRecord> &records)
+{
+   std::string out;
+   Family(out, "bpf_fwd_err_total", "Forwarding errors counted by the proxy, by kind.");
+   for (const FwdErrRecord &r : records) {
+      const char *name = FwdErrName(r.code);
+      if (name == nullptr) {
+         continue;
+      }
+      out += "bpf_fwd_err_total{code=\"" + std::to_string(r.code) + "\",error=\"" +
+             EscapeLabel(name) + "\"} " + std::to_string(r.count) + "\n";
+   }
+   return out;
+}
+
+int WriteMetrics(BpfMapRegistry &registry, const std::vector<std::string> &names, std::ostream &out,
+                 std::ostream &err)
+{
+   std::string text;
+   int status = 0;
+   for (const std::string &name : names) {
+      ShortRecordWarner warner(err);
+      int rc;
+      if (name == kFwdStatsMapName) {
+         std::vector<FwdStatsRecord> records;
+         rc = WalkRecords(registry, name,
+                          [&](const struct bpf_map_info &info, const RecordBytes &bytes) {
+                             FwdStatsRecord r;
+                             if (DecodeStatsRecord(info, bytes, warner, &r)) {
+                                records.push_back(std::move(r));
+                             }
+                          });
+         text += FwdStatsMetrics(records);
+      } else if (name == kFwdErrMapName) {
+         std::vector<FwdErrRecord> records;
+         rc = WalkRecords(registry, name,
+                          [&](const struct bpf_map_info &info, const RecordBytes &bytes) {
+                             FwdErrRecord r;
+                             if (!DecodeFwdErr(bytes, &r)) {
+                                warner.Warn(name, info, kFwdErrKeyBytes, kFwdErrValueBytes);
+                                return;
+                             }
+                             records.push_back(r);
+                          });
+         text += FwdErrMetrics(records);
+      } else {
+         err << "fwdmaps: " << name << ": not offered with --prometheus" << std::endl;
+         return 2;
+      }
+      if (rc != 0) {
+         ReportWalkFailure(err, name, rc);
+         status = 1;
+      }
+   }
+
+   errno = 0;
+   out << text;
+   out.flush();
+   if (!out) {
+      int e = errno;
+      err << "fwdmaps: standard output: " << (e != 0 ? strerror(e) : "write failed") << std::endl;
+      return 1;
+   }
+   return status;
+}

@@ -1,0 +1,32 @@
+/*
+ * Prometheus text exposition output of the proxy's counters, for scraping
+ * through node exporter's textfile collector. Only bpf_fwd_stats and
+ * bpf_fwd_err are offered; the error log is an event list, not a counter.
+ */
+#pragma once
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "tool/records.h"
+
+class BpfMapRegistry;
+
+/// The byte counters: bpf_fwd_stats_bytes_total{counter,cpu} per CPU position
+/// and bpf_fwd_stats_all_cpus_bytes_total{counter}, each family with its
+/// HELP and TYPE lines even when empty. counter is rx, rx_end, tx or tx_end;
+/// records without a known index are left out, as the text form does.
+std::string FwdStatsMetrics(const std::vector<FwdStatsRecord> &records);
+
+/// bpf_fwd_err_total{code,error}, with HELP and TYPE lines; unknown codes are
+/// left out, as the text form does.
+std::string FwdErrMetrics(const std::vector<FwdErrRecord> &records);
+
+/// Walks the maps named (each bpf_fwd_stats or bpf_fwd_err; the maps are
+/// open) and writes their metrics to `out`, then flushes. Reasons go to
+/// `err` as "fwdmaps: <what>: <why>". Returns the exit status: 0; 1 when a
+/// walk failed part way (what was read is still written) or the output
+/// failed; 2 for a map this format does not offer.
+int WriteMetrics(BpfMapRegistry &registry, const std::vector<std::string> &names, std::ostream &out,
+                 std::ostream &err);

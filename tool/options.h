@@ -1,0 +1,63 @@
+/*
+ * Command-line options of fwdmaps.
+ *
+ * Options come before the map name. The first argument that does not begin
+ * with "-" (or the one after "--") is the map name; parsing stops there, so a
+ * map name is never taken for an option and later arguments are ignored, as
+ * the tool has always done. No map name begins with "-".
+ */
+#pragma once
+
+#include <ostream>
+#include <string>
+
+/// What the run is asked to do.
+enum class ToolAction {
+   Run,        ///< list the maps, or print the map named
+   Help,       ///< print the usage on standard output, status 0
+   Version,    ///< print the version on standard output, status 0
+   UsageError, ///< print ToolOptions::error on standard error, status 2
+};
+
+/// How the records are written.
+enum class OutputFormat {
+   Text,       ///< the tool's fixed text form
+   Json,       ///< one JSON document
+   Prometheus, ///< text exposition format, counters only
+};
+
+/// Result of ParseToolOptions. Plain data, no ownership beyond its strings.
+struct ToolOptions
+{
+   ToolAction action = ToolAction::Run;
+   OutputFormat format = OutputFormat::Text;
+   /// True when a map name was given; mapName then holds it (it may be empty).
+   bool haveMap = false;
+   std::string mapName;
+   /// Index in argv of the map name, or argc when there is none.
+   int mapIndex = 0;
+   /// For UsageError: the reason, without the "fwdmaps: " prefix.
+   std::string error;
+};
+
+/// Exit status of a usage error.
+constexpr int kUsageStatus = 2;
+
+/// Parses argv[1..argc-1] from left to right. Never fails: a bad command line
+/// comes back as ToolAction::UsageError with a reason. The first of help,
+/// version or an unknown option decides, and nothing after it is read.
+ToolOptions ParseToolOptions(int argc, const char *const argv[]);
+
+/// Writes the usage text (maps, options, exit statuses, configuration).
+void PrintUsage(std::ostream &out);
+
+/// Writes "fwdmaps <version>" and a newline.
+void PrintVersion(std::ostream &out);
+
+/// The version the tool reports and the package carries.
+const char *ToolVersion();
+
+/// Checks that the chosen format can show the map named: Prometheus output
+/// covers only bpf_fwd_stats and bpf_fwd_err. Returns an empty text when it
+/// can, else the reason for a usage error.
+std::string CheckFormatForMap(OutputFormat format, const std::string &mapName);

@@ -1,0 +1,382 @@
+#include "support/kernelFixture.h"
+
+#include <arpa/inet.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <linux/bpf.h>
+#include <poll.h>
+#include <sched.h>
+#include <signal.h>
+#include <string.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+namespace fwdtest {
+
+namespace {
+
+const char kPossibleCpus[] = "/sys/devices/system/cpu/possible";
+
+std::string Reason(const std::string &what)
+{
+   return what + ": " + strerror(errno);
+}
+
+long Bpf(int cmd, union bpf_attr *attr)
+{
+   return syscall(__NR_bpf, cmd, attr, sizeof(*attr));
+}
+
+uint64_t Ptr(const void *p)
+{
+   return static_cast<uint64_t>(reinterpret_cast<uintptr_t>(p));
+}
+
+int PossibleCpusNow()
+{
+   std::ifstream in(kPossibleCpus);
+   std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+   int count = 0;
+   size_t pos = 0;
+   while (pos < text.size()) {
+      size_t comma = text.find(',', pos);
+      std::string item =
+          text.substr(pos, comma == std::string::npos ? std::string::npos : comma - pos);
+      int lo = 0, hi = 0;
+      if (sscanf(item.c_str(), "%d-%d", &lo, &hi) == 2) {
+         count += hi - lo + 1;
+      } else if (sscanf(item.c_str(), "%d", &lo) == 1) {
+         count += 1;
+      }
+      if (comma == std::string::npos) {
+         break;
+      }
+      pos = comma + 1;
+   }
+   return count;
+}
+
+} // namespace
+
+bool KernelRequired()
+{
+   const char *v = getenv("FWD_REQUIRE_KERNEL");
+   return v != nullptr && strcmp(v, "1") == 0;
+}
+
+namespace {
+
+std::string EnterNamespacesOnce()
+{
+   if (unshare(CLONE_NEWNS | CLONE_NEWNET) != 0) {
+      return Reason("unshare(CLONE_NEWNS|CLONE_NEWNET)");
+   }
+   if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
+      return Reason("mount --make-rprivate /");
+   }
+   return "";
+}
+
+} // namespace
+
+std::string EnterPrivateNamespaces()
+{
+   static const std::string why = EnterNamespacesOnce();
+   return why;
+}
+
+std::string MountBpfFs(const std::string &dir)
+{
+   std::error_code ec;
+   std::filesystem::create_directories(dir, ec);
+   if (mount("bpf", dir.c_str(), "bpf", 0, nullptr) != 0) {
+      return Reason("mount -t bpf bpf " + dir);
+   }
+   return "";
+}
+
+std::string BindPossibleCpus(const std::string &content)
+{
+   static TempDir dir; // lives until the test process ends, like the mount
+   std::string file = dir.path() + "/possible";
+   {
+      std::ofstream out(file, std::ios::trunc);
+      out << content;
+      if (!out.flush()) {
+         return "cannot write " + file;
+      }
+   }
+   if (mount(file.c_str(), kPossibleCpus, nullptr, MS_BIND, nullptr) != 0) {
+      return Reason(std::string("bind mount over ") + kPossibleCpus);
+   }
+   return "";
+}
+
+TempDir::TempDir()
+{
+   char tmpl[] = "/tmp/fwdtest.XXXXXX";
+   const char *p = mkdtemp(tmpl);
+   mPath = p != nullptr ? p : "/tmp";
+}
+
+TempDir::~TempDir()
+{
+   if (mPath != "/tmp") {
+      std::error_code ec;
+      std::filesystem::remove_all(mPath, ec);
+   }
+}
+
+int CreateMap(uint32_t type, uint32_t keySize, uint32_t valueSize, uint32_t maxEntries,
+              const char *name)
+{
+   union bpf_attr attr;
+   memset(&attr, 0, sizeof attr);
+   attr.map_type = type;
+   attr.key_size = keySize;
+   attr.value_size = valueSize;
+   attr.max_entries = maxEntries;
+   if (name != nullptr) {
+      strncpy(attr.map_name, name, sizeof attr.map_name - 1);
+   }
+   long rc = Bpf(BPF_MAP_CREATE, &attr);
+   return rc < 0 ? -errno : static_cast<int>(rc);
+}
+
+int PinObject(int fd, const std::string &path)
+{
+   union bpf_attr attr;
+   memset(&attr, 0, sizeof attr);
+   attr.pathname = Ptr(path.c_str());
+   attr.bpf_fd = static_cast<uint32_t>(fd);
+   return Bpf(BPF_OBJ_PIN, &attr) < 0 ? -errno : 0;
+}
+
+int UpdateElem(int fd, const void *key, const void *value, uint64_t flags)
+{
+   union bpf_attr attr;
+   memset(&attr, 0, sizeof attr);
+   attr.map_fd = static_cast<uint32_t>(fd);
+   attr.key = Ptr(key);
+   attr.value = Ptr(value);
+   attr.flags = flags;
+   return Bpf(BPF_MAP_UPDATE_ELEM, &attr) < 0 ? -errno : 0;
+}
+
+int LookupElem(int fd, const void *key, void *value)
+{
+   union bpf_attr attr;
+   memset(&attr, 0, sizeof attr);
+   attr.map_fd = static_cast<uint32_t>(fd);
+   attr.key = Ptr(key);
+   attr.value = Ptr(value);
+   return Bpf(BPF_MAP_LOOKUP_ELEM, &attr) < 0 ? -errno : 0;
+}
+
+long CountKeys(int fd, uint32_t keySize)
+{
+   std::vector<unsigned char> key(keySize), next(keySize);
+   long count = 0;
+   const void *prev = nullptr;
+   for (;;) {
+      union bpf_attr attr;
+      memset(&attr, 0, sizeof attr);
+      attr.map_fd = static_cast<uint32_t>(fd);
+      attr.key = Ptr(prev);
+      attr.next_key = Ptr(next.data());
+      if (Bpf(BPF_MAP_GET_NEXT_KEY, &attr) < 0) {
+         return errno == ENOENT ? count : -errno;
+      }
+      count++;
+      key = next;
+      prev = key.data();
+   }
+}
+
+std::vector<MapSpec> ProxyMapSpecs(uint32_t labelEntries)
+{
+   return {
+       {"label_port_map", BPF_MAP_TYPE_HASH, 4, 2, labelEntries},
+       {"worker_port_map", BPF_MAP_TYPE_HASH, 2, 4, 256},
+       {"bpf_fwd_stats", BPF_MAP_TYPE_PERCPU_ARRAY, 4, 8, 4},
+       {"bpf_fwd_err", BPF_MAP_TYPE_ARRAY, 4, 8, 5},
+       {"bpf_fwd_err_log", BPF_MAP_TYPE_HASH, 16, 44, 1024},
+   };
+}
+
+ProxyMaps::~ProxyMaps()
+{
+   for (auto &entry : mFds) {
+      close(entry.second);
+   }
+}
+
+std::string ProxyMaps::Create(const std::string &bpffs, std::vector<MapSpec> specs)
+{
+   if (specs.empty()) {
+      specs = ProxyMapSpecs();
+   }
+   std::string dir = bpffs + "/tc/globals";
+   std::error_code ec;
+   std::filesystem::create_directories(dir, ec);
+   if (ec) {
+      return "mkdir " + dir + ": " + ec.message();
+   }
+   for (const MapSpec &spec : specs) {
+      int fd = CreateMap(spec.type, spec.keySize, spec.valueSize, spec.maxEntries,
+                         spec.name.substr(0, 15).c_str());
+      if (fd < 0) {
+         return "BPF_MAP_CREATE " + spec.name + ": " + strerror(-fd);
+      }
+      mFds[spec.name] = fd;
+      int rc = PinObject(fd, dir + "/" + spec.name);
+      if (rc < 0) {
+         return "BPF_OBJ_PIN " + dir + "/" + spec.name + ": " + strerror(-rc);
+      }
+   }
+   return "";
+}
+
+int ProxyMaps::fd(const std::string &name) const
+{
+   auto it = mFds.find(name);
+   return it == mFds.end() ? -1 : it->second;
+}
+
+int ProxyMaps::AddLabelPort(uint32_t label, uint16_t port)
+{
+   uint16_t netPort = htons(port);
+   return UpdateElem(fd("label_port_map"), &label, &netPort);
+}
+
+int ProxyMaps::AddWorkerPort(uint16_t port)
+{
+   uint16_t netPort = htons(port);
+   uint32_t present = 1;
+   return UpdateElem(fd("worker_port_map"), &netPort, &present);
+}
+
+int ProxyMaps::SetStats(uint32_t index, const std::vector<uint64_t> &perCpu)
+{
+   // The kernel copies one 8-byte slot per possible CPU.
+   int cpus = PossibleCpusNow();
+   std::vector<uint64_t> value(cpus > 0 ? cpus : 1, 0);
+   for (size_t i = 0; i < perCpu.size() && i < value.size(); i++) {
+      value[i] = perCpu[i];
+   }
+   return UpdateElem(fd("bpf_fwd_stats"), &index, value.data());
+}
+
+int ProxyMaps::SetErrCount(uint32_t code, uint64_t count)
+{
+   return UpdateElem(fd("bpf_fwd_err"), &code, &count);
+}
+
+int ProxyMaps::AddErrLog(uint64_t timeNs, uint32_t extraId, const std::string &sip,
+                         const std::string &dip, uint32_t err, uint16_t l4proto, uint16_t sport,
+                         uint16_t dport, int ipVer)
+{
+   struct
+   {
+      uint64_t timeNs;
+      uint32_t extraId;
+      uint32_t pad;
+   } key = {timeNs, extraId, 0};
+   unsigned char value[44] = {0};
+   bool v4 = sip.find(':') == std::string::npos;
+   int family = v4 ? AF_INET : AF_INET6;
+   if (inet_pton(family, dip.c_str(), value + 0) != 1 ||
+       inet_pton(family, sip.c_str(), value + 16) != 1) {
+      return -EINVAL;
+   }
+   uint16_t ver = static_cast<uint16_t>(ipVer >= 0 ? ipVer : (v4 ? 4 : 6));
+   uint16_t netSport = htons(sport);
+   uint16_t netDport = htons(dport);
+   memcpy(value + 32, &err, 4);
+   memcpy(value + 36, &ver, 2);
+   memcpy(value + 38, &l4proto, 2);
+   memcpy(value + 40, &netSport, 2);
+   memcpy(value + 42, &netDport, 2);
+   return UpdateElem(fd("bpf_fwd_err_log"), &key, value);
+}
+
+void PrivateBpfFsTest::SetUp()
+{
+   std::string entered = EnterPrivateNamespaces();
+   if (!entered.empty()) {
+      FWD_SKIP_OR_FAIL("private namespaces unavailable: " + entered);
+   }
+   std::string why = MountBpfFs(mBpfFs);
+   if (!why.empty()) {
+      FWD_SKIP_OR_FAIL("bpffs unavailable: " + why);
+   }
+}
+
+RunResult RunProcess(const std::vector<std::string> &argv, const std::string &stdoutPath)
+{
+   RunResult result;
+   int outPipe[2], errPipe[2];
+   if (pipe2(outPipe, O_CLOEXEC) != 0 || pipe2(errPipe, O_CLOEXEC) != 0) {
+      result.err = Reason("pipe");
+      return result;
+   }
+   pid_t pid = fork();
+   if (pid == 0) {
+      int in = open("/dev/null", O_RDONLY);
+      dup2(in, 0);
+      if (stdoutPath.empty()) {
+         dup2(outPipe[1], 1);
+      } else {
+         int out = open(stdoutPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+         dup2(out, 1);
+      }
+      dup2(errPipe[1], 2);
+      std::vector<char *> args;
+      for (const std::string &a : argv) {
+         args.push_back(const_cast<char *>(a.c_str()));
+      }
+      args.push_back(nullptr);
+      execv(args[0], args.data());
+      _exit(127);
+   }
+   close(outPipe[1]);
+   close(errPipe[1]);
+   struct pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
+   std::string *sinks[2] = {&result.out, &result.err};
+   int open = 2;
+   while (open > 0) {
+      if (poll(fds, 2, -1) < 0) {
+         if (errno == EINTR) {
+            continue;
+         }
+         break;
+      }
+      for (int i = 0; i < 2; i++) {
+         if (fds[i].fd >= 0 && (fds[i].revents & (POLLIN | POLLHUP | POLLERR))) {
+            char buf[65536];
+            ssize_t n = read(fds[i].fd, buf, sizeof buf);
+            if (n > 0) {
+               sinks[i]->append(buf, static_cast<size_t>(n));
+            } else if (n == 0 || errno != EINTR) {
+               close(fds[i].fd);
+               fds[i].fd = -1;
+               open--;
+            }
+         }
+      }
+   }
+   int wstatus = 0;
+   if (pid > 0 && waitpid(pid, &wstatus, 0) == pid) {
+      result.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
+   }
+   return result;
+}
+
+} // namespace fwdtest

@@ -1,0 +1,139 @@
+/// Kernel fixtures shared by the integration tests: private mount and
+/// network namespaces, a private bpffs, maps of the proxy's types and sizes
+/// built with the raw bpf syscall, and child processes run whole.
+#ifndef TESTS_SUPPORT_KERNELFIXTURE_H
+#define TESTS_SUPPORT_KERNELFIXTURE_H
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace fwdtest {
+
+/// True when FWD_REQUIRE_KERNEL=1: a missing kernel feature is a failure.
+bool KernelRequired();
+
+/// Skips the current test with `why`, or fails it when the kernel is
+/// required. Usable in SetUp and in test bodies (returns from the caller).
+#define FWD_SKIP_OR_FAIL(why)                                                                      \
+   do {                                                                                            \
+      if (::fwdtest::KernelRequired()) {                                                           \
+         FAIL() << (why);                                                                          \
+      } else {                                                                                     \
+         GTEST_SKIP() << (why);                                                                    \
+      }                                                                                            \
+   } while (0)
+
+/// Moves the calling process into fresh mount and network namespaces and
+/// makes every mount private, so nothing done afterwards reaches the host.
+/// Done once per process; later calls return the first result. Returns ""
+/// or the reason it failed.
+std::string EnterPrivateNamespaces();
+
+/// Mounts a fresh bpffs at `dir` (created when missing). Call only inside
+/// private namespaces. Returns "" or the reason.
+std::string MountBpfFs(const std::string &dir);
+
+/// Writes `content` to a temporary file and bind-mounts it over the
+/// possible-CPU file. Call only inside private namespaces. Returns "" or the
+/// reason.
+std::string BindPossibleCpus(const std::string &content);
+
+/// A temporary directory, removed with its contents on destruction.
+class TempDir
+{
+ public:
+   TempDir();
+   ~TempDir();
+   TempDir(const TempDir &) = delete;
+   TempDir &operator=(const TempDir &) = delete;
+   const std::string &path() const { return mPath; }
+
+ private:
+   std::string mPath;
+};
+
+/// Raw bpf syscall helpers: each returns a descriptor or 0 on success, or a
+/// negated errno.
+int CreateMap(uint32_t type, uint32_t keySize, uint32_t valueSize, uint32_t maxEntries,
+              const char *name);
+int PinObject(int fd, const std::string &path);
+int UpdateElem(int fd, const void *key, const void *value, uint64_t flags = 0);
+int LookupElem(int fd, const void *key, void *value);
+/// Number of keys in map `fd` (a get-next-key walk), or a negated errno.
+long CountKeys(int fd, uint32_t keySize);
+
+/// One of the proxy's maps: name, kernel type and sizes.
+struct MapSpec
+{
+   std::string name;
+   uint32_t type;
+   uint32_t keySize;
+   uint32_t valueSize;
+   uint32_t maxEntries;
+};
+
+/// The five maps as the proxy's kernel programs declare them, in registry
+/// order: label_port_map, worker_port_map, bpf_fwd_stats, bpf_fwd_err,
+/// bpf_fwd_err_log.
+std::vector<MapSpec> ProxyMapSpecs(uint32_t labelEntries = 256);
+
+/// The five proxy maps, created and pinned below <bpffs>/tc/globals/, with
+/// fillers that take ports in host byte order.
+class ProxyMaps
+{
+ public:
+   ProxyMaps() = default;
+   ~ProxyMaps();
+   ProxyMaps(const ProxyMaps &) = delete;
+   ProxyMaps &operator=(const ProxyMaps &) = delete;
+
+   /// Creates and pins every map of `specs` (default: ProxyMapSpecs()).
+   /// Returns "" or the reason.
+   std::string Create(const std::string &bpffs, std::vector<MapSpec> specs = {});
+   /// Descriptor of map `name`, or -1.
+   int fd(const std::string &name) const;
+
+   int AddLabelPort(uint32_t label, uint16_t port);
+   int AddWorkerPort(uint16_t port);
+   /// Sets the per-CPU counters of `index`; `perCpu` has one value per
+   /// possible CPU (missing ones are 0).
+   int SetStats(uint32_t index, const std::vector<uint64_t> &perCpu);
+   int SetErrCount(uint32_t code, uint64_t count);
+   /// Adds one error-log record. Addresses are text of one family; ip_ver
+   /// is 4 for IPv4 and 6 for IPv6 unless `ipVer` overrides it.
+   int AddErrLog(uint64_t timeNs, uint32_t extraId, const std::string &sip, const std::string &dip,
+                 uint32_t err, uint16_t l4proto, uint16_t sport, uint16_t dport, int ipVer = -1);
+
+ private:
+   std::map<std::string, int> mFds;
+};
+
+/// Fixture: private namespaces (entered once per process) and a fresh bpffs
+/// at /sys/fs/bpf, where the tool looks by default.
+class PrivateBpfFsTest : public ::testing::Test
+{
+ protected:
+   void SetUp() override;
+   std::string mBpfFs = "/sys/fs/bpf";
+};
+
+/// What a child process did.
+struct RunResult
+{
+   int status = -1; ///< exit status, or 128 + signal
+   std::string out; ///< standard output (empty when redirected)
+   std::string err; ///< standard error
+};
+
+/// Runs `argv` (argv[0] is the program path) to its end with standard input
+/// from /dev/null, capturing standard output and standard error. With
+/// `stdoutPath`, standard output goes to that file instead (e.g. /dev/full).
+RunResult RunProcess(const std::vector<std::string> &argv, const std::string &stdoutPath = "");
+
+} // namespace fwdtest
+
+#endif

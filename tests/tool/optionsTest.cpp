@@ -1,0 +1,168 @@
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tool/options.h"
+
+namespace {
+
+ToolOptions Parse(std::vector<const char *> args)
+{
+   args.insert(args.begin(), "fwdmaps");
+   return ParseToolOptions(static_cast<int>(args.size()), args.data());
+}
+
+struct ParseCase
+{
+   std::vector<const char *> args;
+   ToolAction action;
+   OutputFormat format;
+   bool haveMap;
+   const char *mapName;
+   int mapIndex;
+};
+
+TEST(ToolOptions, ParsesOptionsBeforeTheMapName)
+{
+   const ParseCase cases[] = {
+       {{}, ToolAction::Run, OutputFormat::Text, false, "", 1},
+       {{"bpf_fwd_err"}, ToolAction::Run, OutputFormat::Text, true, "bpf_fwd_err", 1},
+       // Arguments after the map name are ignored, whatever they look like.
+       {{"bpf_fwd_err", "--bogus", "-h"},
+        ToolAction::Run,
+        OutputFormat::Text,
+        true,
+        "bpf_fwd_err",
+        1},
+       {{"-j", "bpf_fwd_stats"}, ToolAction::Run, OutputFormat::Json, true, "bpf_fwd_stats", 2},
+       {{"--json"}, ToolAction::Run, OutputFormat::Json, false, "", 2},
+       {{"--json", "-j", "x"}, ToolAction::Run, OutputFormat::Json, true, "x", 3},
+       {{"--prometheus"}, ToolAction::Run, OutputFormat::Prometheus, false, "", 2},
+       {{"--prometheus", "bpf_fwd_err"},
+        ToolAction::Run,
+        OutputFormat::Prometheus,
+        true,
+        "bpf_fwd_err",
+        2},
+       // "--" ends the options; the empty text is a map name, not an option.
+       {{"--", "-j"}, ToolAction::Run, OutputFormat::Text, true, "-j", 2},
+       {{"-j", "--"}, ToolAction::Run, OutputFormat::Json, false, "", 3},
+       {{""}, ToolAction::Run, OutputFormat::Text, true, "", 1},
+       {{"-h"}, ToolAction::Help, OutputFormat::Text, false, "", 0},
+       {{"--help", "--bogus"}, ToolAction::Help, OutputFormat::Text, false, "", 0},
+       {{"-j", "--help"}, ToolAction::Help, OutputFormat::Text, false, "", 0},
+       {{"--version", "bpf_fwd_err"}, ToolAction::Version, OutputFormat::Text, false, "", 0},
+   };
+   for (const ParseCase &c : cases) {
+      std::string what = "args:";
+      for (const char *a : c.args) {
+         what += std::string(" '") + a + "'";
+      }
+      SCOPED_TRACE(what);
+      ToolOptions o = Parse(c.args);
+      EXPECT_EQ(o.action, c.action);
+      EXPECT_TRUE(o.error.empty()) << o.error;
+      if (c.action != ToolAction::Run) {
+         continue;
+      }
+      EXPECT_EQ(o.format, c.format);
+      EXPECT_EQ(o.haveMap, c.haveMap);
+      EXPECT_EQ(o.mapName, c.mapName);
+      EXPECT_EQ(o.mapIndex, c.mapIndex);
+   }
+}
+
+TEST(ToolOptions, RejectsUnknownOptionsAndConflictingFormats)
+{
+   const struct
+   {
+      std::vector<const char *> args;
+      const char *reasonHas;
+   } cases[] = {
+       {{"--bogus"}, "'--bogus'"},
+       {{"-x", "bpf_fwd_err"}, "'-x'"},
+       {{"-"}, "'-'"},
+       {{"-jh"}, "'-jh'"},
+       {{"--json=1"}, "'--json=1'"},
+       {{"--HELP"}, "'--HELP'"},
+       {{"--bogus", "--help"}, "'--bogus'"},
+       {{"-j", "--prometheus", "bpf_fwd_err"}, "cannot be used together"},
+   };
+   for (const auto &c : cases) {
+      SCOPED_TRACE(c.args[0]);
+      ToolOptions o = Parse(c.args);
+      EXPECT_EQ(o.action, ToolAction::UsageError);
+      EXPECT_NE(o.error.find(c.reasonHas), std::string::npos) << o.error;
+   }
+   EXPECT_EQ(kUsageStatus, 2);
+}
+
+TEST(ToolOptions, UsageNamesMapsOptionsStatusesAndConfiguration)
+{
+   std::ostringstream out;
+   PrintUsage(out);
+   const std::string usage = out.str();
+   const char *const needed[] = {
+       "Usage: fwdmaps",
+       "label_port_map",
+       "worker_port_map",
+       "bpf_fwd_stats",
+       "bpf_fwd_err ",
+       "bpf_fwd_err_log",
+       "-j, --json",
+       "--prometheus",
+       "-h, --help",
+       "--version",
+       "Exit status:",
+       "  0 ",
+       "  1 ",
+       "  2 ",
+       "  255 ",
+       "BpfProxy.FsPath",
+       "/sys/fs/bpf/",
+       "/tc/globals/",
+   };
+   for (const char *n : needed) {
+      EXPECT_NE(usage.find(n), std::string::npos) << n;
+   }
+   // Every map has its one-line description on the line that names it.
+   for (const char *map :
+        {"label_port_map", "worker_port_map", "bpf_fwd_stats", "bpf_fwd_err", "bpf_fwd_err_log"}) {
+      std::string line = "\n  " + std::string(map) + " ";
+      size_t at = usage.find(line);
+      ASSERT_NE(at, std::string::npos) << map;
+      size_t end = usage.find('\n', at + 1);
+      EXPECT_GT(end - at, line.size() + 10) << map;
+   }
+   for (size_t start = 0, nl; (nl = usage.find('\n', start)) != std::string::npos; start = nl + 1) {
+      EXPECT_LE(nl - start, 80u) << usage.substr(start, nl - start);
+   }
+   EXPECT_EQ(usage.back(), '\n');
+}
+
+TEST(ToolOptions, VersionComesFromTheBuild)
+{
+   std::ostringstream out;
+   PrintVersion(out);
+   EXPECT_TRUE(std::regex_match(out.str(), std::regex("fwdmaps [0-9]+\\.[0-9]+\\.[0-9]+\n")))
+       << out.str();
+   // The bare-compile fallback means the build did not pass the version.
+   EXPECT_STRNE(ToolVersion(), "0.0.0");
+}
+
+TEST(ToolOptions, PrometheusOffersOnlyTheCounterMaps)
+{
+   EXPECT_EQ(CheckFormatForMap(OutputFormat::Prometheus, "bpf_fwd_stats"), "");
+   EXPECT_EQ(CheckFormatForMap(OutputFormat::Prometheus, "bpf_fwd_err"), "");
+   EXPECT_NE(CheckFormatForMap(OutputFormat::Prometheus, "bpf_fwd_err_log"), "");
+   EXPECT_NE(CheckFormatForMap(OutputFormat::Prometheus, "label_port_map"), "");
+   for (const char *map : {"label_port_map", "bpf_fwd_err_log"}) {
+      EXPECT_EQ(CheckFormatForMap(OutputFormat::Json, map), "");
+      EXPECT_EQ(CheckFormatForMap(OutputFormat::Text, map), "");
+   }
+}
+
+} // namespace

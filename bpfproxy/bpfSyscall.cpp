@@ -6,6 +6,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
@@ -22,9 +23,27 @@ namespace {
 
 const char kPossibleCpusPath[] = "/sys/devices/system/cpu/possible";
 
+const char kKernelMaxPath[] = "/sys/devices/system/cpu/kernel_max";
+
 MapWalkLookupHook gLookupHook;
 
-inline uint64_t Ptr(const void *p) { return static_cast<uint64_t>(reinterpret_cast<uintptr_t>(p)); }
+// The most CPUs this kernel can count as possible: kernel_max + 1, or the
+// configured processors when that file is unreadable.
+int KernelMaxCpus()
+{
+   std::ifstream in(kKernelMaxPath);
+   long max = -1;
+   if (in >> max && max >= 0 && max < (1 << 20)) {
+      return static_cast<int>(max + 1);
+   }
+   long conf = sysconf(_SC_NPROCESSORS_CONF);
+   return conf > 0 && conf < (1 << 20) ? static_cast<int>(conf) : 1;
+}
+
+inline uint64_t Ptr(const void *p)
+{
+   return static_cast<uint64_t>(reinterpret_cast<uintptr_t>(p));
+}
 
 } // namespace
 
@@ -68,7 +87,10 @@ int BpfMapGetInfo(int fd, struct bpf_map_info *info)
    return BpfSysCall(BPF_OBJ_GET_INFO_BY_FD, &attr) < 0 ? -errno : 0;
 }
 
-void MapWalkSetLookupHook(MapWalkLookupHook hook) { gLookupHook = std::move(hook); }
+void MapWalkSetLookupHook(MapWalkLookupHook hook)
+{
+   gLookupHook = std::move(hook);
+}
 
 uint64_t PerCpuValueBytes(uint32_t valueSize, int cpus)
 {
@@ -96,14 +118,17 @@ int MapWalk(int fd, const MapRecordVisitor &visit, std::ostream &os)
       if (cpus < 1) {
          PossibleCpusFatal(cpus);
       }
-      valueLen = PerCpuValueBytes(info.value_size, cpus);
+      // The kernel fills one slot per CPU it counts as possible, whatever
+      // the file says; never give it fewer slots than it could fill.
+      valueLen = PerCpuValueBytes(info.value_size, std::max(cpus, KernelMaxCpus()));
    }
 
    std::unique_ptr<unsigned char[]> key(new (std::nothrow) unsigned char[info.key_size]);
    if (!key) {
       return -1;
    }
-   std::unique_ptr<unsigned char[]> value(new (std::nothrow) unsigned char[valueLen]);
+   // Zeroed: slots the kernel does not fill read as 0, not as stale heap.
+   std::unique_ptr<unsigned char[]> value(new (std::nothrow) unsigned char[valueLen]());
    if (!value) {
       return -1;
    }

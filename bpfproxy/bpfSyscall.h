@@ -14,19 +14,22 @@
 /// before the fields of a command are set.
 union BpfAttr {
    unsigned char raw[144];
-   struct {
+   struct
+   {
       uint32_t map_fd;
       uint32_t pad0;
       uint64_t key;
       uint64_t value; // also next_key for BPF_MAP_GET_NEXT_KEY
       uint64_t flags;
    } elem;
-   struct {
+   struct
+   {
       uint64_t pathname;
       uint32_t bpf_fd;
       uint32_t file_flags;
    } obj;
-   struct {
+   struct
+   {
       uint32_t bpf_fd;
       uint32_t info_len;
       uint64_t info;
@@ -50,9 +53,9 @@ int BpfMapGetInfo(int fd, struct bpf_map_info *info);
 
 /// Called once per record by MapWalk: (stream, info, key, value, bytes in
 /// the value buffer). The key buffer holds info.key_size bytes.
-using MapRecordVisitor = std::function<void(std::ostream &, const struct bpf_map_info &,
-                                            const void *key, const void *value,
-                                            uint64_t valueBufLen)>;
+using MapRecordVisitor =
+    std::function<void(std::ostream &, const struct bpf_map_info &, const void *key,
+                       const void *value, uint64_t valueBufLen)>;
 
 /// Test seam for MapWalk: called before each lookup with the 0-based record
 /// index; a non-zero result is taken as the lookup's negated errno. The
@@ -64,12 +67,13 @@ void MapWalkSetLookupHook(MapWalkLookupHook hook);
 
 /// Visits every record of map `fd` in the kernel's key order, calling
 /// `visit` after each successful lookup; the next key is fetched only after
-/// `visit` returned. Buffers are sized from the map's info record, per CPU
-/// for BPF_MAP_TYPE_PERCPU_ARRAY. Returns 0 at the end of the map, -1 when a
-/// buffer cannot be allocated, otherwise the negated errno of the failed
-/// step (a failed info query ends the walk before any record is read, so
-/// the kernel never sees buffers smaller than the map's records). Exits the
-/// process with 255 when a per-CPU map meets a possible-CPU count below 1.
+/// `visit` returned. Buffers are sized from the map's info record; for
+/// BPF_MAP_TYPE_PERCPU_ARRAY the zeroed value buffer holds a slot for every
+/// CPU the kernel could count, and at least get_possible_cpus() slots. Returns 0 at the end of the
+/// map, -1 when a buffer cannot be allocated, otherwise the negated errno of the failed step (a
+/// failed info query ends the walk before any record is read, so the kernel never sees buffers
+/// smaller than the map's records). Exits the process with 255 when a per-CPU map meets a
+/// possible-CPU count below 1.
 int MapWalk(int fd, const MapRecordVisitor &visit, std::ostream &os);
 
 /// Counts the CPUs listed in `in` (the possible-CPU file format, e.g.

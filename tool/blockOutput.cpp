@@ -1,0 +1,69 @@
+#include "tool/blockOutput.h"
+
+#include <errno.h>
+#include <unistd.h>
+
+BlockOutputBuf::BlockOutputBuf(int fd, bool holdLines, size_t blockSize)
+    : mFd(fd), mHoldLines(holdLines), mBlockSize(blockSize)
+{
+   mBlock.reserve(blockSize);
+}
+
+BlockOutputBuf::~BlockOutputBuf()
+{
+   Flush();
+}
+
+bool BlockOutputBuf::WriteAll(const char *data, size_t len)
+{
+   while (len > 0 && mErrno == 0) {
+      ssize_t n = write(mFd, data, len);
+      if (n < 0) {
+         if (errno != EINTR) {
+            mErrno = errno;
+         }
+         continue;
+      }
+      data += n;
+      len -= static_cast<size_t>(n);
+   }
+   return mErrno == 0;
+}
+
+bool BlockOutputBuf::Flush()
+{
+   if (!mBlock.empty()) {
+      WriteAll(mBlock.data(), mBlock.size());
+      mBlock.clear();
+   }
+   return mErrno == 0;
+}
+
+BlockOutputBuf::int_type BlockOutputBuf::overflow(int_type ch)
+{
+   if (traits_type::eq_int_type(ch, traits_type::eof())) {
+      return traits_type::not_eof(ch);
+   }
+   char c = traits_type::to_char_type(ch);
+   return xsputn(&c, 1) == 1 ? ch : traits_type::eof();
+}
+
+std::streamsize BlockOutputBuf::xsputn(const char *s, std::streamsize n)
+{
+   if (mErrno != 0) {
+      return 0; // the stream turns bad, as it would on a failed write
+   }
+   mBlock.append(s, static_cast<size_t>(n));
+   if (mBlock.size() >= mBlockSize && !Flush()) {
+      return 0;
+   }
+   return n;
+}
+
+int BlockOutputBuf::sync()
+{
+   if (mHoldLines) {
+      return mErrno == 0 ? 0 : -1;
+   }
+   return Flush() ? 0 : -1;
+}

@@ -20,7 +20,10 @@ namespace {
 
 const char kDefaultFsPath[] = "/sys/fs/bpf/";
 
-inline uint64_t Ptr(const void *p) { return static_cast<uint64_t>(reinterpret_cast<uintptr_t>(p)); }
+inline uint64_t Ptr(const void *p)
+{
+   return static_cast<uint64_t>(reinterpret_cast<uintptr_t>(p));
+}
 
 } // namespace
 
@@ -46,7 +49,10 @@ BpfMapRegistry::BpfMapRegistry()
 
 BpfMapRegistry::~BpfMapRegistry() = default;
 
-std::vector<std::string> BpfMapRegistry::GetMapNames() const { return mMapNames; }
+std::vector<std::string> BpfMapRegistry::GetMapNames() const
+{
+   return mMapNames;
+}
 
 std::string BpfMapRegistry::BuildPinPath(const std::string &name) const
 {
@@ -134,9 +140,15 @@ int BpfMapRegistry::SetLabelPort(uint32_t label, uint16_t port)
    return UpdateMapElem(mMapNames[0], &label, &port, BPF_ANY);
 }
 
-int BpfMapRegistry::RemoveWorkerPort(uint16_t port) { return DeleteMapElem(mMapNames[1], &port); }
+int BpfMapRegistry::RemoveWorkerPort(uint16_t port)
+{
+   return DeleteMapElem(mMapNames[1], &port);
+}
 
-int BpfMapRegistry::RemoveLabelPort(uint32_t label) { return DeleteMapElem(mMapNames[0], &label); }
+int BpfMapRegistry::RemoveLabelPort(uint32_t label)
+{
+   return DeleteMapElem(mMapNames[0], &label);
+}
 
 bool BpfMapRegistry::IsMapPinned() const
 {

@@ -15,23 +15,22 @@
 #include "bpfproxy/bpfSyscall.h"
 
 /// The proxy's map names, defined once.
-extern const char *const kLabelPortMapName;   ///< "label_port_map"
-extern const char *const kWorkerPortMapName;  ///< "worker_port_map"
-extern const char *const kFwdStatsMapName;    ///< "bpf_fwd_stats"
-extern const char *const kFwdErrMapName;      ///< "bpf_fwd_err"
-extern const char *const kFwdErrLogMapName;   ///< "bpf_fwd_err_log"
+extern const char *const kLabelPortMapName;  ///< "label_port_map"
+extern const char *const kWorkerPortMapName; ///< "worker_port_map"
+extern const char *const kFwdStatsMapName;   ///< "bpf_fwd_stats"
+extern const char *const kFwdErrMapName;     ///< "bpf_fwd_err"
+extern const char *const kFwdErrLogMapName;  ///< "bpf_fwd_err_log"
 
 class BpfMapRegistry;
 
 /// Prints one record (stream, map info, key bytes, value bytes) as complete
 /// text lines on the given stream and no other.
-typedef void (BpfMapRegistry::*MapRecordPrinter)(std::ostream &os,
-                                                 const struct bpf_map_info &info,
+typedef void (BpfMapRegistry::*MapRecordPrinter)(std::ostream &os, const struct bpf_map_info &info,
                                                  const void *key, const void *value);
 
 class BpfMapRegistry
 {
-public:
+ public:
    /// Reads BpfProxy.FsPath (default "/sys/fs/bpf/") and fills the name
    /// list and the printer table. Opens nothing.
    BpfMapRegistry();
@@ -65,8 +64,7 @@ public:
    /// Updates one element of map `name`; key and value must have the map's
    /// sizes. Returns 0, -1 when `name` was never opened (no system call), or
    /// a negated errno.
-   int UpdateMapElem(const std::string &name, const void *key, const void *value,
-                     uint64_t flags);
+   int UpdateMapElem(const std::string &name, const void *key, const void *value, uint64_t flags);
    /// Deletes one element; results as UpdateMapElem.
    int DeleteMapElem(const std::string &name, const void *key);
 
@@ -108,10 +106,7 @@ public:
 
    /// Keys of the error-log records printed since the last call to
    /// DeleteListedErrLogRecords, in walk order.
-   const std::vector<std::vector<unsigned char>> &ListedErrLogKeys() const
-   {
-      return mErrLogKeys;
-   }
+   const std::vector<std::vector<unsigned char>> &ListedErrLogKeys() const { return mErrLogKeys; }
 
    /// Deletes every remembered error-log key and forgets them. For each
    /// failed deletion writes "delete log file failed. ret: <ret> map name:
@@ -119,7 +114,7 @@ public:
    /// failed deletions.
    int DeleteListedErrLogRecords(std::ostream &errOs);
 
-protected:
+ protected:
    /// Warns once per map on standard error that a record was too short.
    void WarnShortRecord(const char *mapName, const struct bpf_map_info &info, uint32_t needKey,
                         uint64_t needValue);

@@ -54,8 +54,8 @@ void BpfMapRegistry::printWorkerPortMap(std::ostream &os, const struct bpf_map_i
    os << "worker bind port: " << std::dec << r.port << std::endl;
 }
 
-void BpfMapRegistry::printFwdErr(std::ostream &os, const struct bpf_map_info &info,
-                                 const void *key, const void *value)
+void BpfMapRegistry::printFwdErr(std::ostream &os, const struct bpf_map_info &info, const void *key,
+                                 const void *value)
 {
    FwdErrRecord r;
    if (!DecodeFwdErr(BytesOf(info, key, value), &r)) {

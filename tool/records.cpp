@@ -9,8 +9,7 @@ namespace {
 
 const char *const kFwdErrNames[] = {"get label", "invalid hmac", "lookup label", "do dnat",
                                     "do check sum"};
-const char *const kStatsLabels[] = {"rx bytes: ", "rx end bytes: ", "tx bytes: ",
-                                    "tx end bytes: "};
+const char *const kStatsLabels[] = {"rx bytes: ", "rx end bytes: ", "tx bytes: ", "tx end bytes: "};
 
 template <typename T> T Load(const void *base, size_t offset)
 {
@@ -160,9 +159,15 @@ bool DecodeErrLog(const RecordBytes &rec, ErrLogRecord *out)
    return true;
 }
 
-const char *FwdErrName(uint32_t code) { return code <= 4 ? kFwdErrNames[code] : nullptr; }
+const char *FwdErrName(uint32_t code)
+{
+   return code <= 4 ? kFwdErrNames[code] : nullptr;
+}
 
-const char *FwdStatsLabel(uint32_t index) { return index <= 3 ? kStatsLabels[index] : nullptr; }
+const char *FwdStatsLabel(uint32_t index)
+{
+   return index <= 3 ? kStatsLabels[index] : nullptr;
+}
 
 std::string FormatLabelPort(const LabelPortRecord &r)
 {
@@ -207,9 +212,9 @@ std::string FormatErrLogRaw(const ErrLogRecord &r)
 {
    std::string sip = r.ipv4 ? r.sip : "[" + r.sip + "]";
    std::string dip = r.ipv4 ? r.dip : "[" + r.dip + "]";
-   return std::to_string(r.timeNs) + ":" + std::to_string(r.extraId) + ":" + sip + ":" + dip +
-          ":" + std::to_string(r.err) + ":" + std::to_string(r.l4proto) + ":" +
-          std::to_string(r.sport) + ":" + std::to_string(r.dport) + "\n";
+   return std::to_string(r.timeNs) + ":" + std::to_string(r.extraId) + ":" + sip + ":" + dip + ":" +
+          std::to_string(r.err) + ":" + std::to_string(r.l4proto) + ":" + std::to_string(r.sport) +
+          ":" + std::to_string(r.dport) + "\n";
 }
 
 bool ParseErrLogRaw(const std::string &line, ErrLogRecord *out)

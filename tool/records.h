@@ -10,15 +10,17 @@
 #include <vector>
 
 /// The bytes of one record as the walk delivered them.
-struct RecordBytes {
+struct RecordBytes
+{
    const void *key;
-   uint64_t keySize;   ///< bytes readable at `key`
+   uint64_t keySize; ///< bytes readable at `key`
    const void *value;
    uint64_t valueSize; ///< bytes readable at `value`
 };
 
 /// label_port_map: 4-byte host-order label -> 2-byte network-order port.
-struct LabelPortRecord {
+struct LabelPortRecord
+{
    uint32_t label;
    uint16_t port; ///< host byte order
 };
@@ -26,14 +28,16 @@ constexpr uint32_t kLabelPortKeyBytes = 4;
 constexpr uint32_t kLabelPortValueBytes = 2;
 
 /// worker_port_map: 2-byte network-order port -> presence marker.
-struct WorkerPortRecord {
+struct WorkerPortRecord
+{
    uint16_t port; ///< host byte order
 };
 constexpr uint32_t kWorkerPortKeyBytes = 2;
 constexpr uint32_t kWorkerPortValueBytes = 0;
 
 /// bpf_fwd_err: 4-byte error code -> 8-byte count.
-struct FwdErrRecord {
+struct FwdErrRecord
+{
    uint32_t code;
    uint64_t count;
 };
@@ -41,8 +45,9 @@ constexpr uint32_t kFwdErrKeyBytes = 4;
 constexpr uint32_t kFwdErrValueBytes = 8;
 
 /// bpf_fwd_stats: 4-byte counter index -> one 8-byte counter per possible CPU.
-struct FwdStatsRecord {
-   bool hasIndex;                ///< false when the map's key size is 0
+struct FwdStatsRecord
+{
+   bool hasIndex; ///< false when the map's key size is 0
    uint32_t index;
    std::vector<uint64_t> perCpu; ///< empty when the map's value size is 0
 };
@@ -50,7 +55,8 @@ constexpr uint32_t kFwdStatsKeyBytes = 4;
 constexpr uint32_t kFwdStatsCounterBytes = 8;
 
 /// bpf_fwd_err_log: 12-byte key (time, extra id) -> 44-byte connection record.
-struct ErrLogRecord {
+struct ErrLogRecord
+{
    uint64_t timeNs;
    uint32_t extraId;
    bool ipv4;       ///< ip_ver == 4; any other value means IPv6
@@ -86,7 +92,7 @@ const char *FwdErrName(uint32_t code);
 const char *FwdStatsLabel(uint32_t index);
 
 /// Text lines, each ending in '\n'.
-std::string FormatLabelPort(const LabelPortRecord &r);  ///< "label :0x2a\tport : 443\n"
+std::string FormatLabelPort(const LabelPortRecord &r);   ///< "label :0x2a\tport : 443\n"
 std::string FormatWorkerPort(const WorkerPortRecord &r); ///< "worker bind port: 8080\n"
 /// "error key: do check sum val: 12\n", or "" for an unknown code.
 std::string FormatFwdErr(const FwdErrRecord &r);

@@ -1,0 +1,293 @@
+// fwdmaps run as a process against real maps in a private bpffs.
+#include <gtest/gtest.h>
+
+#include <linux/bpf.h>
+
+#include <algorithm>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "support/kernelFixture.h"
+
+using fwdtest::ProxyMaps;
+using fwdtest::RunProcess;
+using fwdtest::RunResult;
+
+namespace {
+
+const char kKnownMaps[] = "label_port_map, worker_port_map, bpf_fwd_stats, bpf_fwd_err, "
+                          "bpf_fwd_err_log";
+
+RunResult Fwdmaps(const std::vector<std::string> &args, const std::string &stdoutPath = "")
+{
+   std::vector<std::string> argv{FWD_FWDMAPS_PATH};
+   argv.insert(argv.end(), args.begin(), args.end());
+   return RunProcess(argv, stdoutPath);
+}
+
+std::vector<std::string> SortedLines(const std::string &text)
+{
+   std::vector<std::string> lines;
+   std::istringstream in(text);
+   std::string line;
+   while (std::getline(in, line)) {
+      lines.push_back(line);
+   }
+   std::sort(lines.begin(), lines.end());
+   return lines;
+}
+
+int PossibleCpus()
+{
+   std::ifstream in("/sys/devices/system/cpu/possible");
+   std::string text;
+   std::getline(in, text);
+   int count = 0, lo, hi;
+   std::istringstream items(text);
+   std::string item;
+   while (std::getline(items, item, ',')) {
+      if (sscanf(item.c_str(), "%d-%d", &lo, &hi) == 2) {
+         count += hi - lo + 1;
+      } else {
+         count += 1;
+      }
+   }
+   return count;
+}
+
+std::string StatsLines(const char *label, const std::vector<uint64_t> &perCpu, int cpus)
+{
+   std::string text = std::string(label) + "\n";
+   for (int i = 0; i < cpus; i++) {
+      uint64_t v = i < static_cast<int>(perCpu.size()) ? perCpu[i] : 0;
+      text += "\t value on cpu[" + std::to_string(i) + "]: " + std::to_string(v) + "\n";
+   }
+   return text;
+}
+
+class FwdmapsTest : public fwdtest::PrivateBpfFsTest
+{
+ protected:
+   void SetUp() override
+   {
+      PrivateBpfFsTest::SetUp();
+      if (IsSkipped() || HasFatalFailure()) {
+         return;
+      }
+      std::string why = mMaps.Create(mBpfFs);
+      if (!why.empty()) {
+         FWD_SKIP_OR_FAIL("cannot build the proxy maps: " + why);
+      }
+   }
+   ProxyMaps mMaps;
+};
+
+class FwdmapsBareTest : public fwdtest::PrivateBpfFsTest
+{
+};
+
+TEST_F(FwdmapsTest, PortMapsPrintEveryRecord)
+{
+   ASSERT_EQ(0, mMaps.AddLabelPort(42, 443));
+   ASSERT_EQ(0, mMaps.AddLabelPort(0, 0));
+   ASSERT_EQ(0, mMaps.AddLabelPort(0xdeadbeef, 65535));
+   ASSERT_EQ(0, mMaps.AddWorkerPort(8080));
+   ASSERT_EQ(0, mMaps.AddWorkerPort(22));
+
+   struct Case
+   {
+      const char *map;
+      std::vector<std::string> lines;
+   } cases[] = {
+       {"label_port_map",
+        {"label :0x0\tport : 0", "label :0x2a\tport : 443", "label :0xdeadbeef\tport : 65535"}},
+       {"worker_port_map", {"worker bind port: 22", "worker bind port: 8080"}},
+   };
+   for (const Case &c : cases) {
+      SCOPED_TRACE(c.map);
+      RunResult r = Fwdmaps({c.map});
+      EXPECT_EQ(0, r.status);
+      EXPECT_EQ("", r.err);
+      EXPECT_EQ(c.lines, SortedLines(r.out)); // hash maps: kernel order
+   }
+}
+
+TEST_F(FwdmapsTest, ErrorCountersInKeyOrder)
+{
+   ASSERT_EQ(0, mMaps.SetErrCount(4, 12));
+   ASSERT_EQ(0, mMaps.SetErrCount(1, 18446744073709551615ull));
+   RunResult r = Fwdmaps({"bpf_fwd_err", "ignored", "words"});
+   EXPECT_EQ(0, r.status);
+   EXPECT_EQ("", r.err);
+   EXPECT_EQ("error key: get label val: 0\n"
+             "error key: invalid hmac val: 18446744073709551615\n"
+             "error key: lookup label val: 0\n"
+             "error key: do dnat val: 0\n"
+             "error key: do check sum val: 12\n",
+             r.out);
+}
+
+TEST_F(FwdmapsTest, StatsPrintEveryPossibleCpu)
+{
+   int cpus = PossibleCpus();
+   ASSERT_GE(cpus, 1);
+   std::vector<uint64_t> rx{1500, 7}, txEnd{18446744073709551615ull};
+   ASSERT_EQ(0, mMaps.SetStats(0, rx));
+   ASSERT_EQ(0, mMaps.SetStats(3, txEnd));
+   RunResult r = Fwdmaps({"bpf_fwd_stats"});
+   EXPECT_EQ(0, r.status);
+   EXPECT_EQ("", r.err);
+   EXPECT_EQ(StatsLines("rx bytes: ", rx, cpus) + StatsLines("rx end bytes: ", {}, cpus) +
+                 StatsLines("tx bytes: ", {}, cpus) + StatsLines("tx end bytes: ", txEnd, cpus),
+             r.out);
+}
+
+TEST_F(FwdmapsTest, ErrLogListedInKeyTextOrderAndConsumed)
+{
+   // Byte-wise order of "<time>:<extra>": 100 > 1000 ('0' < ':'), 999 last,
+   // extra id 10 before 9.
+   ASSERT_EQ(0, mMaps.AddErrLog(999, 1, "10.0.0.9", "10.0.0.10", 2, 6, 1, 2));
+   ASSERT_EQ(0, mMaps.AddErrLog(1000, 9, "10.0.0.1", "10.0.0.2", 1, 6, 40000, 443));
+   ASSERT_EQ(0, mMaps.AddErrLog(1000, 10, "192.168.1.1", "192.168.1.2", 0, 17, 53, 5353));
+   ASSERT_EQ(0, mMaps.AddErrLog(100, 0, "0.0.0.0", "255.255.255.255", 4294967295u, 1, 0, 0));
+   ASSERT_EQ(0, mMaps.AddErrLog(5, 0, "2001:db8::1", "2001:db8::2", 3, 17, 5353, 53));
+   ASSERT_EQ(0, mMaps.AddErrLog(6, 0, "::ffff:10.0.0.1", "::", 3, 58, 1, 2, 0)); // ip_ver 0
+   RunResult r = Fwdmaps({"bpf_fwd_err_log"});
+   EXPECT_EQ(0, r.status);
+   EXPECT_EQ("", r.err);
+   EXPECT_EQ("1000(ns):sip: 192.168.1.1 dip: 192.168.1.2 err: 0 l4proto: 17 sport: 53 dport: 5353\n"
+             "1000(ns):sip: 10.0.0.1 dip: 10.0.0.2 err: 1 l4proto: 6 sport: 40000 dport: 443\n"
+             "100(ns):sip: 0.0.0.0 dip: 255.255.255.255 err: 4294967295 l4proto: 1 sport: 0 "
+             "dport: 0\n"
+             "5(ns):sip: 2001:db8::1 dip: 2001:db8::2 err: 3 l4proto: 17 sport: 5353 dport: 53\n"
+             "6(ns):sip: ::ffff:10.0.0.1 dip: :: err: 3 l4proto: 58 sport: 1 dport: 2\n"
+             "999(ns):sip: 10.0.0.9 dip: 10.0.0.10 err: 2 l4proto: 6 sport: 1 dport: 2\n",
+             r.out);
+   EXPECT_EQ(0, fwdtest::CountKeys(mMaps.fd("bpf_fwd_err_log"), 16));
+
+   RunResult again = Fwdmaps({"bpf_fwd_err_log"});
+   EXPECT_EQ(0, again.status);
+   EXPECT_EQ("", again.out);
+   EXPECT_EQ("", again.err);
+}
+
+TEST_F(FwdmapsTest, EmptyMapsPrintNothing)
+{
+   for (const char *map : {"label_port_map", "worker_port_map", "bpf_fwd_err_log"}) {
+      SCOPED_TRACE(map);
+      RunResult r = Fwdmaps({map});
+      EXPECT_EQ(0, r.status);
+      EXPECT_EQ("", r.out);
+      EXPECT_EQ("", r.err);
+   }
+}
+
+TEST_F(FwdmapsTest, FullOutputLosesNoRecord)
+{
+   for (int i = 0; i < 3; i++) {
+      ASSERT_EQ(0, mMaps.AddErrLog(1000 + i, i, "10.0.0.1", "10.0.0.2", 1, 6, 1, 2));
+   }
+   ASSERT_EQ(0, mMaps.AddLabelPort(1, 2));
+   struct Case
+   {
+      const char *map;
+      std::string err;
+   } cases[] = {
+       {"bpf_fwd_err_log", "fwdmaps: standard output: No space left on device\n"
+                           "fwdmaps: bpf_fwd_err_log: no record deleted\n"},
+       {"label_port_map", "fwdmaps: standard output: No space left on device\n"},
+   };
+   for (const Case &c : cases) {
+      SCOPED_TRACE(c.map);
+      RunResult r = Fwdmaps({c.map}, "/dev/full");
+      EXPECT_EQ(1, r.status);
+      EXPECT_EQ(c.err, r.err);
+   }
+   EXPECT_EQ(3, fwdtest::CountKeys(mMaps.fd("bpf_fwd_err_log"), 16));
+}
+
+TEST_F(FwdmapsTest, UnknownNamesAreUsageErrors)
+{
+   for (const char *name : {"BPF_FWD_ERR", "bpf_fwd", "", "bpf_fwd_err_log2"}) {
+      SCOPED_TRACE(name);
+      RunResult r = Fwdmaps({name});
+      EXPECT_EQ(2, r.status);
+      EXPECT_EQ("", r.out);
+      EXPECT_EQ(std::string("fwdmaps: unknown map \"") + name + "\": known maps are " + kKnownMaps +
+                    "\n",
+                r.err);
+   }
+}
+
+TEST_F(FwdmapsTest, PossibleCpuFileDecidesTheCounters)
+{
+   int cpus = PossibleCpus();
+   std::vector<uint64_t> rx{11, 22};
+   ASSERT_EQ(0, mMaps.SetStats(0, rx));
+   std::string why = fwdtest::BindPossibleCpus("0-0\n");
+   if (!why.empty()) {
+      FWD_SKIP_OR_FAIL(why);
+   }
+   RunResult bad = Fwdmaps({"bpf_fwd_stats"});
+   EXPECT_EQ(255, bad.status);
+   EXPECT_EQ("", bad.out);
+   EXPECT_EQ("fwdmaps: /sys/devices/system/cpu/possible: possible CPU count is -1, need at "
+             "least 1\n",
+             bad.err);
+
+   // Fewer CPUs than the kernel fills: only those are shown, and the
+   // kernel's copy of every CPU still fits the buffer (ASan would tell).
+   // More CPUs than the kernel has: the extra positions read as 0.
+   struct Case
+   {
+      const char *file;
+      int shown;
+   } cases[] = {{"0\n", 1}, {"0,2-3\n", 3}, {"0-7\n", 8}};
+   for (const Case &c : cases) {
+      SCOPED_TRACE(c.file);
+      ASSERT_EQ("", fwdtest::BindPossibleCpus(c.file));
+      RunResult r = Fwdmaps({"bpf_fwd_stats"});
+      EXPECT_EQ(0, r.status);
+      EXPECT_EQ("", r.err);
+      std::vector<uint64_t> shown(rx.begin(), rx.begin() + std::min<size_t>(cpus, rx.size()));
+      std::string expected =
+          StatsLines("rx bytes: ", shown, c.shown) + StatsLines("rx end bytes: ", {}, c.shown) +
+          StatsLines("tx bytes: ", {}, c.shown) + StatsLines("tx end bytes: ", {}, c.shown);
+      EXPECT_EQ(expected, r.out);
+   }
+}
+
+TEST_F(FwdmapsBareTest, ListLineNeedsNoMaps)
+{
+   RunResult r = Fwdmaps({});
+   EXPECT_EQ(0, r.status);
+   EXPECT_EQ("list all maps: label_port_map\tworker_port_map\tbpf_fwd_stats\tbpf_fwd_err\t"
+             "bpf_fwd_err_log\t\n",
+             r.out);
+   EXPECT_EQ("", r.err);
+}
+
+TEST_F(FwdmapsBareTest, MissingPinNamesThePath)
+{
+   // Only the first two maps pinned: the open stops at bpf_fwd_stats.
+   ProxyMaps maps;
+   std::vector<fwdtest::MapSpec> specs = fwdtest::ProxyMapSpecs();
+   specs.resize(2);
+   ASSERT_EQ("", maps.Create(mBpfFs, specs));
+   struct Case
+   {
+      const char *map;
+   } cases[] = {{"bpf_fwd_err"}, {"label_port_map"}};
+   for (const Case &c : cases) {
+      SCOPED_TRACE(c.map);
+      RunResult r = Fwdmaps({c.map});
+      EXPECT_EQ(255, r.status);
+      EXPECT_EQ("bpf open map failed\n", r.out);
+      EXPECT_EQ("fwdmaps: /sys/fs/bpf//tc/globals/bpf_fwd_stats: No such file or directory\n",
+                r.err);
+   }
+}
+
+} // namespace

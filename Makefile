@@ -9,7 +9,7 @@ CTEST_ARGS ?= --output-on-failure -j $(JOBS)
 # Suites that run a second time under ThreadSanitizer.
 TSAN_TESTS ?= Concurrency
 
-.PHONY: all deps build test test-asan test-tsan fuzz bench demo clean
+.PHONY: all deps build test test-asan test-tsan fuzz bench demo install package clean
 
 all: build
 
@@ -45,6 +45,15 @@ bench: deps
 
 demo: build
 	sh scripts/demo.sh $(BUILD)
+
+# The tool, its compressed man page and bash completion; DESTDIR is honoured.
+PREFIX ?= /usr/local
+install: build
+	DESTDIR="$(DESTDIR)" cmake --install $(BUILD) --prefix $(PREFIX) --component fwdmaps
+
+# A .deb in $(BUILD)/package/; scripts/check-package.sh installs and tries it.
+package: build
+	cd $(BUILD) && cpack -G DEB -B package
 
 clean:
 	rm -rf $(BUILD)

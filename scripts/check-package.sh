@@ -1,0 +1,75 @@
+#!/bin/sh
+# Installs the fwdmaps .deb as on a clean machine and checks the installed
+# tool, without changing the host: dpkg runs in a private mount namespace in
+# which /usr, /etc and /var are overlays whose writable layer is a tmpfs, so
+# the package's files and dpkg's database changes vanish with the namespace.
+# Usage: check-package.sh <build dir>   (after `make package`)
+set -eu
+build=${1:-build}
+deb=$(ls "$build"/package/fwdmaps_*.deb 2>/dev/null | head -n 1)
+[ -n "$deb" ] || { echo "package check: no .deb in $build/package; run make package" >&2; exit 1; }
+[ "$(id -u)" -eq 0 ] || { echo "package check: needs root for the private namespace" >&2; exit 1; }
+deb=$(readlink -f "$deb")
+
+version=$(dpkg-deb -f "$deb" Version)
+depends=$(dpkg-deb -f "$deb" Depends)
+echo "package check: $(basename "$deb"), Depends: $depends"
+case "$depends" in
+*libc6*) ;;
+*) echo "package check: Depends was not filled in from the shared libraries" >&2; exit 1 ;;
+esac
+
+host_status=$(md5sum /var/lib/dpkg/status)
+was_installed=no
+dpkg-query -W fwdmaps >/dev/null 2>&1 && was_installed=yes
+
+scratch=$(mktemp -d)
+trap 'rmdir "$scratch"' EXIT
+unshare -m -n sh -eu -c '
+    deb=$1 version=$2 scratch=$3
+    mount --make-rprivate /
+    mount -t tmpfs fwdmaps-package-check "$scratch"
+    for dir in usr etc var; do
+        mkdir "$scratch/$dir.upper" "$scratch/$dir.work"
+        mount -t overlay overlay \
+            -o "lowerdir=/$dir,upperdir=$scratch/$dir.upper,workdir=$scratch/$dir.work" "/$dir"
+    done
+
+    fail() { echo "package check: $*" >&2; exit 1; }
+    DEBIAN_FRONTEND=noninteractive dpkg -i "$deb" >"$scratch/dpkg.log" 2>&1 ||
+        { cat "$scratch/dpkg.log" >&2; fail "dpkg -i failed"; }
+    dpkg-query -W -f="\${Status}\n" fwdmaps | grep -qx "install ok installed" ||
+        fail "dpkg does not list fwdmaps as installed"
+
+    [ "$(command -v fwdmaps)" = /usr/bin/fwdmaps ] || fail "fwdmaps is not /usr/bin/fwdmaps"
+    [ "$(fwdmaps --version)" = "fwdmaps $version" ] || fail "--version is not $version"
+    fwdmaps --help | grep -q "^  bpf_fwd_err_log " || fail "--help lacks the maps"
+    printf "list all maps: label_port_map\tworker_port_map\tbpf_fwd_stats\tbpf_fwd_err\tbpf_fwd_err_log\t\n" \
+        >"$scratch/list.expected"
+    fwdmaps >"$scratch/list.out" || fail "fwdmaps without a map failed"
+    cmp -s "$scratch/list.out" "$scratch/list.expected" || fail "the list line differs"
+    fwdmaps --json | grep -q "\"maps\"" || fail "fwdmaps --json failed"
+
+    man=/usr/share/man/man1/fwdmaps.1.gz
+    [ -f "$man" ] || fail "no compressed man page at $man"
+    zcat "$man" | groff -man -ww -z 2>"$scratch/groff.err" || fail "man page does not render"
+    [ ! -s "$scratch/groff.err" ] || { cat "$scratch/groff.err" >&2; fail "man page warnings"; }
+
+    completion=/usr/share/bash-completion/completions/fwdmaps
+    [ -f "$completion" ] || fail "no completion at $completion"
+    got=$(bash --norc -c ". $completion; COMP_WORDS=(fwdmaps bpf_fwd_e); COMP_CWORD=1; _fwdmaps; echo \"\${COMPREPLY[*]}\"")
+    [ "$got" = "bpf_fwd_err bpf_fwd_err_log" ] || fail "completion gave \"$got\""
+
+    dpkg -r fwdmaps >"$scratch/dpkg.log" 2>&1 || { cat "$scratch/dpkg.log" >&2; fail "dpkg -r failed"; }
+    [ ! -e /usr/bin/fwdmaps ] || fail "dpkg -r left /usr/bin/fwdmaps"
+    echo "package check: installed, ran and removed fwdmaps $version in a private namespace"
+' check-package "$deb" "$version" "$scratch"
+
+# The host saw none of it.
+[ "$(md5sum /var/lib/dpkg/status)" = "$host_status" ] || { echo "package check: host dpkg database changed" >&2; exit 1; }
+if [ "$was_installed" = no ]; then
+    if dpkg-query -W fwdmaps >/dev/null 2>&1 || [ -e /usr/bin/fwdmaps ]; then
+        echo "package check: fwdmaps leaked onto the host" >&2
+        exit 1
+    fi
+fi

@@ -3,10 +3,12 @@
 #include <string.h>
 
 #include <cerrno>
+#include <iostream>
 #include <sstream>
 
 #include "bpfproxy/bpfMapRegistry.h"
 #include "bpfproxy/bpfSyscall.h"
+#include "tool/errLogListing.h"
 
 using nlohmann::json;
 
@@ -72,14 +74,8 @@ json ErrLogDocument(BpfMapRegistry &registry, int *rc)
    std::stringstream raw;
    *rc = registry.DumpMap(raw, kFwdErrLogMapName);
 
-   ErrLogListingMap listing;
-   std::string line;
-   while (std::getline(raw, line)) {
-      ErrLogRecord r;
-      if (ParseErrLogRaw(line, &r)) {
-         listing[ErrLogKeyText(r)] = r;
-      }
-   }
+   ErrLogListing listing;
+   ReadErrLogListing(raw, &listing);
    json records = json::array();
    for (const auto &entry : listing) {
       records.push_back(ErrLogJson(entry.second));
@@ -141,10 +137,21 @@ json MapListDocument(const std::vector<std::string> &names)
 
 int WriteJsonDocument(std::ostream &out, const json &doc)
 {
-   errno = 0;
    out << doc.dump() << '\n';
-   out.flush();
    return out ? 0 : -1;
+}
+
+bool FinishStream(std::ostream &out)
+{
+   errno = 0;
+   out.flush();
+   if (out) {
+      return true;
+   }
+   int e = errno;
+   std::cerr << "fwdmaps: standard output: " << (e != 0 ? strerror(e) : "write failed")
+             << std::endl;
+   return false;
 }
 
 int WalkRecords(BpfMapRegistry &registry, const std::string &name, const RecordVisitor &visit)
@@ -202,7 +209,7 @@ bool DecodeStatsRecord(const struct bpf_map_info &info, const RecordBytes &bytes
 }
 
 int WriteJsonMap(BpfMapRegistry &registry, const std::string &name, std::ostream &out,
-                 std::ostream &err)
+                 std::ostream &err, const OutputFinisher &finish)
 {
    int rc = 0;
    json doc;
@@ -231,10 +238,11 @@ int WriteJsonMap(BpfMapRegistry &registry, const std::string &name, std::ostream
       ReportWalkFailure(err, name, rc);
       status = 1;
    }
-   if (WriteJsonDocument(out, doc) != 0) {
-      int e = errno;
-      err << "fwdmaps: standard output: " << (e != 0 ? strerror(e) : "write failed")
-          << (name == kFwdErrLogMapName ? "; no record deleted" : "") << std::endl;
+   WriteJsonDocument(out, doc);
+   if (!finish(out)) {
+      if (name == kFwdErrLogMapName) {
+         err << "fwdmaps: " << kFwdErrLogMapName << ": no record deleted" << std::endl;
+      }
       return 1;
    }
    if (name == kFwdErrLogMapName && registry.DeleteListedErrLogRecords(err) != 0) {

@@ -29,17 +29,13 @@ nlohmann::json FwdErrJson(const FwdErrRecord &r);
 nlohmann::json FwdStatsJson(const FwdStatsRecord &r);
 nlohmann::json ErrLogJson(const ErrLogRecord &r);
 
-/// Error-log records ordered as the text listing orders them: byte-wise by
-/// ErrLogKeyText, a later record replacing an earlier one with the same text.
-using ErrLogListingMap = std::map<std::string, ErrLogRecord>;
-
 /// {"map": name, "records": [...]}.
 nlohmann::json MapDocument(const std::string &mapName, nlohmann::json records);
 /// {"maps": [names...]}.
 nlohmann::json MapListDocument(const std::vector<std::string> &names);
 
-/// Writes `doc` on one line and a newline, then flushes. Returns 0, or -1
-/// when the stream failed (the stream's state tells, errno may say why).
+/// Writes `doc` on one line and a newline. Returns 0, or -1 when the stream
+/// has failed.
 int WriteJsonDocument(std::ostream &out, const nlohmann::json &doc);
 
 /// Called once per record of a walk with the map's info record and the
@@ -53,7 +49,7 @@ using RecordVisitor = std::function<void(const struct bpf_map_info &, const Reco
 /// negated errno. Shared with the metrics output.
 int WalkRecords(BpfMapRegistry &registry, const std::string &name, const RecordVisitor &visit);
 
-/// Writes "fwdmaps: <map>: <why>" for a failed walk (result of WalkRecords).
+/// Writes "fwdmaps: <map>: map walk failed: <why>" for a failed walk.
 void ReportWalkFailure(std::ostream &err, const std::string &name, int rc);
 
 /// Warns once per map on `err` that records shorter than the layout needs
@@ -76,12 +72,20 @@ class ShortRecordWarner
 bool DecodeStatsRecord(const struct bpf_map_info &info, const RecordBytes &bytes,
                        ShortRecordWarner &warner, FwdStatsRecord *out);
 
+/// Pushes everything written to `out` to its device. Returns true when all
+/// of it got there; otherwise says why on standard error and returns false.
+using OutputFinisher = std::function<bool(std::ostream &out)>;
+
+/// Flushes `out` and checks its state; the finisher for plain streams.
+bool FinishStream(std::ostream &out);
+
 /// Walks map `name` of `registry` (whose maps are open) and writes its
-/// document to `out`; reasons for failures go to `err` as
-/// "fwdmaps: <what>: <why>". For bpf_fwd_err_log the records are deleted
-/// from the map only after the document was written and flushed.
+/// document to `out`, finished with `finish`; reasons for failures go to
+/// `err` as "fwdmaps: <what>: <why>". The error log is collected as the text
+/// listing collects it, and its records are deleted from the map only after
+/// `finish` succeeded, through the registry's deletion path.
 /// Returns the exit status: 0; 1 when the walk failed part way (the records
 /// read so far are still written), the output failed (nothing is deleted) or
 /// a deletion failed; 2 for a name that is not a map.
 int WriteJsonMap(BpfMapRegistry &registry, const std::string &name, std::ostream &out,
-                 std::ostream &err);
+                 std::ostream &err, const OutputFinisher &finish = FinishStream);

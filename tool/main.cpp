@@ -13,6 +13,9 @@
 #include "lib/config/preference.h"
 #include "tool/blockOutput.h"
 #include "tool/errLogListing.h"
+#include "tool/jsonOutput.h"
+#include "tool/metricsOutput.h"
+#include "tool/options.h"
 
 namespace {
 
@@ -123,24 +126,50 @@ int PrintMap(BpfMapRegistry &registry, const std::string &name, std::ostream &ou
    return status;
 }
 
-int RunTool(BpfMapRegistry &registry, int argc, char **argv, std::ostream &out)
+int RunTool(BpfMapRegistry &registry, const ToolOptions &options, std::ostream &out)
 {
-   if (argc < 2) {
+   if (!options.haveMap && options.format == OutputFormat::Text) {
       ListMaps(registry, out);
       return FinishOutput(out) ? kStatusOk : kStatusFailed;
    }
-   // Further arguments are ignored.
-   const std::string name = argv[1];
-   std::vector<std::string> names = registry.GetMapNames();
-   if (std::find(names.begin(), names.end(), name) == names.end()) {
-      ReportUnknownMap(registry, name);
-      return kStatusUsage;
+   if (!options.haveMap && options.format == OutputFormat::Json) {
+      WriteJsonDocument(out, MapListDocument(registry.GetMapNames()));
+      return FinishOutput(out) ? kStatusOk : kStatusFailed;
+   }
+   // Further arguments are ignored. Without a map, --prometheus shows both
+   // counter maps.
+   const std::string name = options.mapName;
+   if (options.haveMap) {
+      std::vector<std::string> names = registry.GetMapNames();
+      if (std::find(names.begin(), names.end(), name) == names.end()) {
+         ReportUnknownMap(registry, name);
+         return kStatusUsage;
+      }
+      std::string unsupported = CheckFormatForMap(options.format, name);
+      if (!unsupported.empty()) {
+         std::cerr << "fwdmaps: " << unsupported << std::endl;
+         return kStatusUsage;
+      }
    }
    if (registry.OpenAllMaps() != 0) {
-      out << "bpf open map failed" << std::endl;
-      FinishOutput(out);
+      // Only the text form carries this line; JSON and metrics readers get
+      // an empty standard output and the status.
+      if (options.format == OutputFormat::Text) {
+         out << "bpf open map failed" << std::endl;
+         FinishOutput(out);
+      }
       ReportOpenFailure(registry);
       return kStatusOpenFailed;
+   }
+   if (options.format == OutputFormat::Json) {
+      return WriteJsonMap(registry, name, out, std::cerr, FinishOutput);
+   }
+   if (options.format == OutputFormat::Prometheus) {
+      std::vector<std::string> counters{kFwdStatsMapName, kFwdErrMapName};
+      if (options.haveMap) {
+         counters = {name};
+      }
+      return WriteMetrics(registry, counters, out, std::cerr, FinishOutput);
    }
    if (name == kFwdErrLogMapName) {
       return PrintErrLog(registry, out);
@@ -160,10 +189,25 @@ int main(int argc, char **argv)
    atexit(FlushStdoutAtExit);
    std::ostream out(&stdoutBuf);
 
+   ToolOptions options = ParseToolOptions(argc, argv);
+   switch (options.action) {
+   case ToolAction::Help:
+      PrintUsage(out);
+      return FinishOutput(out) ? kStatusOk : kStatusFailed;
+   case ToolAction::Version:
+      PrintVersion(out);
+      return FinishOutput(out) ? kStatusOk : kStatusFailed;
+   case ToolAction::UsageError:
+      std::cerr << "fwdmaps: " << options.error << "; try 'fwdmaps --help'" << std::endl;
+      return kUsageStatus;
+   case ToolAction::Run:
+      break;
+   }
+
    int status;
    {
       BpfMapRegistry registry;
-      status = RunTool(registry, argc, argv, out);
+      status = RunTool(registry, options, out);
    }
    return status;
 }

@@ -1,12 +1,7 @@
 #include "tool/metricsOutput.h"
 
-#include <string.h>
-
-#include <cerrno>
-
 #include "bpfproxy/bpfMapRegistry.h"
 #include "bpfproxy/bpfSyscall.h"
-#include "tool/jsonOutput.h"
 
 namespace {
 
@@ -116,7 +111,7 @@ std::string FwdErrMetrics(const std::vector<FwdErrRecord> &records)
 }
 
 int WriteMetrics(BpfMapRegistry &registry, const std::vector<std::string> &names, std::ostream &out,
-                 std::ostream &err)
+                 std::ostream &err, const OutputFinisher &finish)
 {
    std::string text;
    int status = 0;
@@ -155,12 +150,8 @@ int WriteMetrics(BpfMapRegistry &registry, const std::vector<std::string> &names
       }
    }
 
-   errno = 0;
    out << text;
-   out.flush();
-   if (!out) {
-      int e = errno;
-      err << "fwdmaps: standard output: " << (e != 0 ? strerror(e) : "write failed") << std::endl;
+   if (!finish(out)) {
       return 1;
    }
    return status;

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "tool/jsonOutput.h"
 #include "tool/records.h"
 
 class BpfMapRegistry;
@@ -24,9 +25,9 @@ std::string FwdStatsMetrics(const std::vector<FwdStatsRecord> &records);
 std::string FwdErrMetrics(const std::vector<FwdErrRecord> &records);
 
 /// Walks the maps named (each bpf_fwd_stats or bpf_fwd_err; the maps are
-/// open) and writes their metrics to `out`, then flushes. Reasons go to
-/// `err` as "fwdmaps: <what>: <why>". Returns the exit status: 0; 1 when a
+/// open) and writes their metrics to `out`, finished with `finish`. Reasons
+/// go to `err` as "fwdmaps: <what>: <why>". Returns the exit status: 0; 1 when a
 /// walk failed part way (what was read is still written) or the output
 /// failed; 2 for a map this format does not offer.
 int WriteMetrics(BpfMapRegistry &registry, const std::vector<std::string> &names, std::ostream &out,
-                 std::ostream &err);
+                 std::ostream &err, const OutputFinisher &finish = FinishStream);

@@ -100,7 +100,8 @@ struct UnicodeEncodingInfo
    std::string preferred;
    std::string canonical; // ICU's converter name; empty until resolved or unknown
    Bool canonicalDone;
-   int supported; // -1 not yet checked
+   int supported;       // -1 not yet checked
+   int asciiCompatible; // -1 not yet checked
 };
 
 struct UnicodeRegistry
@@ -115,10 +116,12 @@ UnicodeRegistry &UnicodeGetRegistry()
    static UnicodeRegistry *registry = [] {
       UnicodeRegistry *r = new UnicodeRegistry;
       for (const char *name : kFixedNames) {
-         r->encodings.push_back({name, "", FALSE, -1});
+         r->encodings.push_back({name, "", FALSE, -1, -1});
       }
       r->encodings[STRING_ENCODING_UTF8].supported = 1;
       r->encodings[STRING_ENCODING_US_ASCII].supported = 1;
+      r->encodings[STRING_ENCODING_UTF8].asciiCompatible = 1;
+      r->encodings[STRING_ENCODING_US_ASCII].asciiCompatible = 1;
       return r;
    }();
    return *registry;
@@ -189,7 +192,7 @@ StringEncoding UnicodeIcuLookup(UnicodeRegistry &reg, const char *name)
    if (preferred == NULL || U_FAILURE(err)) {
       preferred = canonical;
    }
-   reg.encodings.push_back({preferred, canonical, TRUE, -1});
+   reg.encodings.push_back({preferred, canonical, TRUE, -1, -1});
    return (StringEncoding)(reg.encodings.size() - 1);
 }
 
@@ -398,6 +401,32 @@ Bool Unicode_IsEncodingSupported(StringEncoding encoding)
    std::lock_guard<std::mutex> guard(reg.lock);
    reg.encodings[encoding].supported = cnv != NULL;
    return cnv != NULL;
+}
+
+Bool Unicode_IsEncodingAsciiCompatible(StringEncoding encoding)
+{
+   encoding = Unicode_ResolveEncoding(encoding);
+   if (!Unicode_IsEncodingSupported(encoding)) {
+      return FALSE;
+   }
+   UnicodeRegistry &reg = UnicodeGetRegistry();
+   {
+      std::lock_guard<std::mutex> guard(reg.lock);
+      if (reg.encodings[encoding].asciiCompatible >= 0) {
+         return reg.encodings[encoding].asciiCompatible != 0;
+      }
+   }
+   std::string ascii = "\t\n\r";
+   for (char c = 0x20; c < 0x7F; c++) {
+      ascii.push_back(c);
+   }
+   size_t len = 0;
+   char *bytes = Unicode_GetAllocBytes(ascii.c_str(), encoding, &len);
+   Bool same = bytes != NULL && len == ascii.size() && memcmp(bytes, ascii.data(), len) == 0;
+   free(bytes);
+   std::lock_guard<std::mutex> guard(reg.lock);
+   reg.encodings[encoding].asciiCompatible = same;
+   return same;
 }
 
 StringEncoding Unicode_GetCurrentEncoding(void)

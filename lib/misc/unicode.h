@@ -34,6 +34,11 @@ StringEncoding Unicode_EncodingNameToEnum(const char *name);
 /// (STRING_ENCODING_DEFAULT is resolved first).
 Bool Unicode_IsEncodingSupported(StringEncoding encoding);
 
+/// TRUE when the encoding writes the printable ASCII characters, tab and
+/// the line ends as the single ASCII bytes, so that line-based text with
+/// ASCII syntax can carry it (UTF-8, ISO-8859-x; not UTF-16 or EBCDIC).
+Bool Unicode_IsEncodingAsciiCompatible(StringEncoding encoding);
+
 /// The preferred (MIME, else IANA) name of an encoding, e.g. "UTF-8",
 /// "US-ASCII", "ISO-8859-1"; STRING_ENCODING_DEFAULT is resolved first.
 /// Returns a static text, or NULL for a code that names nothing.

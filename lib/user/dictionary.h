@@ -146,6 +146,70 @@ char *Dictionary_GetEnumFormatted(Dictionary *dict, const char *defaultText, con
 /* ==== Reading and writing files ==========================================
  * Declared by the file reader and writer (lib/user/dictionaryFile*.cpp). */
 
+/* Encoding arguments are codes of the Unicode layer (lib/misc/unicode.h):
+ * -1 the process default (the current locale's code set), 0 UTF-8. All
+ * functions return TRUE on success; complaints go to msgs (may be NULL:
+ * then they are dropped) or, for the forms without a list, are posted to
+ * the user-message module (Msg_AppendMsgList). */
+
+/// Reads the file at pathName ("-": standard input, "<stdin>" in complaints)
+/// into dict, clearing it first when asked; a NULL path only clears. An
+/// undeclared file is decoded with defaultEncoding (a UTF-8 byte-order mark
+/// wins over a non-UTF-8 default). Fails on an unreadable file, a syntax
+/// error, a name that is not ASCII, a bad or conflicting encoding, or
+/// duplicate names (reported up to 100, then reading stops); entries stored
+/// before a failure stay.
+Bool Dictionary_Load(Dictionary *dict, const char *pathName, Bool clearFirst, int32 defaultEncoding,
+                     MsgList **msgs);
+/// Dictionary_Load, clearing first, in the process default; complaints posted.
+Bool Dictionary_LoadAndClear(Dictionary *dict, const char *pathName);
+/// Dictionary_Load, clearing first, in UTF-8 (message files); complaints posted.
+Bool Dictionary_LoadUTF8AndClear(Dictionary *dict, const char *pathName);
+/// Dictionary_Load, merging, in the process default; complaints posted.
+Bool Dictionary_LoadAndMerge(Dictionary *dict, const char *pathName);
+/// Clears dict and reads the open file fd from its start; leaves fd open
+/// and at its start. pathName names it in complaints.
+Bool Dictionary_LoadFd(Dictionary *dict, int fd, const char *pathName, int32 defaultEncoding,
+                       MsgList **msgs);
+/// Reads a NUL-terminated text (lines end in "\n" or "\r\n"), clearing dict
+/// first unless appending. The text is not changed. No byte-order mark and
+/// no limit on duplicates.
+Bool Dictionary_LoadFromBuffer(Dictionary *dict, char *text, Bool append, int32 defaultEncoding,
+                               MsgList **msgs);
+/// Dictionary_LoadFromBuffer with the complaints posted and logged.
+Bool Dictionary_LoadFromBufferAndPost(Dictionary *dict, char *text, Bool append,
+                                      int32 defaultEncoding);
+/// The encoding code of dict; -2 before one is known.
+int32 Dictionary_GetEncoding(const Dictionary *dict);
+
+/// Renders dict as file text: leading comments, an ".encoding" line, then
+/// every kept line in order (untouched ones as read, changed entries
+/// rendered afresh), then new entries in creation order. A value the
+/// encoding cannot represent upgrades the dictionary to UTF-8. Returns the
+/// NUL-terminated text in *text (owned by the caller, free) and its size
+/// including the NUL in *size; FALSE (complaints posted) when an entry
+/// cannot be written.
+Bool Dictionary_WriteToBuffer(Dictionary *dict, char **text, size_t *size);
+/// Saves dict to pathName: through pathName + "~" (created exclusively with
+/// the target's mode, owner and group, then renamed over it), or in place
+/// when that is impossible. A new file gets mode 0754 (less the umask).
+/// Clears the modified and dirty flags on success. Complaints posted.
+Bool Dictionary_Write(Dictionary *dict, const char *pathName);
+/// The save through an open descriptor of pathName that Dictionary_Write
+/// uses; after a rename *fd is replaced by a descriptor of the new file
+/// (the old one is closed).
+Bool Dictionary_WriteFd(Dictionary *dict, int *fd, const char *pathName, MsgList **msgs);
+/// Sets the encoding used when writing; every text value is then rendered
+/// afresh. FALSE, changing nothing, when a value cannot be represented or
+/// the encoding is not supported.
+Bool Dictionary_ChangeEncoding(Dictionary *dict, int32 encoding);
+/// Puts "#!" + interpreter as the first line; FALSE when the first line
+/// already begins with "#!".
+Bool Dictionary_AddShebang(Dictionary *dict, const char *interpreter);
+/// Adds to the file's mode each execute bit whose read bit is set; FALSE
+/// (logged) when the file cannot be queried or changed.
+Bool Dictionary_MakeExecutable(const char *pathName);
+
 /* ==== End of reading and writing files ================================== */
 
 #endif

@@ -1,0 +1,581 @@
+// Reading dictionary files and buffers: the line handling, metavariables,
+// encoding declarations, the byte-order mark and the default encoding.
+#include <errno.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "lib/dict/dictll.h"
+#include "lib/log/log.h"
+#include "lib/misc/msgList.h"
+#include "lib/misc/unicode.h"
+#include "lib/user/dictionaryInt.h"
+#include "lib/user/msg.h"
+
+namespace {
+
+const int kMaxDuplicates = 100;
+const char kStdinName[] = "<stdin>";
+
+enum {
+   PARSE_OK = 0,        // go on
+   PARSE_DUPLICATE = 1, // go on, but the load fails at the end
+   PARSE_FATAL = 2,     // stop at once
+};
+
+const char *DictionaryEncodingName(int32 encoding)
+{
+   const char *name = Unicode_EncodingEnumToName(encoding);
+   return name != NULL ? name : "unknown";
+}
+
+char *DictionaryEscape(const char *text)
+{
+   return Unicode_EscapeBuffer(text, -1);
+}
+
+Bool DictionaryIsASCII(const char *text)
+{
+   for (const unsigned char *p = (const unsigned char *)text; *p != '\0'; p++) {
+      if (*p >= 0x80) {
+         return FALSE;
+      }
+   }
+   return TRUE;
+}
+
+/* The complaint variants: without a file name, with one but no line, or
+ * with both. */
+
+void DictionaryComplainSyntax(const Dictionary *dict, MsgList **msgs)
+{
+   if (dict->fileName == NULL) {
+      MsgList_Append(msgs, MSGID(msg.dictionary.read.syntaxErrorNoFile) "Syntax error.\n");
+   } else if (dict->lineNumber < 1) {
+      MsgList_Append(msgs,
+                     MSGID(msg.dictionary.read.syntaxErrorNoLine) "File \"%s\": Syntax error.\n",
+                     dict->fileName);
+   } else {
+      MsgList_Append(msgs,
+                     MSGID(msg.dictionary.read.syntaxError) "File \"%s\" line %d: Syntax error.\n",
+                     dict->fileName, dict->lineNumber);
+   }
+}
+
+void DictionaryComplainDefined(const Dictionary *dict, const char *name, MsgList **msgs)
+{
+   if (dict->fileName == NULL) {
+      MsgList_Append(msgs,
+                     MSGID(msg.dictionary.alreadyDefinedNoFile) "Variable \"%s\" is already "
+                                                                "defined.\n",
+                     name);
+   } else if (dict->lineNumber < 1) {
+      MsgList_Append(msgs,
+                     "@&!*@*@(msg.dictionary .alreadyDefinedNoLine)"
+                     "File \"%s\": Variable \"%s\" is already defined.\n",
+                     dict->fileName, name);
+   } else {
+      MsgList_Append(msgs,
+                     MSGID(msg.dictionary.alreadyDefined) "File \"%s\" line %d: Variable \"%s\" "
+                                                          "is already defined.\n",
+                     dict->fileName, dict->lineNumber, name);
+   }
+}
+
+void DictionaryComplainBadInput(const Dictionary *dict, const char *name, const char *value,
+                                int32 encoding, MsgList **msgs)
+{
+   char *shown = DictionaryEscape(value);
+   const char *enc = DictionaryEncodingName(encoding);
+   if (dict->fileName == NULL) {
+      MsgList_Append(msgs,
+                     MSGID(msg.dictionary.badEncodedInputNoFile) "Value \"%s\" for variable \"%s\" "
+                                                                 "is not valid in encoding "
+                                                                 "\"%s\".\n",
+                     shown, name, enc);
+   } else if (dict->lineNumber < 1) {
+      MsgList_Append(msgs,
+                     MSGID(msg.dictionary.badEncodedInputNoLine) "File \"%s\": Value \"%s\" for "
+                                                                 "variable \"%s\" is not valid in "
+                                                                 "encoding \"%s\".\n",
+                     dict->fileName, shown, name, enc);
+   } else {
+      MsgList_Append(msgs,
+                     MSGID(msg.dictionary.badEncodedInput) "File \"%s\" line %d: Value \"%s\" for "
+                                                           "variable \"%s\" is not valid in "
+                                                           "encoding \"%s\".\n",
+                     dict->fileName, dict->lineNumber, shown, name, enc);
+   }
+   DictionaryFreeText(shown);
+}
+
+void DictionaryComplainUnknownEncoding(const Dictionary *dict, const char *encName, MsgList **msgs)
+{
+   if (dict->fileName == NULL) {
+      MsgList_Append(msgs,
+                     MSGID(msg.dictionary.unknownEncodingNoFile) "Character encoding \"%s\" is "
+                                                                 "not supported.\n",
+                     encName);
+   } else if (dict->lineNumber < 1) {
+      MsgList_Append(msgs,
+                     MSGID(msg.dictionary.unknownEncodingNoLine) "File \"%s\": Character encoding "
+                                                                 "\"%s\" is not supported.\n",
+                     dict->fileName, encName);
+   } else {
+      MsgList_Append(msgs,
+                     MSGID(msg.dictionary.unknownEncoding) "File \"%s\" (line %d) specifies a "
+                                                           "character encoding (%s) that is not "
+                                                           "supported.\n",
+                     dict->fileName, dict->lineNumber, encName);
+   }
+}
+
+void DictionaryComplainHasEncoding(const Dictionary *dict, MsgList **msgs)
+{
+   const char *enc = DictionaryEncodingName(dict->encoding);
+   if (dict->fileName == NULL) {
+      MsgList_Append(msgs,
+                     MSGID(msg.dictionary.hasEncodingNoFile) "The dictionary already has "
+                                                             "encoding \"%s\".\n",
+                     enc);
+   } else if (dict->lineNumber < 1) {
+      MsgList_Append(msgs,
+                     MSGID(msg.dictionary.hasEncodingNoLine) "File \"%s\" already has encoding "
+                                                             "\"%s\".\n",
+                     dict->fileName, enc);
+   } else {
+      MsgList_Append(msgs,
+                     MSGID(msg.dictionary.hasEncoding) "File \"%s\" (line %d) already has "
+                                                       "encoding \"%s\".\n",
+                     dict->fileName, dict->lineNumber, enc);
+   }
+}
+
+// Records an encoding and brings every text value read so far to UTF-8.
+Bool DictionarySetEncoding(Dictionary *dict, int32 encoding, MsgList **msgs)
+{
+   encoding = Unicode_ResolveEncoding(encoding);
+   if (dict->encoding != DICTIONARY_ENCODING_UNKNOWN) {
+      if (dict->encoding != encoding) {
+         DictionaryComplainHasEncoding(dict, msgs);
+         return FALSE;
+      }
+      // The values are UTF-8 already; converting them again would garble them.
+      return TRUE;
+   }
+   for (DictionaryEntry *e = DictionaryFirstEntry(dict); e != NULL;
+        e = DictionaryNextEntry(dict, e)) {
+      if (DictionaryIsTextType(e->type) && e->value.text != NULL &&
+          !Unicode_IsBufferValid(e->value.text, -1, encoding)) {
+         DictionaryComplainBadInput(dict, e->name, e->value.text, encoding, msgs);
+         return FALSE;
+      }
+   }
+   if (encoding != DICTIONARY_ENCODING_UTF8 && encoding != DICTIONARY_ENCODING_ASCII) {
+      for (DictionaryEntry *e = DictionaryFirstEntry(dict); e != NULL;
+           e = DictionaryNextEntry(dict, e)) {
+         if (DictionaryIsTextType(e->type) && e->value.text != NULL) {
+            char *utf8 = Unicode_AllocWithLength(e->value.text, -1, encoding);
+            if (utf8 == NULL) {
+               DictionaryComplainBadInput(dict, e->name, e->value.text, encoding, msgs);
+               return FALSE;
+            }
+            DictionaryFreeText(e->value.text);
+            e->value.text = utf8;
+         }
+      }
+   }
+   dict->encoding = encoding;
+   return TRUE;
+}
+
+Bool DictionarySetEncodingFromName(Dictionary *dict, const char *encName, MsgList **msgs)
+{
+   StringEncoding encoding = Unicode_EncodingNameToEnum(encName);
+   // The line syntax itself is ASCII: an encoding that writes it otherwise
+   // (UTF-16, EBCDIC) would garble every value it decodes.
+   if (encoding == STRING_ENCODING_UNKNOWN || !Unicode_IsEncodingSupported(encoding) ||
+       !Unicode_IsEncodingAsciiCompatible(encoding)) {
+      DictionaryComplainUnknownEncoding(dict, encName, msgs);
+      return FALSE;
+   }
+   return DictionarySetEncoding(dict, encoding, msgs);
+}
+
+Bool DictionaryIsEncodingDeclaration(const char *name)
+{
+   static const char *const names[] = {".encoding", "config.encoding", "preferences.encoding",
+                                       "lmlist.encoding", "snapshot.encoding"};
+   for (const char *n : names) {
+      if (strcasecmp(name, n) == 0) {
+         return TRUE;
+      }
+   }
+   return FALSE;
+}
+
+char *DictionaryKeptLineText(const char *line)
+{
+   std::string text;
+   DictLL_MarshalLine(&text, NULL, line);
+   char *copy = DictionaryStrdup(text.c_str());
+   memset(&text[0], 0, text.size());
+   return copy;
+}
+
+// Handles one line read from a file or buffer.
+int DictionaryParseReadLine(Dictionary *dict, const char *line, const char *name, const char *value,
+                            MsgList **msgs)
+{
+   dict->lineNumber++;
+
+   if (name == NULL) {
+      const char *p = line;
+      while (*p == ' ' || *p == '\t') {
+         p++;
+      }
+      if (*p == '\0' || *p == '#') {
+         DictionaryAppendLine(dict, DictionaryKeptLineText(line), NULL);
+         return PARSE_OK;
+      }
+      char *shown = DictionaryEscape(line);
+      Log("%s: syntax error with line, \"%s\".\n", __func__, shown);
+      DictionaryFreeText(shown);
+      DictionaryComplainSyntax(dict, msgs);
+      return PARSE_FATAL;
+   }
+
+   if (DictionaryIsEncodingDeclaration(name)) {
+      return DictionarySetEncodingFromName(dict, value, msgs) ? PARSE_OK : PARSE_DUPLICATE;
+   }
+
+   if (name[0] == '.') {
+      char *shown = DictionaryEscape(name);
+      Log("%s: \"%s\" line %d: unrecognized metavariable \"%s\"\n", __func__,
+          dict->fileName != NULL ? dict->fileName : "", dict->lineNumber, shown);
+      DictionaryFreeText(shown);
+      return PARSE_OK;
+   }
+
+   DictionaryEntry *existing = DictionaryFindEntry(dict, name);
+   if (existing != NULL && existing->isDefault) {
+      // A remembered default is no definition; the file's value replaces it.
+      DictionaryRemoveEntry(dict, existing);
+      existing = NULL;
+   }
+   if (existing != NULL) {
+      DictionaryComplainDefined(dict, name, msgs);
+      DictionaryAppendLine(dict, DictionaryKeptLineText(line), NULL);
+      return PARSE_DUPLICATE;
+   }
+
+   if (!DictionaryIsASCII(name)) {
+      char *shown = DictionaryEscape(name);
+      if (dict->fileName == NULL) {
+         // Buffers have no file name; the line still tells where.
+         MsgList_Append(msgs,
+                        MSGID(msg.dictionary.nameNotASCII) "File \"%s\" line %d: Variable \"%s\" "
+                                                           "is not valid ASCII.\n",
+                        "", dict->lineNumber, shown);
+      } else {
+         MsgList_Append(msgs,
+                        MSGID(msg.dictionary.nameNotASCII) "File \"%s\" line %d: Variable \"%s\" "
+                                                           "is not valid ASCII.\n",
+                        dict->fileName, dict->lineNumber, shown);
+      }
+      DictionaryFreeText(shown);
+      return PARSE_FATAL;
+   }
+
+   DictionaryValue v;
+   if (dict->encoding == DICTIONARY_ENCODING_UNKNOWN) {
+      v.text = DictionaryStrdup(value);
+   } else {
+      if (!Unicode_IsBufferValid(value, -1, dict->encoding) ||
+          (v.text = Unicode_AllocWithLength(value, -1, dict->encoding)) == NULL) {
+         DictionaryComplainBadInput(dict, name, value, dict->encoding, msgs);
+         return PARSE_FATAL;
+      }
+   }
+   DictionaryEntry *e = DictionaryCreateEntryNoCopy(dict, DictionaryStrdup(name), DICT_ANY, v);
+   DictionaryAppendLine(dict, DictionaryKeptLineText(line), e);
+   return PARSE_OK;
+}
+
+// The end of a load: a declared encoding stands; otherwise the byte-order
+// mark, then the default encoding decides.
+Bool DictionaryFinishEncoding(Dictionary *dict, Bool hadBOM, int32 defaultEncoding, MsgList **msgs)
+{
+   if (dict->encoding != DICTIONARY_ENCODING_UNKNOWN) {
+      return TRUE;
+   }
+   if (hadBOM && Unicode_ResolveEncoding(defaultEncoding) != DICTIONARY_ENCODING_UTF8) {
+      MsgList *scratch = NULL;
+      Bool ok = DictionarySetEncoding(dict, DICTIONARY_ENCODING_UTF8, &scratch);
+      MsgList_Free(scratch);
+      if (ok) {
+         return TRUE;
+      }
+   }
+   if (DictionarySetEncoding(dict, defaultEncoding, msgs)) {
+      return TRUE;
+   }
+   if (dict->fileName == NULL) {
+      MsgList_Append(msgs, MSGID(msg.dictionary.badDefaultEncodingNoFile) "Failed to decode the "
+                                                                          "dictionary in the "
+                                                                          "default character "
+                                                                          "encoding.\n");
+   } else {
+      MsgList_Append(msgs,
+                     MSGID(msg.dictionary.badDefaultEncoding) "An error occurred while decoding "
+                                                              "file \"%s\" using the default "
+                                                              "character encoding.\n",
+                     dict->fileName);
+   }
+   return FALSE;
+}
+
+void DictionaryFreeLineTexts(char *line, char *name, char *value)
+{
+   DictionaryFreeText(line);
+   DictionaryFreeText(name);
+   DictionaryFreeText(value);
+}
+
+Bool DictionaryReadLines(Dictionary *dict, FILE *stream, int32 defaultEncoding, MsgList **msgs)
+{
+   int duplicates = 0;
+   Bool ok = TRUE;
+   dict->lineNumber = 0;
+   Bool hadBOM = DictLL_ReadUTF8BOM(stream);
+
+   for (;;) {
+      char *line, *name, *value;
+      int res = DictLL_ReadLine(stream, &line, &name, &value);
+      if (res == DICTLL_READ_EOF) {
+         break;
+      }
+      if (res == DICTLL_READ_ERROR) {
+         int err = errno;
+         MsgList_Append(msgs, MSGID(msg.dictionary.read.readError) "File \"%s\" line %d: %s.\n",
+                        dict->fileName, dict->lineNumber, strerror(err));
+         dict->lineNumber = 0;
+         return FALSE;
+      }
+      int parsed = DictionaryParseReadLine(dict, line, name, value, msgs);
+      DictionaryFreeLineTexts(line, name, value);
+      if (parsed == PARSE_FATAL) {
+         dict->lineNumber = 0;
+         return FALSE;
+      }
+      if (parsed == PARSE_DUPLICATE) {
+         ok = FALSE;
+         if (++duplicates > kMaxDuplicates) {
+            Log("%s: \"%s\" line %d: too many duplicate entries in dictionary, quitting.\n",
+                __func__, dict->fileName, dict->lineNumber);
+            dict->lineNumber = 0;
+            return FALSE;
+         }
+      }
+   }
+   dict->lineNumber = 0;
+   if (!ok) {
+      return FALSE;
+   }
+   return DictionaryFinishEncoding(dict, hadBOM, defaultEncoding, msgs);
+}
+
+void DictionaryPost(MsgList *msgs)
+{
+   if (msgs != NULL) {
+      Msg_AppendMsgList(msgs);
+      MsgList_Free(msgs);
+   }
+}
+
+} // namespace
+
+Bool Dictionary_Load(Dictionary *dict, const char *pathName, Bool clearFirst, int32 defaultEncoding,
+                     MsgList **msgs)
+{
+   if (pathName == NULL) {
+      if (clearFirst) {
+         Dictionary_Clear(dict);
+      }
+      return TRUE;
+   }
+   Bool isStdin = strcmp(pathName, "-") == 0;
+   const char *shownName = isStdin ? kStdinName : pathName;
+   FILE *stream = isStdin ? stdin : fopen(pathName, "re");
+   if (stream == NULL) {
+      int err = errno;
+      Log("%s: Cannot open file \"%s\": %s.\n", "DictionaryLoad", shownName, strerror(err));
+      MsgList_Append(msgs, MSGID(msg.dictionary.load.openFailed) "Cannot open file \"%s\": %s.\n",
+                     shownName, strerror(err));
+      return FALSE;
+   }
+   struct stat st;
+   if (fstat(fileno(stream), &st) != 0) {
+      int err = errno;
+      Log("%s: Unable to get information about file \"%s\": %s.\n", "DictionaryLoad", shownName,
+          strerror(err));
+      MsgList_Append(msgs,
+                     MSGID(msg.dictionary.load.statFailed) "Unable to get information about file "
+                                                           "\"%s\": %s.\n",
+                     shownName, strerror(err));
+      if (!isStdin) {
+         fclose(stream);
+      }
+      return FALSE;
+   }
+   if (S_ISDIR(st.st_mode)) {
+      Log("%s: \"%s\" is a directory.\n", "DictionaryLoad", shownName);
+      MsgList_Append(msgs, MSGID(msg.dictionary.load.isDirectory) "\"%s\" is a directory.\n",
+                     shownName);
+      if (!isStdin) {
+         fclose(stream);
+      }
+      return FALSE;
+   }
+   if (clearFirst) {
+      Dictionary_Clear(dict);
+   }
+   DictionaryFreeText(dict->fileName);
+   dict->fileName = DictionaryStrdup(shownName);
+   Bool ok = DictionaryReadLines(dict, stream, defaultEncoding, msgs);
+   DictionaryFreeText(dict->fileName);
+   dict->fileName = NULL;
+   dict->lineNumber = 0;
+   if (!isStdin) {
+      fclose(stream);
+   }
+   return ok;
+}
+
+Bool Dictionary_LoadAndClear(Dictionary *dict, const char *pathName)
+{
+   MsgList *msgs = NULL;
+   Bool ok = Dictionary_Load(dict, pathName, TRUE, DICTIONARY_ENCODING_DEFAULT, &msgs);
+   DictionaryPost(msgs);
+   return ok;
+}
+
+Bool Dictionary_LoadUTF8AndClear(Dictionary *dict, const char *pathName)
+{
+   MsgList *msgs = NULL;
+   Bool ok = Dictionary_Load(dict, pathName, TRUE, DICTIONARY_ENCODING_UTF8, &msgs);
+   DictionaryPost(msgs);
+   return ok;
+}
+
+Bool Dictionary_LoadAndMerge(Dictionary *dict, const char *pathName)
+{
+   MsgList *msgs = NULL;
+   Bool ok = Dictionary_Load(dict, pathName, FALSE, DICTIONARY_ENCODING_DEFAULT, &msgs);
+   DictionaryPost(msgs);
+   return ok;
+}
+
+Bool Dictionary_LoadFd(Dictionary *dict, int fd, const char *pathName, int32 defaultEncoding,
+                       MsgList **msgs)
+{
+   const char *shownName = pathName != NULL ? pathName : "";
+   Dictionary_Clear(dict);
+   if (lseek(fd, 0, SEEK_SET) == (off_t)-1) {
+      MsgList_Append(msgs,
+                     MSGID(msg.dictionary.loadFile.seekFailed) "Cannot seek file \"%s\": %s.\n",
+                     shownName, strerror(errno));
+      return FALSE;
+   }
+   // The stream reads a duplicate, so closing it leaves the caller's descriptor open.
+   int dupFd = dup(fd);
+   FILE *stream = dupFd < 0 ? NULL : fdopen(dupFd, "r");
+   if (stream == NULL) {
+      int err = errno;
+      if (dupFd >= 0) {
+         close(dupFd);
+      }
+      MsgList_Append(msgs,
+                     MSGID(msg.dictionary.loadFileStream.failed) "Cannot open file stream \"%s\": "
+                                                                 "%s.\n",
+                     shownName, strerror(err));
+      return FALSE;
+   }
+   DictionaryFreeText(dict->fileName);
+   dict->fileName = DictionaryStrdup(shownName);
+   Bool ok = DictionaryReadLines(dict, stream, defaultEncoding, msgs);
+   DictionaryFreeText(dict->fileName);
+   dict->fileName = NULL;
+   dict->lineNumber = 0;
+   fclose(stream);
+   if (lseek(fd, 0, SEEK_SET) == (off_t)-1) {
+      MsgList_Append(msgs,
+                     MSGID(msg.dictionary.loadFile.seekFailed) "Cannot seek file \"%s\": %s.\n",
+                     shownName, strerror(errno));
+      return FALSE;
+   }
+   return ok;
+}
+
+Bool Dictionary_LoadFromBuffer(Dictionary *dict, char *text, Bool append, int32 defaultEncoding,
+                               MsgList **msgs)
+{
+   if (!append) {
+      Dictionary_Clear(dict);
+   }
+   if (text == NULL) {
+      return TRUE;
+   }
+   Bool ok = TRUE;
+   dict->lineNumber = 0;
+   const char *p = text;
+   const char *end = text + strlen(text);
+   while (p < end) {
+      const char *nl = (const char *)memchr(p, '\n', (size_t)(end - p));
+      size_t len = nl == NULL ? (size_t)(end - p) : (size_t)(nl - p);
+      // A "\r" before the "\n" ends the line with it.
+      size_t lineLen = nl != NULL && len > 0 && p[len - 1] == '\r' ? len - 1 : len;
+      char *line, *name, *value;
+      if (lineLen == 0) {
+         line = DictionaryStrdup("");
+         name = value = NULL;
+      } else {
+         DictLL_UnmarshalLine(p, lineLen, &line, &name, &value);
+      }
+      int parsed = DictionaryParseReadLine(dict, line, name, value, msgs);
+      DictionaryFreeLineTexts(line, name, value);
+      if (parsed == PARSE_FATAL) {
+         dict->lineNumber = 0;
+         return FALSE;
+      }
+      if (parsed == PARSE_DUPLICATE) {
+         ok = FALSE;
+      }
+      p = nl == NULL ? end : nl + 1;
+   }
+   dict->lineNumber = 0;
+   if (!ok) {
+      return FALSE;
+   }
+   return DictionaryFinishEncoding(dict, FALSE, defaultEncoding, msgs);
+}
+
+Bool Dictionary_LoadFromBufferAndPost(Dictionary *dict, char *text, Bool append,
+                                      int32 defaultEncoding)
+{
+   MsgList *msgs = NULL;
+   Bool ok = Dictionary_LoadFromBuffer(dict, text, append, defaultEncoding, &msgs);
+   if (msgs != NULL) {
+      Msg_AppendMsgList(msgs);
+      MsgList_Log(msgs);
+      MsgList_Free(msgs);
+   }
+   return ok;
+}
+
+int32 Dictionary_GetEncoding(const Dictionary *dict)
+{
+   return dict->encoding;
+}

@@ -1,0 +1,289 @@
+// How a message is shaped before any output sees it: the newline rule,
+// masking, truncation on character boundaries, levels, modules, sampling.
+#include <string.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "lib/log/logInt.h"
+#include "lib/log/logTestOutput.h"
+
+namespace {
+
+// Registers a test output that receives whole messages at every level.
+class LogCapture : public ::testing::Test
+{
+ protected:
+   void SetUp() override
+   {
+      LogTestOutputOptions opts;
+      opts.wholeMessage = TRUE;
+      opts.fileLevel = LOG_DEBUG15;
+      mOut = LogTestOutput_Create(&opts);
+      ASSERT_TRUE(Log_AddOutput(mOut));
+      LogTestOutput_Clear(mOut);
+   }
+   void TearDown() override { Log_Exit(); }
+
+   std::string LogOne(const std::string &message)
+   {
+      LogTestOutput_Clear(mOut);
+      Log("%s", message.c_str());
+      std::vector<std::string> texts = LogTestOutput_Texts(mOut);
+      EXPECT_EQ(1u, texts.size());
+      return texts.empty() ? std::string() : texts[0];
+   }
+
+   LogOutput *mOut = nullptr;
+};
+
+// True when s is valid UTF-8 throughout.
+bool ValidUtf8(const std::string &s)
+{
+   size_t i = 0;
+   while (i < s.size()) {
+      unsigned char c = (unsigned char)s[i];
+      size_t n = c < 0x80 ? 1 : (c & 0xE0) == 0xC0 ? 2 : (c & 0xF0) == 0xE0 ? 3 : 4;
+      if (i + n > s.size()) {
+         return false;
+      }
+      for (size_t k = 1; k < n; k++) {
+         if (((unsigned char)s[i + k] & 0xC0) != 0x80) {
+            return false;
+         }
+      }
+      i += n;
+   }
+   return true;
+}
+
+TEST_F(LogCapture, NewlineAndMasking)
+{
+   struct
+   {
+      const char *in;
+      const char *out;
+   } cases[] = {
+       {"", "\n"},
+       {"plain", "plain\n"},
+       {"ends\n", "ends\n"},
+       {"two\n\n", "two\n\n"},
+       {"aQzVb", "a***b\n"},
+       {"qzvqzv", "******\n"},
+       {"QZV", "***\n"},
+       {"qqzv", "q***\n"},
+       {"qz", "qz\n"},
+       {"qzv\n", "***\n"},
+       {"xqzvx qZv", "x***x ***\n"},
+       {"q z v", "q z v\n"},
+   };
+   for (const auto &c : cases) {
+      EXPECT_EQ(c.out, LogOne(c.in)) << "input: " << c.in;
+   }
+}
+
+TEST_F(LogCapture, LongMessagesUseTheLargeBufferOrAreCutOnACharacter)
+{
+   std::string four(400, 'x');
+   EXPECT_EQ(four + "\n", LogOne(four));
+
+   // Fits the large buffer exactly: 32766 bytes plus the added newline.
+   std::string fits(32766, 'y');
+   EXPECT_EQ(fits + "\n", LogOne(fits));
+
+   // Every width of character, shifted so the cut falls inside each kind.
+   const char *chars[] = {"a", "\xC3\xA9", "\xE2\x82\xAC", "\xF0\x9F\x98\x80"};
+   for (const char *ch : chars) {
+      for (int shift = 0; shift < 4; shift++) {
+         std::string big(shift, '-');
+         while (big.size() < 40000) {
+            big += ch;
+         }
+         std::string got = LogOne(big);
+         SCOPED_TRACE(std::string("char of ") + std::to_string(strlen(ch)) + " bytes, shift " +
+                      std::to_string(shift));
+         ASSERT_FALSE(got.empty());
+         EXPECT_LT(got.size(), 32767u);
+         EXPECT_GT(got.size(), 32766u - 8);
+         EXPECT_EQ('\n', got.back());
+         EXPECT_EQ(1u, (size_t)std::count(got.begin(), got.end(), '\n'));
+         EXPECT_TRUE(ValidUtf8(got));
+         EXPECT_EQ(0, big.compare(0, got.size() - 1, got, 0, got.size() - 1));
+      }
+   }
+}
+
+TEST(LogCut, CutAtCharacterTable)
+{
+   struct
+   {
+      size_t size;
+      std::string text; // the formatter's output, NUL-padded to size
+      std::string want;
+   } cases[] = {
+       {8, "abcdefg", "abcdef\n"},
+       {8, "abcde\xC3\xA9", "abcde\n"},           // last whole character is 2 bytes
+       {8, "abcdef\xC3", "abcde\n"},              // incomplete lead dropped
+       {8, "abcde\xE2\x82", "abcd\n"},            // incomplete 3-byte sequence
+       {8, "abc\xF0\x9F\x98\x80", "abc\n"},       // whole 4-byte character replaced
+       {8, "abcd\xF0\x9F\x98", "abc\n"},          // incomplete 4-byte sequence
+       {8, "abc", std::string("abc\0\0\0\n", 7)}, // zero bytes count as characters
+       {3, "ab", "a\n"},
+       {3, "\xC3\xA9", "\n"},
+       {2, "a", "\n"},
+       {1, "", "\n"},
+   };
+   for (const auto &c : cases) {
+      std::vector<char> buf(c.size + 4, '#');
+      memset(buf.data(), 0, c.size);
+      memcpy(buf.data(), c.text.data(), std::min(c.text.size(), c.size - 1));
+      size_t len = LogCutAtCharacter(c.size, buf.data());
+      EXPECT_EQ(c.want, std::string(buf.data(), len)) << "size " << c.size;
+      if (c.size >= 2) {
+         EXPECT_EQ('\0', buf[len]);
+      }
+      EXPECT_EQ('#', buf[c.size]) << "wrote past the buffer";
+   }
+}
+
+TEST(LogMaskTable, ScansLeftToRightWithoutOverlap)
+{
+   struct
+   {
+      std::string in;
+      std::string out;
+   } cases[] = {
+       {"qz", "qz"}, {"qzv", "***"}, {"QzVqzV", "******"}, {"qzqzv", "qz***"}, {"aqzvzv", "a***zv"},
+   };
+   for (const auto &c : cases) {
+      std::string s = c.in;
+      LogMask(&s[0], s.size());
+      EXPECT_EQ(c.out, s);
+   }
+}
+
+TEST(LogLevels, DescriptorsAndNames)
+{
+   const char *names[LOG_LEVEL_COUNT] = {
+       "audit",  "panic",  "error",   "warning", "notice",  "info",    "verbose", "trivia",
+       "debug",  "debug1", "debug2",  "debug3",  "debug4",  "debug5",  "debug6",  "debug7",
+       "debug8", "debug9", "debug10", "debug11", "debug12", "debug13", "debug14", "debug15"};
+   const char *designators = "NoCrErWaNoInInInDb";
+   for (uint32 i = 0; i < LOG_LEVEL_COUNT; i++) {
+      const LogLevelDesc *d = Log_LevelDescriptor(i);
+      EXPECT_EQ((int32)i, d->level);
+      EXPECT_STREQ(names[i], d->name);
+      std::string want = i < 9 ? std::string(designators + 2 * i, 2) : "Db";
+      EXPECT_EQ(want, d->designator);
+      EXPECT_EQ(d, Log_LevelByName(names[i]));
+   }
+   EXPECT_EQ(Log_LevelDescriptor(LOG_INFO), Log_LevelDescriptor(24));
+   EXPECT_EQ(Log_LevelDescriptor(LOG_INFO), Log_LevelDescriptor(31));
+   EXPECT_EQ(Log_LevelDescriptor(LOG_WARNING), Log_LevelByName("WaRnInG"));
+   EXPECT_EQ(nullptr, Log_LevelByName("debug16"));
+   EXPECT_EQ(nullptr, Log_LevelByName(""));
+   EXPECT_EQ(32623u, Log_MaxMessageSize());
+}
+
+TEST(LogModules, TableAndThresholdQueries)
+{
+   std::vector<std::string> seen;
+   for (uint32 m = 1; m <= LOG_MODULE_COUNT; m++) {
+      const char *name = Log_ModuleName(m);
+      ASSERT_NE(nullptr, name);
+      ASSERT_GT(strlen(name), 0u);
+      for (const char *p = name; *p; p++) {
+         EXPECT_TRUE((*p >= 'a' && *p <= 'z') || (*p >= '0' && *p <= '9')) << name;
+      }
+      EXPECT_EQ((int32)m, Log_ModuleByName(name)) << "names must be unique: " << name;
+      EXPECT_EQ(-1, Log_GetModuleFileLevel(m));
+      EXPECT_EQ(-1, Log_GetModuleStderrLevel(m));
+   }
+   EXPECT_STREQ("", Log_ModuleName(0));
+   EXPECT_EQ(nullptr, Log_ModuleName(LOG_MODULE_COUNT + 1));
+   EXPECT_EQ(-1, Log_ModuleByName("no-such-module"));
+   EXPECT_EQ(-1, Log_ModuleByName("LOG")); // compared exactly
+
+   EXPECT_EQ(LOG_INFO, Log_GetModuleFileLevel(0));
+   EXPECT_EQ(-1, Log_GetModuleFileLevel(LOG_MODULE_COUNT + 1));
+   EXPECT_EQ(7, Log_SetModuleFileLevel(3, 7));
+   EXPECT_EQ(2, Log_SetModuleStderrLevel(3, 2));
+   EXPECT_EQ(7, Log_GetModuleFileLevel(3));
+   EXPECT_EQ(2, Log_GetModuleStderrLevel(3));
+   EXPECT_EQ(-1, Log_SetModuleFileLevel(LOG_MODULE_COUNT + 1, 4));
+   Log_SetModuleFileLevel(3, -1);
+   Log_SetModuleStderrLevel(3, -1);
+}
+
+TEST_F(LogCapture, ModuleThresholdsSelectMessagesAndBypassOutputLevels)
+{
+   Log_SetOutputLevel(mOut, LOG_WARNING);
+   uint32 m = (uint32)Log_ModuleByName("tc");
+   Log_Level(LOG_LEVEL_MODULE(LOG_DEBUG, m), "closed module");
+   Log_Level(LOG_LEVEL_MODULE(LOG_AUDIT, m), "audit passes");
+   Log_SetModuleFileLevel(m, LOG_DEBUG);
+   Log_Level(LOG_LEVEL_MODULE(LOG_DEBUG, m), "open module");
+   Log_Level(LOG_LEVEL_MODULE(LOG_DEBUG1, m), "too verbose");
+   Log_Level(LOG_LEVEL_MODULE(LOG_DEBUG, LOG_MODULE_COUNT + 5), "module out of range");
+   Log_Level(LOG_LEVEL_MODULE(LOG_ERROR, LOG_MODULE_COUNT + 5), "treated as no module");
+   EXPECT_EQ(
+       (std::vector<std::string>{"audit passes\n", "open module\n", "treated as no module\n"}),
+       LogTestOutput_Texts(mOut));
+
+   EXPECT_TRUE(Log_IsEnabled(LOG_LEVEL_MODULE(LOG_DEBUG, m)));
+   EXPECT_FALSE(Log_IsEnabled(LOG_LEVEL_MODULE(LOG_DEBUG1, m)));
+   EXPECT_TRUE(Log_IsEnabled(LOG_LEVEL_MODULE(LOG_AUDIT, m + 1)));
+   EXPECT_FALSE(Log_IsEnabled(LOG_LEVEL_MODULE(LOG_AUDIT, LOG_MODULE_COUNT + 1)));
+   EXPECT_TRUE(Log_IsEnabled(LOG_WARNING));
+   EXPECT_FALSE(Log_IsEnabled(LOG_INFO));
+   Log_SetModuleFileLevel(m, -1);
+}
+
+TEST(LogModules, NothingIsEnabledWithoutOutputs)
+{
+   EXPECT_FALSE(Log_IsEnabled(LOG_AUDIT));
+   EXPECT_FALSE(Log_IsEnabled(LOG_ERROR));
+}
+
+TEST(LogSampling, Schedule)
+{
+   struct
+   {
+      uint32 n;
+      bool logged;
+   } cases[] = {
+       {1, true},           {99, true},           {100, true},
+       {101, false},        {200, true},          {9900, true},
+       {9999, false},       {10000, true},        {10100, false},
+       {20000, true},       {990000, true},       {1000000, true},
+       {1000100, false},    {1010000, false},     {2000000, true},
+       {4000000000u, true}, {4294967295u, false},
+   };
+   for (const auto &c : cases) {
+      EXPECT_EQ(c.logged, (bool)Log_IsSampledOccurrence(c.n)) << c.n;
+   }
+}
+
+TEST_F(LogCapture, SampledFormsLogOnlySampledOccurrences)
+{
+   uint32 info = 0;
+   uint32 warn = 0;
+   for (int i = 0; i < 20000; i++) {
+      Log_Sampled(&info, "i%d", i + 1);
+      Warning_Sampled(&warn, "w%d", i + 1);
+   }
+   std::vector<LogTestEntry> got = LogTestOutput_Entries(mOut);
+   // 99 + 99 (100..9900) + 2 (10000, 20000) for each form.
+   ASSERT_EQ(2u * 200, got.size());
+   EXPECT_EQ("i1\n", got[0].text);
+   EXPECT_STREQ("warning", got[1].record.desc->name);
+   EXPECT_EQ("i100\n", got[198].text);
+   EXPECT_EQ("i10000\n", got[396].text);
+   EXPECT_EQ("w20000\n", got[399].text);
+   EXPECT_EQ(20000u, info);
+}
+
+} // namespace

@@ -321,13 +321,15 @@ char *MsgFmt_Format(const char *fmt, const MsgFmt_Arg *args, int numArgs)
          }
          ok = ok && args[next + consume - 1].type == ArgTypeOf(s);
       }
+      if (s.valid && next + consume <= numArgs) {
+         next += consume; // a mismatched argument is still used up
+      }
       if (!ok) {
          // Missing or mismatched argument: show the conversion as it stands.
          out.append(spec);
          continue;
       }
-      const MsgFmt_Arg &a = args[next + consume - 1];
-      next += consume;
+      const MsgFmt_Arg &a = args[next - 1];
       if (s.len == LEN_64) {
          // Every 64-bit length is long long on this platform; say so exactly.
          std::string::size_type conv = spec.size() - 1;

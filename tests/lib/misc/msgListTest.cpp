@@ -1,0 +1,136 @@
+// Message lists and argument capture: ids, order, copies and formatting.
+#include <gtest/gtest.h>
+
+#include <stdlib.h>
+#include <string.h>
+
+#include <string>
+
+#include "lib/misc/msgList.h"
+
+namespace {
+
+std::string ToString(const MsgList *list)
+{
+   char *s = MsgList_ToString(list);
+   std::string out(s);
+   free(s);
+   return out;
+}
+
+TEST(MsgList, IdParsing)
+{
+   struct
+   {
+      const char *text;
+      const char *id;
+      const char *formatted;
+   } cases[] = {
+       {MSGID(a.b) "Hello\n", "a.b", "Hello\n"},
+       {MSGID(x) "no newline", "x", "no newline\n"},
+       {"plain %d text", "msg.literal", "plain %d text\n"},
+       {"@&!*@*@(unclosed", "msg.literal", "@&!*@*@(unclosed\n"},
+       {"@&!*@*@()empty id", "", "empty id\n"},
+       {MSGID(p) "100%% (ok)", "p", "100% (ok)\n"},
+   };
+   for (const auto &c : cases) {
+      MsgList *list = MsgList_CreateStr(c.text);
+      ASSERT_NE(nullptr, list);
+      EXPECT_STREQ(c.id, list->id) << c.text;
+      EXPECT_EQ(c.formatted, ToString(list)) << c.text;
+      MsgList_Free(list);
+   }
+}
+
+TEST(MsgList, CapturesEveryWidth)
+{
+   char buf[16];
+   strcpy(buf, "mutable");
+   MsgList *list = MsgList_Create(
+       MSGID(t) "%s|%d|%u|%ld|%lld|%llu|%zu|%hhd|%x|%#o|%5.2f|%Lg|%c|%-4s|%*d|%.*s|%%|%e|%s", buf,
+       -7, 4000000000u, -9000000000L, (long long)INT64_MIN, (unsigned long long)UINT64_MAX,
+       (size_t)12, 65, 255u, 8u, 3.14159, (long double)2.5, 'z', "ab", 4, 9, 2, "xyz", 1e10,
+       (const char *)NULL);
+   // The copy is taken at append time.
+   strcpy(buf, "changed");
+   EXPECT_EQ("mutable|-7|4000000000|-9000000000|-9223372036854775808|18446744073709551615|12|65|"
+             "ff|010| 3.14|2.5|z|ab  |   9|xy|%|1.000000e+10|(null)\n",
+             ToString(list));
+   EXPECT_EQ(20, list->numArgs); // two of them are * fields
+   MsgList_Free(list);
+}
+
+TEST(MsgList, OrderCopyAndAppendList)
+{
+   MsgList *list = nullptr;
+   MsgList_Append(&list, MSGID(one) "first %d", 1);
+   MsgList_Append(&list, MSGID(two) "second %s", "x");
+   MsgList_AppendStr(&list, MSGID(three) "third");
+   EXPECT_TRUE(MsgList_Present(list));
+   EXPECT_EQ("third\nsecond x\nfirst 1\n", ToString(list));
+   EXPECT_STREQ("one", MsgList_GetMsgID(list));
+
+   MsgList *copy = MsgList_Copy(list);
+   EXPECT_EQ(ToString(list), ToString(copy));
+
+   MsgList *other = nullptr;
+   MsgList_Append(&other, MSGID(four) "fourth");
+   MsgList_Append(&other, MSGID(five) "fifth");
+   MsgList_AppendMsgList(&list, other);
+   EXPECT_EQ("fifth\nfourth\nthird\nsecond x\nfirst 1\n", ToString(list));
+   EXPECT_STREQ("one", MsgList_GetMsgID(list));
+
+   // Without a list, appending records nothing and a handed-over list is freed.
+   MsgList_Append(nullptr, MSGID(x) "dropped %d", 1);
+   MsgList_AppendStr(nullptr, "dropped");
+   MsgList_AppendMsgList(nullptr, copy);
+
+   MsgList_Free(list);
+   MsgList_Free(nullptr);
+   EXPECT_FALSE(MsgList_Present(nullptr));
+   EXPECT_EQ(nullptr, MsgList_GetMsgID(nullptr));
+   EXPECT_EQ("", ToString(nullptr));
+}
+
+TEST(MsgList, MismatchedFormatShowsConversions)
+{
+   MsgList *list = MsgList_Create(MSGID(m) "%s and %d", "a", 5);
+   struct
+   {
+      const char *format;
+      const char *expected;
+   } cases[] = {
+       {"%s and %d", "a and 5"},
+       {"%d then %s", "%d then %s"}, // kinds differ: shown as written
+       {"%s %d %s", "a 5 %s"},       // one too many
+       {"%s %ld", "a %ld"},          // width differs
+       {"%d %d", "%d 5"},            // a mismatch still uses its argument
+       {"%99999s %d", "%99999s 5"},  // absurd width
+       {"%n%s", "%na"},              // never writes through %n
+       {"tail %", "tail %"},
+   };
+   for (const auto &c : cases) {
+      char *text = MsgList_FormatOne(list, c.format, nullptr);
+      EXPECT_STREQ(c.expected, text) << c.format;
+      free(text);
+   }
+   MsgList_Free(list);
+}
+
+TEST(MsgListDeathTest, UncapturableFormatPanics)
+{
+   EXPECT_EXIT(MsgList_Create(MSGID(bad) "%1$s", "x"), ::testing::ExitedWithCode(255),
+               "MsgList_VAppend error: positional arguments are not supported\nformat <");
+   EXPECT_EXIT(MsgList_Create(MSGID(bad) "%n", (int *)nullptr), ::testing::ExitedWithCode(255),
+               "MsgList_VAppend error");
+}
+
+TEST(MsgFmt, LongFieldsAndCopies)
+{
+   std::string big(5000, 'q');
+   MsgList *list = MsgList_Create(MSGID(big) "<%s>", big.c_str());
+   EXPECT_EQ("<" + big + ">\n", ToString(list));
+   MsgList_Free(list);
+}
+
+} // namespace

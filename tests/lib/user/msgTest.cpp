@@ -1,0 +1,405 @@
+// The message module: pending order, posting through callbacks, thread
+// overrides, localisation, sizes, and the console forms over real pipes.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "lib/user/dictionaryInt.h"
+#include "lib/user/msg.h"
+#include "lib/user/msgInt.h"
+
+namespace {
+
+struct Posted
+{
+   MsgType type;
+   std::string id;
+   std::string text;
+   std::vector<std::string> listIds;
+};
+std::vector<Posted> posted;
+
+void RecordPost(MsgType type, const char *id, const char *text)
+{
+   posted.push_back({type, id, text, {}});
+}
+
+void RecordPostList(MsgType, const MsgList *messages)
+{
+   std::vector<std::string> ids;
+   for (const MsgList *m = messages; m != nullptr; m = m->next) {
+      ids.push_back(m->id);
+   }
+   posted.push_back({MSG_INFO, "<list>", "", ids});
+}
+
+MsgCallback RecordingCallbacks()
+{
+   MsgCallback cb = {};
+   cb.post = RecordPost;
+   cb.postList = RecordPostList;
+   return cb;
+}
+
+TEST(Msg, PostedOldestFirst)
+{
+   MsgCallback cb = RecordingCallbacks();
+   Msg_SetCallback(&cb);
+   Msg_Append(MSGID(m.first) "first %d", 1);
+   Msg_Append(MSGID(m.second) "second %s\n", "two");
+   Msg_Post(MSG_WARNING, MSGID(m.third) "third");
+   ASSERT_EQ(2u, posted.size());
+   EXPECT_EQ((std::vector<std::string>{"m.first", "m.second", "m.third"}), posted[0].listIds);
+   EXPECT_EQ(MSG_WARNING, posted[1].type);
+   EXPECT_EQ("m.third", posted[1].id);
+   EXPECT_EQ("first 1\nsecond two\nthird\n", posted[1].text);
+   EXPECT_EQ(nullptr, Msg_Pending());
+}
+
+TEST(Msg, ListNewestFirstPostedOldestFirst)
+{
+   MsgCallback cb = RecordingCallbacks();
+   cb.postList = nullptr;
+   Msg_SetCallback(&cb);
+   MsgList *list = nullptr;
+   MsgList_Append(&list, MSGID(c.one) "one");
+   MsgList_Append(&list, MSGID(c.two) "two");
+   MsgList_Append(&list, MSGID(c.three) "three");
+   char *text = MsgList_ToString(list);
+   EXPECT_STREQ("three\ntwo\none\n", text);
+   free(text);
+
+   Msg_PostMsgList(MSG_ERROR, list);
+   ASSERT_EQ(1u, posted.size());
+   EXPECT_EQ("one\ntwo\nthree\n", posted[0].text);
+   EXPECT_EQ("c.three", posted[0].id);
+   // The list stays the caller's.
+   EXPECT_STREQ("c.three", list->id);
+   MsgList_Free(list);
+}
+
+TEST(Msg, ResetDropsPending)
+{
+   MsgCallback cb = RecordingCallbacks();
+   Msg_SetCallback(&cb);
+   Msg_Append(MSGID(r.a) "a");
+   Msg_Append(MSGID(r.b) "b");
+   ASSERT_NE(nullptr, Msg_Pending());
+   Msg_Reset(TRUE);
+   EXPECT_EQ(nullptr, Msg_Pending());
+   Msg_Post(MSG_INFO, MSGID(r.c) "c");
+   ASSERT_EQ(2u, posted.size());
+   EXPECT_EQ("c\n", posted[1].text);
+}
+
+TEST(Msg, ThreadOverridesAndPendingListsArePerThread)
+{
+   MsgCallback cb = RecordingCallbacks();
+   cb.postList = nullptr;
+   Msg_SetCallback(&cb);
+   static std::vector<std::string> overridden;
+   MsgCallback mine = {};
+   mine.post = [](MsgType, const char *, const char *text) { overridden.push_back(text); };
+   Msg_Append(MSGID(main.pending) "main pending");
+
+   std::thread worker([&mine]() {
+      Msg_SetThreadCallback(&mine);
+      Msg_Post(MSG_INFO, MSGID(w) "from worker");
+   });
+   worker.join();
+   ASSERT_EQ(1u, overridden.size());
+   EXPECT_EQ("from worker\n", overridden[0]);
+   EXPECT_TRUE(posted.empty());
+
+   Msg_Post(MSG_INFO, MSGID(m) "from main");
+   ASSERT_EQ(1u, posted.size());
+   EXPECT_EQ("main pending\nfrom main\n", posted[0].text);
+}
+
+TEST(Msg, LocalizedFromMessageDictionary)
+{
+   MsgCallback cb = RecordingCallbacks();
+   cb.postList = nullptr;
+   Msg_SetCallback(&cb);
+   Dictionary *dict = Dictionary_Create();
+   Dictionary_SetText(dict, "Bonjour %s, %d fois.", "greet.hello");
+   Dictionary_SetText(dict, "_Annuler", "button.cancel");
+   MsgLock();
+   MsgSetDictionaryLocked(dict, "fr");
+   MsgUnlock();
+
+   char *locale = Msg_GetLocale();
+   EXPECT_STREQ("fr", locale);
+   free(locale);
+
+   Msg_Post(MSG_INFO, MSGID(greet.hello) "Hello %s, %d times.", "Ann", 3);
+   Msg_Post(MSG_INFO, MSGID(greet.other) "Press %s", MSGID(button.cancel) "_Cancel");
+   Msg_Post(MSG_INFO, MSGID(greet.ok) "Press %s", MSGID(button.ok) "O__K _now");
+   ASSERT_EQ(3u, posted.size());
+   EXPECT_EQ("Bonjour Ann, 3 fois.\n", posted[0].text);
+   EXPECT_EQ("Press Annuler\n", posted[1].text);
+   EXPECT_EQ("Press O_K now\n", posted[2].text);
+
+   char *s = Msg_GetString(MSGID(button.cancel) "_Cancel");
+   EXPECT_STREQ("_Annuler", s);
+   free(s);
+   s = Msg_GetPlainButtonText(MSGID(button.cancel) "_Cancel");
+   EXPECT_STREQ("Annuler", s);
+   free(s);
+   s = Msg_Format(MSGID(greet.hello) "Hello %s, %d times.", "Bo", 1);
+   EXPECT_STREQ("Bonjour Bo, 1 fois.", s);
+   free(s);
+   Msg_Exit();
+}
+
+TEST(MsgDeathTest, OverlongIdPanics)
+{
+   std::string text = "@&!*@*@(" + std::string(128, 'i') + ")x";
+   EXPECT_EXIT(free(Msg_GetString(text.c_str())), ::testing::ExitedWithCode(255),
+               "VERIFY vela/lib/user/msg:");
+}
+
+TEST(Msg, SizeInBytes)
+{
+   struct
+   {
+      uint64 size;
+      const char *text;
+   } cases[] = {
+       {0, "0 bytes"},
+       {1, "1 byte"},
+       {2, "2 bytes"},
+       {1023, "1023 bytes"},
+       {1024, "1 KB"},
+       {1536, "1.5 KB"},
+       {1024 * 1024 - 1, "1024 KB"}, // within 0.01 of a whole number
+       {(uint64)5 << 30, "5 GB"},
+       {((uint64)3 << 40) + ((uint64)1 << 39), "3.5 TB"},
+   };
+   for (const auto &c : cases) {
+      char *s = Msg_FormatSizeInBytes(c.size);
+      EXPECT_STREQ(c.text, s) << c.size;
+      free(s);
+   }
+}
+
+TEST(Msg, QuestionRepostsOnceThenUsesDefault)
+{
+   static std::vector<int> replies;
+   static std::vector<std::string> seenChoices;
+   MsgCallback cb = {};
+   cb.question = [](const char *const *choices, int, const char *, const char *) {
+      seenChoices.clear();
+      for (int i = 0; choices[i] != nullptr; i++) {
+         seenChoices.push_back(choices[i]);
+      }
+      int r = replies.front();
+      replies.erase(replies.begin());
+      return r;
+   };
+   Msg_SetCallback(&cb);
+   const char *choices[] = {MSGID(button.yes) "_Yes", MSGID(button.no) "_No", nullptr};
+
+   replies = {7, 1};
+   EXPECT_EQ(1u, Msg_Question(choices, 0, MSGID(q.one) "Continue?"));
+   EXPECT_TRUE(replies.empty());
+   EXPECT_EQ((std::vector<std::string>{"_Yes", "_No"}), seenChoices);
+
+   replies = {5, -1};
+   EXPECT_EQ(1u, Msg_Question(choices, 1, MSGID(q.two) "Again?"));
+   EXPECT_TRUE(replies.empty());
+
+   // Without any question callback the default is used.
+   MsgCallback none = {};
+   Msg_SetCallback(&none);
+   EXPECT_EQ(1u, Msg_Question(choices, 1, MSGID(q.three) "Nobody asks"));
+}
+
+TEST(Msg, LazyProgressForwarding)
+{
+   // Without callbacks nothing happens.
+   MsgCallback none = {};
+   Msg_SetCallback(&none);
+   EXPECT_EQ(nullptr, Msg_LazyProgressStart(TRUE, MSGID(p.start) "Copying %d files", 3));
+   EXPECT_TRUE(Msg_LazyProgress(nullptr, TRUE, 50, MSGID(p.step) "step"));
+
+   static std::vector<std::string> seen;
+   static int handle;
+   MsgCallback cb = {};
+   cb.lazyProgressStart = [](const char *id, const char *text, Bool) -> void * {
+      seen.push_back(std::string(id) + ":" + text);
+      return &handle;
+   };
+   cb.lazyProgress = [](void *h, const char *, const char *text, Bool, int percent) -> Bool {
+      EXPECT_EQ(&handle, h);
+      seen.push_back(std::string(text) + "@" + std::to_string(percent));
+      return percent < 100;
+   };
+   cb.lazyProgressEnd = [](void *h) {
+      EXPECT_EQ(&handle, h);
+      seen.push_back("end");
+   };
+   Msg_SetCallback(&cb);
+   void *h = Msg_LazyProgressStart(FALSE, MSGID(p.start) "Copying %d files", 3);
+   EXPECT_EQ(&handle, h);
+   EXPECT_TRUE(Msg_LazyProgress(h, FALSE, 40, MSGID(p.step) "file %s", "a"));
+   EXPECT_FALSE(Msg_LazyProgress(h, FALSE, 100, MSGID(p.step) "file %s", "b"));
+   Msg_LazyProgressEnd(h);
+   EXPECT_EQ(
+       (std::vector<std::string>{"p.start:Copying 3 files", "file a@40", "file b@100", "end"}),
+       seen);
+}
+
+/* ---- Console forms through real pipes ---------------------------------- */
+
+struct ChildResult
+{
+   int exitCode;
+   std::string out;
+   std::string err;
+};
+
+std::string ReadAll(int fd)
+{
+   std::string s;
+   char buf[4096];
+   ssize_t n;
+   while ((n = read(fd, buf, sizeof buf)) > 0) {
+      s.append(buf, n);
+   }
+   return s;
+}
+
+// Runs body in a child whose standard streams are pipes; feeds input.
+template <typename Body> ChildResult RunWithPipes(const std::string &input, Body body)
+{
+   int in[2], out[2], err[2];
+   EXPECT_EQ(0, pipe(in));
+   EXPECT_EQ(0, pipe(out));
+   EXPECT_EQ(0, pipe(err));
+   fflush(nullptr);
+   pid_t pid = fork();
+   if (pid == 0) {
+      dup2(in[0], 0);
+      dup2(out[1], 1);
+      dup2(err[1], 2);
+      for (int fd : {in[0], in[1], out[0], out[1], err[0], err[1]}) {
+         close(fd);
+      }
+      int code = body();
+      fflush(nullptr);
+      _exit(code);
+   }
+   close(in[0]);
+   close(out[1]);
+   close(err[1]);
+   signal(SIGPIPE, SIG_IGN);
+   if (!input.empty()) {
+      EXPECT_EQ((ssize_t)input.size(), write(in[1], input.data(), input.size()));
+   }
+   close(in[1]);
+   ChildResult r;
+   r.out = ReadAll(out[0]);
+   r.err = ReadAll(err[0]);
+   close(out[0]);
+   close(err[0]);
+   int status = 0;
+   waitpid(pid, &status, 0);
+   r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+   return r;
+}
+
+size_t Count(const std::string &s, const std::string &what)
+{
+   size_t n = 0;
+   for (size_t p = s.find(what); p != std::string::npos; p = s.find(what, p + 1)) {
+      n++;
+   }
+   return n;
+}
+
+TEST(MsgConsole, QuestionPromptsUntilValid)
+{
+   struct
+   {
+      const char *input;
+      int reply;
+      size_t prompts;
+   } cases[] = {
+       {"2\n", 2, 1},
+       {"5\nabc\n1x\n 1 \t\n", 1, 4},
+       {"-1\n0\n", 0, 2},
+       {"", 1, 1}, // nobody answers: the default
+   };
+   for (const auto &c : cases) {
+      ChildResult r = RunWithPipes(c.input, []() {
+         const char *choices[] = {MSGID(button.a) "_Alpha", MSGID(button.b) "Beta",
+                                  MSGID(button.c) "Gamma", nullptr};
+         return (int)Msg_Question(choices, 1, MSGID(q.console) "Pick %s", "one");
+      });
+      EXPECT_EQ(c.reply, r.exitCode) << c.input;
+      EXPECT_EQ(0u, r.out.find("\n\nfwdmaps Question:\nPick one\n\n0) Alpha\n1) Beta\n2) Gamma\n"))
+          << r.out;
+      EXPECT_EQ(c.prompts, Count(r.out, "Select a number from 0-2: ")) << c.input;
+   }
+}
+
+TEST(MsgConsole, QuestionLineTooLongIsRejected)
+{
+   std::string input = std::string(2000, '1') + "\n0\n";
+   ChildResult r = RunWithPipes(input, []() {
+      const char *choices[] = {MSGID(button.ok) "OK", MSGID(button.cancel) "Cancel", nullptr};
+      return (int)Msg_Question(choices, 1, MSGID(q.long) "Long line");
+   });
+   EXPECT_EQ(0, r.exitCode);
+   EXPECT_EQ(2u, Count(r.out, "Select a number from 0-1: "));
+}
+
+TEST(MsgConsole, HintReadsANumber)
+{
+   struct
+   {
+      const char *input;
+      int result;
+   } cases[] = {
+       {"1 trailing words\n", HINT_CANCEL}, {"x\n7\n0\n", HINT_CONTINUE}, {"", HINT_NOT_SHOWN}};
+   for (const auto &c : cases) {
+      ChildResult r = RunWithPipes(c.input, []() {
+         return (int)Msg_Hint(MSG_HINT_OKCANCEL, MSGID(h.console) "Mind the %s", "gap");
+      });
+      EXPECT_EQ(c.result, r.exitCode) << c.input;
+      EXPECT_EQ(0u, r.out.find("\n\nfwdmaps Hint:\nMind the gap\n\n0) OK\n1) Cancel\n")) << r.out;
+   }
+}
+
+TEST(MsgConsole, PostAndProgressGoToStandardError)
+{
+   ChildResult r = RunWithPipes("", []() {
+      Msg_Append(MSGID(e.first) "first");
+      Msg_Post(MSG_ERROR, MSGID(e.second) "second %d", 2);
+      Msg_Progress(-1, FALSE, MSGID(p.copy) "Copying");
+      Msg_Progress(50, FALSE, MSGID(p.copy) "ignored");
+      Msg_Progress(101, FALSE, MSGID(p.copy) "ignored");
+      return 0;
+   });
+   EXPECT_EQ(0, r.exitCode);
+   EXPECT_EQ("", r.out);
+   std::string pad0(79 - strlen("Copying (0%)"), ' ');
+   std::string pad50(79 - strlen("Copying (50%)"), ' ');
+   std::string pad101(79 - strlen("Copying (101%)"), ' ');
+   EXPECT_EQ("\nfwdmaps Error:\nfirst\nsecond 2\n\n"
+             "\rCopying (0%)" +
+                 pad0 + "\rCopying (50%)" + pad50 + "\rCopying (101%)" + pad101 + "\n",
+             r.err);
+}
+
+} // namespace

@@ -8,19 +8,11 @@
 #include <gtest/gtest.h>
 
 #include "lib/log/logTestOutput.h"
+#include "lib/log/logTestSupport.h"
 
 namespace {
 
 using Texts = std::vector<std::string>;
-
-// Empties the pre-output buffer of whatever earlier code logged: the first
-// output takes it all.
-void DrainPreOutputBuffer()
-{
-   LogOutput *sink = LogTestOutput_Create(nullptr);
-   ASSERT_TRUE(Log_AddOutput(sink));
-   Log_Exit();
-}
 
 TEST(LogOutput, FirstOutputReceivesBufferedMessagesOldestFirst)
 {
@@ -45,6 +37,7 @@ TEST(LogOutput, FirstOutputReceivesBufferedMessagesOldestFirst)
 
 TEST(LogOutput, LineOutputsGetLinesAndWholeOutputsGetMessages)
 {
+   DrainPreOutputBuffer();
    LogTestOutputOptions lineOpts;
    lineOpts.name = "lines";
    LogTestOutputOptions wholeOpts;
@@ -69,6 +62,7 @@ TEST(LogOutput, LineOutputsGetLinesAndWholeOutputsGetMessages)
 
 TEST(LogOutput, EachOutputFiltersByItsOwnThreshold)
 {
+   DrainPreOutputBuffer();
    LogTestOutputOptions quiet;
    quiet.name = "quiet";
    quiet.fileLevel = LOG_WARNING;
@@ -103,6 +97,7 @@ TEST(LogOutput, EachOutputFiltersByItsOwnThreshold)
 
 TEST(LogOutput, ErrnoSurvivesEveryEntryPoint)
 {
+   DrainPreOutputBuffer();
    LogOutput *out = LogTestOutput_Create(nullptr);
    ASSERT_TRUE(Log_AddOutput(out));
    uint32 counter = 0;

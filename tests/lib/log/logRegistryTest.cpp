@@ -1,0 +1,198 @@
+// The output registry: which outputs may be registered together,
+// replacement and removal, and what Log_Exit leaves behind.
+#include <stdio.h>
+
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "lib/log/logTestOutput.h"
+#include "lib/log/logTestSupport.h"
+
+namespace {
+
+LogOutput *Make(uint32 kind, const char *name, uint32 *destroyed = nullptr, Bool failOpen = FALSE)
+{
+   LogTestOutputOptions opts;
+   opts.kind = kind;
+   opts.name = name;
+   opts.destroyCount = destroyed;
+   opts.failOpen = failOpen;
+   return LogTestOutput_Create(&opts);
+}
+
+// Registers outputs of the given kinds, then tries one more.
+bool TryAdd(const std::vector<uint32> &present, uint32 adding)
+{
+   for (size_t i = 0; i < present.size(); i++) {
+      std::string name = "p" + std::to_string(i);
+      EXPECT_TRUE(Log_AddOutput(Make(present[i], name.c_str()))) << std::hex << present[i];
+   }
+   LogOutput *extra = Make(adding, "extra");
+   bool added = Log_AddOutput(extra);
+   if (!added) {
+      EXPECT_TRUE(Log_FreeOutput(extra));
+   }
+   Log_Exit();
+   return added;
+}
+
+TEST(LogRegistry, KindRules)
+{
+   const uint32 F = LOG_OUTPUT_KIND_FILE, K2 = LOG_OUTPUT_KIND_2, K3 = LOG_OUTPUT_KIND_3,
+                K4 = LOG_OUTPUT_KIND_4, K5 = LOG_OUTPUT_KIND_5;
+   struct
+   {
+      std::vector<uint32> present;
+      uint32 adding;
+      bool added;
+   } cases[] = {
+       {{}, F, true},       {{}, K2, true},       {{}, K3, true},    {{}, K4, true},
+       {{}, K5, true},      {{}, 0x99999, false}, {{F}, F, true},    {{F}, K3, true},
+       {{F, K3}, K2, true}, {{K4}, F, false},     {{K5}, F, false},  {{K4}, K3, false},
+       {{K2}, K2, false},   {{K4}, K2, false},    {{F}, K2, true},   {{F}, K4, false},
+       {{K2}, K4, false},   {{K3}, K4, false},    {{K4}, K4, true},  {{K5}, K4, false},
+       {{F}, K5, false},    {{K5}, K5, false},    {{K4}, K5, false},
+   };
+   for (const auto &c : cases) {
+      std::string what;
+      for (uint32 k : c.present) {
+         what += std::to_string(k) + " ";
+      }
+      EXPECT_EQ(c.added, TryAdd(c.present, c.adding))
+          << "present: " << what << "adding: " << c.adding;
+   }
+}
+
+TEST(LogRegistry, CountNameAndOpenRules)
+{
+   std::vector<LogOutput *> outs;
+   for (int i = 0; i < LOG_MAX_OUTPUTS; i++) {
+      std::string name = "o" + std::to_string(i);
+      outs.push_back(Make(LOG_OUTPUT_KIND_FILE, name.c_str()));
+      ASSERT_TRUE(Log_AddOutput(outs.back()));
+   }
+   LogOutput *eleventh = Make(LOG_OUTPUT_KIND_3, "eleventh");
+   EXPECT_FALSE(Log_AddOutput(eleventh));
+   EXPECT_TRUE(Log_FreeOutput(eleventh));
+   EXPECT_FALSE(Log_AddOutput(outs[0])) << "already registered";
+   EXPECT_FALSE(Log_FreeOutput(outs[0])) << "registered outputs are not freed";
+   Log_Exit();
+
+   ASSERT_TRUE(Log_AddOutput(Make(LOG_OUTPUT_KIND_FILE, "file")));
+   LogOutput *twin = Make(LOG_OUTPUT_KIND_FILE, "file");
+   EXPECT_FALSE(Log_AddOutput(twin));
+   EXPECT_EQ(1u, LogTestOutput_OpenCount(twin));
+   EXPECT_TRUE(Log_FreeOutput(twin));
+   LogOutput *other = Make(LOG_OUTPUT_KIND_3, "file");
+   EXPECT_TRUE(Log_AddOutput(other)) << "same name, other kind";
+   Log_Exit();
+
+   uint32 destroyed = 0;
+   LogOutput *broken = Make(LOG_OUTPUT_KIND_3, "broken", &destroyed, TRUE);
+   EXPECT_FALSE(Log_AddOutput(broken));
+   EXPECT_FALSE(Log_HaveOutputs());
+   EXPECT_EQ(0u, destroyed) << "a refused output stays the caller's";
+   EXPECT_TRUE(Log_FreeOutput(broken));
+   EXPECT_EQ(1u, destroyed);
+}
+
+TEST(LogRegistry, ReplaceAndRemove)
+{
+   uint32 destroyedA = 0, destroyedB = 0, destroyedC = 0;
+   LogOutput *a = Make(LOG_OUTPUT_KIND_3, "a", &destroyedA);
+   LogOutput *b = Make(LOG_OUTPUT_KIND_3, "b", &destroyedB);
+   ASSERT_TRUE(Log_AddOutput(a));
+   ASSERT_TRUE(Log_AddOutput(b));
+
+   LogOutput *wrongName = Make(LOG_OUTPUT_KIND_3, "z");
+   EXPECT_FALSE(Log_ReplaceOutput(a, wrongName, FALSE));
+   LogOutput *wrongKind = Make(LOG_OUTPUT_KIND_FILE, "a");
+   EXPECT_FALSE(Log_ReplaceOutput(a, wrongKind, FALSE));
+   LogOutput *copyTest = Make(LOG_OUTPUT_KIND_3, "a");
+   EXPECT_FALSE(Log_ReplaceOutput(a, copyTest, TRUE)) << "copying needs file outputs";
+   EXPECT_FALSE(Log_ReplaceOutput(a, b, FALSE)) << "b is registered";
+   EXPECT_FALSE(Log_ReplaceOutput(wrongName, nullptr, FALSE)) << "not registered";
+   EXPECT_FALSE(Log_ReplaceOutput(a, nullptr, TRUE));
+   EXPECT_EQ(0u, destroyedA);
+   for (LogOutput *o : {wrongName, wrongKind, copyTest}) {
+      EXPECT_TRUE(Log_FreeOutput(o));
+   }
+
+   LogOutput *c = Make(LOG_OUTPUT_KIND_3, "a", &destroyedC);
+   ASSERT_TRUE(Log_ReplaceOutput(a, c, FALSE));
+   EXPECT_EQ(1u, destroyedA);
+   Log("after replace");
+   EXPECT_EQ((std::vector<std::string>{"after replace\n"}), LogTestOutput_Texts(c));
+
+   ASSERT_TRUE(Log_ReplaceOutput(c, nullptr, FALSE));
+   EXPECT_EQ(1u, destroyedC);
+   Log("only b");
+   EXPECT_EQ((std::vector<std::string>{"after replace\n", "only b\n"}), LogTestOutput_Texts(b));
+
+   EXPECT_EQ(nullptr, Log_GetFileName()) << "no file output registered";
+   Log_DisableThrottling();
+   EXPECT_EQ(1u, LogTestOutput_ThrottleOffCount(b));
+   Log_Exit();
+   EXPECT_EQ(1u, destroyedB);
+   EXPECT_FALSE(Log_HaveOutputs());
+}
+
+Bool FixedOpId(size_t size, char *buf)
+{
+   snprintf(buf, size, "op-%s", "42");
+   return TRUE;
+}
+
+TEST(LogRegistry, ExitClearsTheOperationIdAndKeepsTheBuffer)
+{
+   LogOutput *first = LogTestOutput_Create(nullptr);
+   ASSERT_TRUE(Log_AddOutput(first));
+   Log_RegisterOpIdFunction(FixedOpId);
+   Log("with id");
+   std::vector<LogTestEntry> got = LogTestOutput_Entries(first);
+   ASSERT_FALSE(got.empty());
+   EXPECT_STREQ("op-42", got.back().record.opId);
+   Log_Exit();
+
+   Log("buffered after exit");
+   LogOutput *second = LogTestOutput_Create(nullptr);
+   ASSERT_TRUE(Log_AddOutput(second));
+   got = LogTestOutput_Entries(second);
+   ASSERT_FALSE(got.empty());
+   EXPECT_EQ("buffered after exit\n", got.back().text);
+   EXPECT_STREQ("", got.back().record.opId);
+   Log_Exit();
+}
+
+TEST(LogRegistry, MessagesAnOutputLogsWaitForTheNextMessage)
+{
+   // Start from an empty buffer, so that registration replays nothing.
+   DrainPreOutputBuffer();
+   LogTestOutputOptions opts;
+   opts.logFromWrite = "from the output";
+   LogOutput *out = LogTestOutput_Create(&opts);
+   ASSERT_TRUE(Log_AddOutput(out));
+   Log("first");
+   EXPECT_EQ((std::vector<std::string>{"first\n"}), LogTestOutput_Texts(out));
+   Log("second");
+   EXPECT_EQ((std::vector<std::string>{"first\n", "from the output\n", "second\n"}),
+             LogTestOutput_Texts(out));
+   Log_Exit();
+}
+
+TEST(LogRegistry, NoLockingStillDelivers)
+{
+   DrainPreOutputBuffer();
+   LogOutput *out = LogTestOutput_Create(nullptr);
+   ASSERT_TRUE(Log_AddOutput(out));
+   Log_SetNoLocking(TRUE);
+   Log("unlocked");
+   Log_SetNoLocking(FALSE);
+   Log("locked");
+   EXPECT_EQ((std::vector<std::string>{"unlocked\n", "locked\n"}), LogTestOutput_Texts(out));
+   Log_Exit();
+}
+
+} // namespace

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <linux/bpf.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <fstream>
@@ -287,6 +288,60 @@ TEST_F(FwdmapsBareTest, MissingPinNamesThePath)
       EXPECT_EQ("bpf open map failed\n", r.out);
       EXPECT_EQ("fwdmaps: /sys/fs/bpf//tc/globals/bpf_fwd_stats: No such file or directory\n",
                 r.err);
+   }
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(FwdmapsBareTest, ShortRecordsAreSkippedWithOneWarning)
+{
+   // The same five maps with one of them too small for its printer.
+   struct Case
+   {
+      const char *map;
+      fwdtest::MapSpec spec;
+      std::string warning;
+      long keysAfter;
+   } cases[] = {
+       {"label_port_map",
+        {"label_port_map", BPF_MAP_TYPE_HASH, 2, 2, 16},
+        "fwdmaps: label_port_map: skipping records shorter than 4-byte key and 2-byte value (map "
+        "has 2-byte key and 2-byte value)\n",
+        2},
+       {"bpf_fwd_err_log",
+        {"bpf_fwd_err_log", BPF_MAP_TYPE_HASH, 8, 44, 16},
+        "fwdmaps: bpf_fwd_err_log: skipping records shorter than 12-byte key and 44-byte value "
+        "(map has 8-byte key and 44-byte value)\n",
+        2}, // skipped records are not deleted
+   };
+   for (const Case &c : cases) {
+      SCOPED_TRACE(c.map);
+      std::vector<fwdtest::MapSpec> specs = fwdtest::ProxyMapSpecs();
+      for (fwdtest::MapSpec &s : specs) {
+         if (s.name == c.spec.name) {
+            s = c.spec;
+         }
+      }
+      ProxyMaps maps;
+      ASSERT_EQ("", maps.Create(mBpfFs, specs));
+      if (c.spec.name == "label_port_map") {
+         ASSERT_EQ(0, maps.AddLabelPort(1, 2));
+         ASSERT_EQ(0, maps.AddLabelPort(3, 4));
+      } else {
+         ASSERT_EQ(0, maps.AddErrLog(1, 1, "10.0.0.1", "10.0.0.2", 1, 6, 1, 2));
+         ASSERT_EQ(0, maps.AddErrLog(2, 2, "10.0.0.1", "10.0.0.2", 1, 6, 1, 2));
+      }
+      RunResult r = Fwdmaps({c.map});
+      EXPECT_EQ(0, r.status);
+      EXPECT_EQ("", r.out);
+      EXPECT_EQ(c.warning, r.err);
+      EXPECT_EQ(c.keysAfter, fwdtest::CountKeys(maps.fd(c.map), c.spec.keySize));
+      // The next case pins afresh.
+      for (const fwdtest::MapSpec &s : specs) {
+         unlink((mBpfFs + "/tc/globals/" + s.name).c_str());
+      }
    }
 }
 

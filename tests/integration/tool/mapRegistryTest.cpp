@@ -1,0 +1,196 @@
+// The registry and the walk in process, against real maps in a private
+// bpffs: element operations, opening, pins, the low-descriptor rule, the
+// lookup seam and the deferred error-log deletion.
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <string.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "bpfproxy/bpfMapRegistry.h"
+#include "support/kernelFixture.h"
+
+using fwdtest::ProxyMaps;
+
+namespace {
+
+class MapRegistryTest : public fwdtest::PrivateBpfFsTest
+{
+ protected:
+   void SetUp() override
+   {
+      PrivateBpfFsTest::SetUp();
+      if (IsSkipped() || HasFatalFailure()) {
+         return;
+      }
+      std::string why = mMaps.Create(mBpfFs);
+      if (!why.empty()) {
+         FWD_SKIP_OR_FAIL("cannot build the proxy maps: " + why);
+      }
+   }
+   void TearDown() override { MapWalkSetLookupHook(nullptr); }
+   ProxyMaps mMaps;
+};
+
+TEST_F(MapRegistryTest, PortOperationsReachTheKernel)
+{
+   BpfMapRegistry reg;
+   // Never opened: -1 and no system call.
+   EXPECT_EQ(-1, reg.AddWorkerPort(htons(8080)));
+   EXPECT_EQ(-1, reg.RemoveLabelPort(1));
+   EXPECT_EQ(-1, reg.DeleteMapElem("no_such_map", "k"));
+   ASSERT_EQ(0, reg.OpenAllMaps());
+
+   EXPECT_EQ(0, reg.AddWorkerPort(htons(8080)));
+   EXPECT_EQ(0, reg.SetLabelPort(42, htons(443)));
+   EXPECT_EQ(0, reg.SetLabelPort(42, htons(444))); // update in place
+   uint16_t port = 0;
+   uint32_t label = 42;
+   ASSERT_EQ(0, fwdtest::LookupElem(mMaps.fd("label_port_map"), &label, &port));
+   EXPECT_EQ(444, ntohs(port));
+
+   std::ostringstream out;
+   EXPECT_EQ(0, reg.DumpMap(out, "worker_port_map"));
+   EXPECT_EQ("worker bind port: 8080\n", out.str());
+
+   struct Case
+   {
+      const char *what;
+      int rc;
+      int expected;
+   } cases[] = {
+       {"remove worker", reg.RemoveWorkerPort(htons(8080)), 0},
+       {"remove worker again", reg.RemoveWorkerPort(htons(8080)), -ENOENT},
+       {"remove label", reg.RemoveLabelPort(42), 0},
+       {"remove absent label", reg.RemoveLabelPort(7), -ENOENT},
+   };
+   for (const Case &c : cases) {
+      EXPECT_EQ(c.expected, c.rc) << c.what;
+   }
+   EXPECT_EQ(0, fwdtest::CountKeys(mMaps.fd("worker_port_map"), 2));
+   EXPECT_EQ(0, fwdtest::CountKeys(mMaps.fd("label_port_map"), 4));
+}
+
+TEST_F(MapRegistryTest, DumpMapRefusesUnknownNames)
+{
+   BpfMapRegistry reg;
+   std::ostringstream out;
+   EXPECT_EQ(-1, reg.DumpMap(out, "bpf_fwd_err")); // not opened yet
+   ASSERT_EQ(0, reg.OpenAllMaps());
+   for (const char *name : {"BPF_FWD_ERR", "bpf_fwd", ""}) {
+      EXPECT_EQ(-1, reg.DumpMap(out, name)) << name;
+   }
+   EXPECT_EQ("", out.str());
+}
+
+TEST_F(MapRegistryTest, OpenStopsAtTheFirstMissingPinAndKeepsTheRest)
+{
+   ASSERT_EQ(0, unlink((mBpfFs + "/tc/globals/bpf_fwd_stats").c_str()));
+   BpfMapRegistry reg;
+   EXPECT_EQ("/sys/fs/bpf//tc/globals/bpf_fwd_stats", reg.BuildPinPath("bpf_fwd_stats"));
+   EXPECT_EQ(-1, reg.OpenAllMaps());
+   EXPECT_GE(reg.GetMapFd("label_port_map"), 3);
+   EXPECT_GE(reg.GetMapFd("worker_port_map"), 3);
+   EXPECT_EQ(-ENOENT, reg.GetMapFd("bpf_fwd_stats"));
+   EXPECT_EQ(-1, reg.GetMapFd("bpf_fwd_err")); // never tried
+   EXPECT_EQ(-1, reg.GetMapFd("bpf_fwd_err_log"));
+
+   // A second open records the newer descriptors and leaves the old open.
+   int first = reg.GetMapFd("label_port_map");
+   EXPECT_EQ(-1, reg.OpenAllMaps());
+   EXPECT_NE(first, reg.GetMapFd("label_port_map"));
+   EXPECT_EQ(0, fcntl(first, F_GETFD) < 0 ? errno : 0);
+}
+
+TEST_F(MapRegistryTest, PinnedCheckAndUnpin)
+{
+   BpfMapRegistry reg;
+   EXPECT_TRUE(reg.IsMapPinned());
+   reg.UnpinAllMaps();
+   EXPECT_FALSE(reg.IsMapPinned());
+   EXPECT_EQ(-1, reg.OpenAllMaps());
+   reg.UnpinAllMaps(); // already gone: ignored
+   EXPECT_EQ(std::vector<std::string>({"label_port_map", "worker_port_map", "bpf_fwd_stats",
+                                       "bpf_fwd_err", "bpf_fwd_err_log"}),
+             reg.GetMapNames());
+}
+
+TEST_F(MapRegistryTest, LowDescriptorIsMovedUp)
+{
+   int saved = dup(0);
+   ASSERT_GE(saved, 0);
+   ASSERT_EQ(0, close(0));
+   int fd = BpfObjGet((mBpfFs + "/tc/globals/bpf_fwd_err").c_str());
+   int fd0State = fcntl(0, F_GETFD);
+   int fd0Errno = errno;
+   int cloexec = fcntl(fd, F_GETFD);
+   dup2(saved, 0);
+   close(saved);
+   EXPECT_GE(fd, 3);
+   EXPECT_EQ(-1, fd0State);
+   EXPECT_EQ(EBADF, fd0Errno);
+   EXPECT_EQ(FD_CLOEXEC, cloexec & FD_CLOEXEC);
+   EXPECT_EQ(-ENOENT, BpfObjGet((mBpfFs + "/tc/globals/none").c_str()));
+}
+
+TEST_F(MapRegistryTest, WalkFailingOnItsSecondRecordKeepsTheFirst)
+{
+   for (int code = 0; code < 5; code++) {
+      ASSERT_EQ(0, mMaps.SetErrCount(code, 10 + code));
+   }
+   BpfMapRegistry reg;
+   ASSERT_EQ(0, reg.OpenAllMaps());
+   MapWalkSetLookupHook([](uint64_t index) { return index == 1 ? -EIO : 0; });
+   std::ostringstream out;
+   EXPECT_EQ(-EIO, reg.DumpMap(out, "bpf_fwd_err"));
+   EXPECT_EQ("error key: get label val: 10\n", out.str());
+
+   MapWalkSetLookupHook(nullptr);
+   std::ostringstream all;
+   EXPECT_EQ(0, reg.DumpMap(all, "bpf_fwd_err"));
+   std::string text = all.str();
+   EXPECT_EQ(5, std::count(text.begin(), text.end(), '\n'));
+}
+
+TEST_F(MapRegistryTest, ErrLogDeletedOnlyWhenAsked)
+{
+   for (int i = 0; i < 4; i++) {
+      ASSERT_EQ(0, mMaps.AddErrLog(100 + i, i, "10.0.0.1", "10.0.0.2", 1, 6, 1, 2));
+   }
+   int logFd = mMaps.fd("bpf_fwd_err_log");
+   BpfMapRegistry reg;
+   ASSERT_EQ(0, reg.OpenAllMaps());
+   std::ostringstream raw;
+   ASSERT_EQ(0, reg.DumpMap(raw, "bpf_fwd_err_log"));
+   EXPECT_EQ(4u, reg.ListedErrLogKeys().size());
+   EXPECT_EQ(4, fwdtest::CountKeys(logFd, 16)); // the walk deleted nothing
+
+   // One record vanishes before the deletion: its failure is reported, the
+   // others go.
+   struct
+   {
+      uint64_t t;
+      uint32_t extra, pad;
+   } gone = {101, 1, 0};
+   ASSERT_EQ(0, mMaps.AddErrLog(900, 9, "10.0.0.1", "10.0.0.2", 1, 6, 1, 2)); // not listed
+   union bpf_attr attr;
+   memset(&attr, 0, sizeof attr);
+   attr.map_fd = logFd;
+   attr.key = reinterpret_cast<uintptr_t>(&gone);
+   ASSERT_EQ(0, syscall(__NR_bpf, BPF_MAP_DELETE_ELEM, &attr, sizeof attr));
+
+   std::ostringstream err;
+   EXPECT_EQ(1, reg.DeleteListedErrLogRecords(err));
+   EXPECT_EQ("delete log file failed. ret: -2 map name: bpf_fwd_err_log\n", err.str());
+   EXPECT_EQ(1, fwdtest::CountKeys(logFd, 16)); // only the record added later
+}
+
+} // namespace

@@ -1,0 +1,215 @@
+// Record decoding, the raw error-log line and splitString.
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <string.h>
+
+#include <string>
+#include <vector>
+
+#include "tool/records.h"
+
+namespace {
+
+TEST(SplitStringTest, DropsEmptyPieces)
+{
+   struct Case
+   {
+      std::string text;
+      char delim;
+      std::vector<std::string> pieces;
+   } cases[] = {
+       {"a:b:c", ':', {"a", "b", "c"}},
+       {"abc", ':', {"abc"}},
+       {"", ':', {}},
+       {":::", ':', {}},
+       {":a::b:", ':', {"a", "b"}},
+       {"2001:db8::1", ':', {"2001", "db8", "1"}},
+       {"1500:7:10.0.0.1", '.', {"1500:7:10", "0", "0", "1"}},
+   };
+   for (const Case &c : cases) {
+      std::vector<std::string> out{"stale"};
+      splitString(c.text, c.delim, out);
+      EXPECT_EQ(c.pieces, out) << c.text;
+   }
+}
+
+struct ErrLogBytes
+{
+   unsigned char key[16] = {};
+   unsigned char value[44] = {};
+};
+
+ErrLogBytes MakeErrLog(uint64_t time, uint32_t extra, int family, const char *sip, const char *dip,
+                       uint16_t ipVer)
+{
+   ErrLogBytes b;
+   memcpy(b.key, &time, 8);
+   memcpy(b.key + 8, &extra, 4);
+   inet_pton(family, dip, b.value);
+   inet_pton(family, sip, b.value + 16);
+   uint32_t err = 3;
+   uint16_t proto = 17, sport = htons(5353), dport = htons(53);
+   memcpy(b.value + 32, &err, 4);
+   memcpy(b.value + 36, &ipVer, 2);
+   memcpy(b.value + 38, &proto, 2);
+   memcpy(b.value + 40, &sport, 2);
+   memcpy(b.value + 42, &dport, 2);
+   return b;
+}
+
+TEST(ErrLogRecordTest, RawLineRoundTripsBothFamilies)
+{
+   struct Case
+   {
+      int family;
+      const char *sip, *dip;
+      uint16_t ipVer;
+      const char *raw;
+      const char *entry;
+   } cases[] = {
+       {AF_INET, "10.0.0.1", "10.0.0.2", 4, "1500:7:10.0.0.1:10.0.0.2:3:17:5353:53\n",
+        "1500(ns):sip: 10.0.0.1 dip: 10.0.0.2 err: 3 l4proto: 17 sport: 5353 dport: 53\n"},
+       {AF_INET6, "2001:db8::1", "2001:db8::2", 6,
+        "1500:7:[2001:db8::1]:[2001:db8::2]:3:17:5353:53\n",
+        "1500(ns):sip: 2001:db8::1 dip: 2001:db8::2 err: 3 l4proto: 17 sport: 5353 dport: 53\n"},
+       {AF_INET6, "::", "::1", 0, "1500:7:[::]:[::1]:3:17:5353:53\n",
+        "1500(ns):sip: :: dip: ::1 err: 3 l4proto: 17 sport: 5353 dport: 53\n"},
+   };
+   for (const Case &c : cases) {
+      SCOPED_TRACE(c.sip);
+      ErrLogBytes b = MakeErrLog(1500, 7, c.family, c.sip, c.dip, c.ipVer);
+      ErrLogRecord r;
+      ASSERT_TRUE(DecodeErrLog({b.key, 16, b.value, 44}, &r));
+      EXPECT_EQ(c.raw, FormatErrLogRaw(r));
+      EXPECT_EQ(c.entry, FormatErrLogEntry(r));
+
+      std::string raw = c.raw;
+      raw.pop_back();
+      ErrLogRecord back;
+      ASSERT_TRUE(ParseErrLogRaw(raw, &back));
+      EXPECT_EQ(c.entry, FormatErrLogEntry(back));
+      EXPECT_EQ("1500:7", ErrLogKeyText(back));
+   }
+}
+
+TEST(ErrLogRecordTest, ParseRejectsWhatIsNotARecord)
+{
+   for (const char *line : {
+            "",
+            "delete log file failed. ret: -2 map name: bpf_fwd_err_log",
+            "1500:7:10.0.0.1:10.0.0.2:3:17:5353",      // seven fields
+            "1500:7:10.0.0.1:10.0.0.2:3:17:5353:53:9", // nine
+            "1500:7:10.0.0.1:[::1]:3:17:5353:53",      // mixed families
+            "1500:7:[::1:[::2]:3:17:5353:53",          // unclosed bracket
+            "1500:7:10.0.0.1:10.0.0.2:3:17:65536:53",  // port out of range
+            "18446744073709551616:7:a:b:3:17:1:2",     // time out of range
+            "1500:4294967296:a:b:3:17:1:2",            // extra id out of range
+            "-1:7:a:b:3:17:1:2",
+        }) {
+      ErrLogRecord r;
+      EXPECT_FALSE(ParseErrLogRaw(line, &r)) << line;
+   }
+}
+
+TEST(RecordDecodeTest, ShortRecordsAreRefused)
+{
+   unsigned char key[16] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
+   unsigned char value[44] = {0x01, 0xBB, 3, 4, 5, 6, 7, 8};
+   struct Case
+   {
+      const char *what;
+      uint64_t keySize, valueSize;
+      bool ok;
+      bool (*decode)(const RecordBytes &);
+   } cases[] = {
+       {"label", 4, 2, true,
+        [](const RecordBytes &b) {
+           LabelPortRecord r;
+           return DecodeLabelPort(b, &r);
+        }},
+       {"label key", 3, 2, false,
+        [](const RecordBytes &b) {
+           LabelPortRecord r;
+           return DecodeLabelPort(b, &r);
+        }},
+       {"label value", 4, 1, false,
+        [](const RecordBytes &b) {
+           LabelPortRecord r;
+           return DecodeLabelPort(b, &r);
+        }},
+       {"worker", 2, 0, true,
+        [](const RecordBytes &b) {
+           WorkerPortRecord r;
+           return DecodeWorkerPort(b, &r);
+        }},
+       {"worker key", 1, 4, false,
+        [](const RecordBytes &b) {
+           WorkerPortRecord r;
+           return DecodeWorkerPort(b, &r);
+        }},
+       {"err", 4, 8, true,
+        [](const RecordBytes &b) {
+           FwdErrRecord r;
+           return DecodeFwdErr(b, &r);
+        }},
+       {"err value", 4, 7, false,
+        [](const RecordBytes &b) {
+           FwdErrRecord r;
+           return DecodeFwdErr(b, &r);
+        }},
+       {"log", 12, 44, true,
+        [](const RecordBytes &b) {
+           ErrLogRecord r;
+           return DecodeErrLog(b, &r);
+        }},
+       {"log key", 11, 44, false,
+        [](const RecordBytes &b) {
+           ErrLogRecord r;
+           return DecodeErrLog(b, &r);
+        }},
+       {"log value", 16, 43, false,
+        [](const RecordBytes &b) {
+           ErrLogRecord r;
+           return DecodeErrLog(b, &r);
+        }},
+   };
+   for (const Case &c : cases) {
+      EXPECT_EQ(c.ok, c.decode({key, c.keySize, value, c.valueSize})) << c.what;
+   }
+}
+
+TEST(RecordDecodeTest, StatsSlotsFollowTheElementSize)
+{
+   uint64_t buf[8] = {1, 2, 3, 4, 5, 6, 7, 8};
+   uint32_t index = 2;
+   struct Case
+   {
+      uint64_t keySize;
+      uint32_t elemSize;
+      int cpus;
+      uint64_t bufBytes;
+      bool ok;
+      bool hasIndex;
+      std::vector<uint64_t> perCpu;
+   } cases[] = {
+       {4, 8, 4, 64, true, true, {1, 2, 3, 4}}, {4, 12, 2, 64, true, true, {1, 3}}, // 16-byte slots
+       {0, 8, 2, 64, true, false, {1, 2}}, // no key: no index
+       {4, 0, 2, 64, true, true, {}},      // no value: no counters
+       {4, 8, 9, 64, false, true, {}},     // more CPUs than the buffer holds
+       {4, 4, 2, 64, false, true, {}},     // element shorter than a counter
+       {2, 8, 2, 64, false, true, {}},     // key shorter than an index
+   };
+   for (const Case &c : cases) {
+      SCOPED_TRACE(std::to_string(c.keySize) + "/" + std::to_string(c.elemSize) + "/" +
+                   std::to_string(c.cpus));
+      FwdStatsRecord r;
+      ASSERT_EQ(c.ok, DecodeFwdStats({&index, c.keySize, buf, c.bufBytes}, c.elemSize, c.cpus, &r));
+      if (c.ok) {
+         EXPECT_EQ(c.hasIndex, r.hasIndex);
+         EXPECT_EQ(c.perCpu, r.perCpu);
+      }
+   }
+}
+
+} // namespace

@@ -24,6 +24,8 @@
 
 #include "bpfproxy/bpfContext.h"
 #include "common/commonUtils.h"
+#include "lib/config/preference.h"
+#include "lib/log/logTestOutput.h"
 #include "lib/sig/sig.h"
 #include "support/kernelFixture.h"
 
@@ -465,6 +467,89 @@ TEST_F(BpfProxyInitTest, LoadStopsAtTheFirstFailingLine)
    EXPECT_EQ(CountPins(), 5);
    ctx.RemoveBpfProg();
    EXPECT_EQ(CountPins(), 5);
+}
+
+// What BpfProxyInit logs, in order and with its levels, along each path;
+// with BpfProxy.Enabled false it still clears up first, attaches nothing,
+// and succeeds only when pins are left to open.
+TEST_F(BpfProxyInitTest, LogsEachPathInOrder)
+{
+   using Msgs = std::vector<std::string>;
+   const std::string attach = std::string("tc qdisc add dev fwd0 clsact && ") +
+                              "tc filter add dev fwd0 egress bpf da obj " + FWD_TEST_PROXY_OBJ +
+                              " sec egress && tc filter add dev fwd0 ingress bpf da obj " +
+                              FWD_TEST_PROXY_OBJ + " sec ingress";
+   struct Case
+   {
+      const char *what;
+      bool enabled;
+      std::string before;
+      std::string obj, ipv4;
+      bool ok;
+      Msgs messages; // each prefixed with its level name
+      int filters;   // filters per direction afterwards, before any delete
+   } cases[] = {
+       {"no interface carries the address", true, "", FWD_TEST_PROXY_OBJ, "10.99.99.99", false,
+        Msgs{"error: BpfContext getNicFromIp err. ip 10.99.99.99\n",
+             "error: remove bpf prog egress failed\n", "error: BpfProxy mNic shall not be empty\n",
+             "error: load Bpf prog failed\n", "error: remove bpf prog egress failed\n"},
+        0},
+       {"attached", true, "", FWD_TEST_PROXY_OBJ, kIpv4, true,
+        Msgs{"info: BpfContext getNicFromIp nic fwd0\n", "error: remove bpf prog egress failed\n",
+             "info: BpfProxyInit load Bpf prog ok\n"},
+        1},
+       {"attach egress fails", true, "", "/nonexistent/proxy.o", kIpv4, false,
+        Msgs{"info: BpfContext getNicFromIp nic fwd0\n", "error: remove bpf prog egress failed\n",
+             "error: load Bpf prog failed\n"},
+        0},
+       {"disabled, nothing pinned", false, "", FWD_TEST_PROXY_OBJ, kIpv4, false,
+        Msgs{"info: BpfContext getNicFromIp nic fwd0\n", "error: remove bpf prog egress failed\n",
+             "info: BpfProxy is disabled\n", "info: BpfProxyInit load Bpf prog ok\n",
+             "error: remove bpf prog egress failed\n", "error: open Bpf map failed\n"},
+        0},
+       {"disabled, an earlier run attached", false, attach, FWD_TEST_PROXY_OBJ, kIpv4, false,
+        Msgs{"info: BpfContext getNicFromIp nic fwd0\n", "info: BpfProxy is disabled\n",
+             "info: BpfProxyInit load Bpf prog ok\n", "error: open Bpf map failed\n"},
+        0},
+       {"disabled, pins left without filters", false, attach + " && tc qdisc del dev fwd0 clsact",
+        FWD_TEST_PROXY_OBJ, kIpv4, true,
+        Msgs{"info: BpfContext getNicFromIp nic fwd0\n", "error: remove bpf prog egress failed\n",
+             "info: BpfProxy is disabled\n", "info: BpfProxyInit load Bpf prog ok\n"},
+        0},
+   };
+   for (const Case &c : cases) {
+      SCOPED_TRACE(c.what);
+      Sh("tc qdisc del dev fwd0 clsact; rm -f /sys/fs/bpf/tc/globals/*");
+      if (!c.before.empty()) {
+         auto r = Sh(c.before);
+         ASSERT_EQ(r.status, 0) << r.err;
+      }
+      Preference_InitSystemOnly();
+      if (!c.enabled) {
+         ASSERT_TRUE(Preference_SetFromString("BpfProxy.Enabled=FALSE", TRUE));
+      }
+      LogOutput *out = LogTestOutput_Create(nullptr);
+      ASSERT_TRUE(Log_AddOutput(out));
+      LogTestOutput_Clear(out);
+
+      std::unique_ptr<BpfContext> ctx(BpfProxyInit(c.obj, "", c.ipv4));
+      EXPECT_EQ(ctx != nullptr, c.ok);
+      if (ctx != nullptr) {
+         EXPECT_EQ(ctx->IsEnabled(), c.enabled);
+      }
+      Msgs got;
+      for (const LogTestEntry &e : LogTestOutput_Entries(out)) {
+         got.push_back(std::string(e.record.desc->name) + ": " + e.text);
+      }
+      EXPECT_EQ(got, c.messages);
+      int egress = TcFilters(kNic, "egress").empty() ? 0 : 1;
+      int ingress = TcFilters(kNic, "ingress").empty() ? 0 : 1;
+      EXPECT_EQ(egress, c.filters);
+      EXPECT_EQ(ingress, c.filters);
+      ctx.reset();
+      Log_Exit();
+      Preference_Exit();
+   }
 }
 
 sigjmp_buf gJumpPoint;

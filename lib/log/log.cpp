@@ -91,10 +91,15 @@ static inline LogThresholds *LogSelectPair(LogState *state, uint32 module)
 
 /* The lock, created on first use. */
 
+// Set while this thread creates the lock: only its own messages (from the
+// lock code) are dropped, not those of threads that merely arrive meanwhile.
+static __thread Bool logCreatingLock;
+
 static MXUserRecLock *LogGetLock(LogState *state)
 {
    MXUserRecLock *lock = __atomic_load_n(&state->lock, __ATOMIC_ACQUIRE);
    if (lock == NULL) {
+      logCreatingLock = TRUE;
       __atomic_add_fetch(&state->creationGuard, 1, __ATOMIC_SEQ_CST);
       MXUserRecLock *mine = MXUser_CreateRecLock(state->lockName, state->lockRank);
       MXUserRecLock *expected = NULL;
@@ -106,6 +111,7 @@ static MXUserRecLock *LogGetLock(LogState *state)
          lock = expected;
       }
       __atomic_sub_fetch(&state->creationGuard, 1, __ATOMIC_SEQ_CST);
+      logCreatingLock = FALSE;
       tzset();
    }
    return lock;
@@ -404,7 +410,7 @@ static inline void LogFormatAndDispatch(LogState *state, uint32 levelAndModule, 
                                         va_list args)
 {
    uint32 level = levelAndModule & LOG_LEVEL_MASK;
-   if (__atomic_load_n(&state->creationGuard, __ATOMIC_RELAXED) != 0) {
+   if (__atomic_load_n(&state->creationGuard, __ATOMIC_RELAXED) != 0 && logCreatingLock) {
       return;
    }
    LogThresholds *pair;

@@ -1,0 +1,132 @@
+// The ring buffer of records and texts: wrap-around, dropping the oldest
+// entries, cut texts, and the facility's 65536-byte pre-output buffer.
+#include <stdio.h>
+#include <string.h>
+
+#include <deque>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "lib/log/logTestOutput.h"
+#include "lib/log/logTestSupport.h"
+
+namespace {
+
+const size_t kEntryOverhead = 2 + LOG_RING_RECORD_SIZE;
+
+LogRecord RecordFor(uint32 tag)
+{
+   LogRecord r;
+   memset(&r, 0, sizeof r);
+   r.desc = Log_LevelDescriptor(tag % LOG_LEVEL_COUNT);
+   snprintf(r.threadName, sizeof r.threadName, "t%u", tag);
+   r.continuation = (uint8)(tag & 1);
+   return r;
+}
+
+// Drives a small ring against a model of what it must hold.
+TEST(LogRingBuffer, WrapsAroundAndDropsTheOldest)
+{
+   const size_t capacities[] = {600, 1000, 4096};
+   for (size_t capacity : capacities) {
+      SCOPED_TRACE(capacity);
+      std::vector<uint8> area(capacity + 16, 0xEE);
+      LogRingBuffer ring;
+      LogRingBuffer_Init(&ring, area.data(), capacity);
+      std::deque<std::pair<uint32, std::string>> model;
+      size_t modelUsed = 0;
+
+      uint32 seed = 12345;
+      for (uint32 i = 0; i < 400; i++) {
+         seed = seed * 1103515245 + 12345;
+         size_t len = (seed >> 16) % 200;
+         std::string text(len, (char)('a' + i % 26));
+         LogRecord rec = RecordFor(i);
+         LogRingBuffer_Append(&ring, &rec, text.size(), text.data());
+
+         while (capacity - modelUsed <= len + kEntryOverhead && !model.empty()) {
+            modelUsed -= model.front().second.size() + kEntryOverhead;
+            model.pop_front();
+         }
+         model.emplace_back(i, text);
+         modelUsed += len + kEntryOverhead;
+         ASSERT_EQ(modelUsed, ring.used);
+         ASSERT_LT(ring.used, capacity);
+
+         // Now and then read a few back, oldest first.
+         if (i % 7 == 6) {
+            for (int k = 0; k < 2 && !model.empty(); k++) {
+               LogRecord out;
+               char buf[256];
+               size_t got = 0;
+               ASSERT_TRUE(LogRingBuffer_Read(&ring, &out, buf, sizeof buf, &got));
+               ASSERT_EQ(model.front().second, std::string(buf, got));
+               ASSERT_EQ('\0', buf[got]);
+               LogRecord want = RecordFor(model.front().first);
+               ASSERT_EQ(0, memcmp(&want, &out, sizeof want));
+               modelUsed -= got + kEntryOverhead;
+               model.pop_front();
+            }
+         }
+      }
+      for (size_t k = capacity; k < area.size(); k++) {
+         ASSERT_EQ(0xEE, area[k]) << "wrote past the area";
+      }
+      LogRingBuffer_Clear(&ring);
+      LogRecord out;
+      char buf[8];
+      EXPECT_FALSE(LogRingBuffer_Read(&ring, &out, buf, sizeof buf, nullptr));
+   }
+}
+
+TEST(LogRingBuffer, ShortReadsAndOversizedTexts)
+{
+   std::vector<uint8> area(400);
+   LogRingBuffer ring;
+   LogRingBuffer_Init(&ring, area.data(), area.size());
+   LogRecord rec = RecordFor(3);
+
+   LogRingBuffer_Append(&ring, &rec, 10, "0123456789");
+   LogRingBuffer_Append(&ring, &rec, 3, "abc");
+   LogRecord out;
+   char small[5];
+   size_t got = 0;
+   ASSERT_TRUE(LogRingBuffer_Read(&ring, &out, small, sizeof small, &got));
+   EXPECT_EQ("0123", std::string(small, got));
+   EXPECT_EQ('\0', small[4]);
+   ASSERT_TRUE(LogRingBuffer_Read(&ring, &out, small, sizeof small, &got));
+   EXPECT_EQ("abc", std::string(small, got)) << "the rest of a cut entry was skipped";
+
+   // An entry larger than the whole area is cut to fit, not written past it.
+   std::string huge(1000, 'h');
+   LogRingBuffer_Append(&ring, &rec, huge.size(), huge.data());
+   EXPECT_LT(ring.used, area.size());
+   char buf[1024];
+   ASSERT_TRUE(LogRingBuffer_Read(&ring, &out, buf, sizeof buf, &got));
+   EXPECT_EQ(std::string(area.size() - kEntryOverhead - 1, 'h'), std::string(buf, got));
+}
+
+TEST(LogRingBuffer, PreOutputBufferKeepsTheNewestMessagesThatFit)
+{
+   DrainPreOutputBuffer();
+   // 100-byte messages: each entry takes 246 bytes, so 266 fit in 65536.
+   const int total = 1000;
+   for (int i = 0; i < total; i++) {
+      Log("m%04d %s", i, std::string(93, '.').c_str());
+   }
+   LogOutput *out = LogTestOutput_Create(nullptr);
+   ASSERT_TRUE(Log_AddOutput(out));
+   std::vector<std::string> got = LogTestOutput_Texts(out);
+   ASSERT_EQ(266u, got.size());
+   for (size_t k = 0; k < got.size(); k++) {
+      char want[16];
+      snprintf(want, sizeof want, "m%04d ", total - 266 + (int)k);
+      ASSERT_EQ(0, got[k].compare(0, 6, want)) << got[k];
+      ASSERT_EQ(100u, got[k].size());
+   }
+   Log_Exit();
+}
+
+} // namespace

@@ -1,0 +1,161 @@
+// Time stamps and thread names in records, including the form used inside a
+// signal handler and what reaches standard error.
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/syscall.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <regex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "lib/log/childRun.h"
+#include "lib/log/logTestOutput.h"
+#include "lib/log/logTestSupport.h"
+#include "lib/misc/threadState.h"
+
+namespace {
+
+time_t ParseStamp(const char *stamp)
+{
+   struct tm tm = {};
+   if (strptime(stamp, "%Y-%m-%dT%H:%M:%S", &tm) == nullptr) {
+      return (time_t)-1;
+   }
+   return timegm(&tm);
+}
+
+TEST(LogTimeStamp, OrdinaryStampIsUtcWithMilliseconds)
+{
+   LogRecord rec;
+   time_t before = time(nullptr);
+   LogMakeRecord(&rec, Log_LevelDescriptor(LOG_INFO), nullptr);
+   time_t after = time(nullptr);
+   EXPECT_TRUE(std::regex_match(rec.timeStamp, std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d)")))
+       << rec.timeStamp;
+   EXPECT_TRUE(std::regex_match(rec.msecs, std::regex(R"(\.\d{3})"))) << rec.msecs;
+   EXPECT_STREQ("Z", rec.zone);
+   time_t stamp = ParseStamp(rec.timeStamp);
+   EXPECT_GE(stamp, before);
+   EXPECT_LE(stamp, after);
+}
+
+LogRecord signalRecord;
+
+void StampInHandler(int)
+{
+   ThreadState_EnterSignalHandler();
+   LogMakeTimeStamp(&signalRecord);
+   Log("from the handler");
+   ThreadState_LeaveSignalHandler();
+}
+
+TEST(LogTimeStamp, SignalHandlerFormReusesTheLastStamp)
+{
+   DrainPreOutputBuffer();
+   LogOutput *out = LogTestOutput_Create(nullptr);
+   ASSERT_TRUE(Log_AddOutput(out));
+   Log("before");
+   struct sigaction sa = {};
+   sa.sa_handler = StampInHandler;
+   struct sigaction old;
+   ASSERT_EQ(0, sigaction(SIGUSR1, &sa, &old));
+   ASSERT_EQ(0, raise(SIGUSR1));
+   sigaction(SIGUSR1, &old, nullptr);
+
+   std::vector<LogTestEntry> got = LogTestOutput_Entries(out);
+   ASSERT_EQ(2u, got.size());
+   const LogRecord &ordinary = got[0].record;
+   const LogRecord &inHandler = got[1].record;
+   std::string base = ordinary.timeStamp;
+   std::string stamp = inHandler.timeStamp;
+   ASSERT_EQ(0, stamp.compare(0, base.size(), base)) << stamp;
+   std::smatch m;
+   std::string rest = stamp.substr(base.size());
+   ASSERT_TRUE(std::regex_match(rest, m, std::regex(R"(Z\[\+(\d+))"))) << stamp;
+   // Elapsed since the last ordinary stamp, not since the epoch.
+   EXPECT_LT(atol(m[1].str().c_str()), 3600);
+   EXPECT_TRUE(std::regex_match(inHandler.msecs, std::regex(R"(\.\d{3})"))) << inHandler.msecs;
+   EXPECT_STREQ("]", inHandler.zone);
+   EXPECT_STREQ("]", signalRecord.zone);
+   Log_Exit();
+}
+
+TEST(LogThreadName, DefaultNamesCarryTheKernelThreadId)
+{
+   std::string mine = "host-" + std::to_string((long)syscall(SYS_gettid));
+   EXPECT_EQ(mine, ThreadState_GetName());
+   std::string other;
+   std::string otherWant;
+   std::thread t([&] {
+      other = ThreadState_GetName();
+      otherWant = "host-" + std::to_string((long)syscall(SYS_gettid));
+   });
+   t.join();
+   EXPECT_EQ(otherWant, other);
+   EXPECT_NE(mine, other);
+
+   // A forked child is another thread: it must not keep the parent's id.
+   ChildResult child = RunInChild([] {
+      std::string want = "host-" + std::to_string((long)getpid());
+      _exit(want == ThreadState_GetName() ? 0 : 1);
+   });
+   ASSERT_TRUE(child.exited);
+   EXPECT_EQ(0, child.status);
+}
+
+TEST(LogThreadName, SetNamesAreCutAndReachTheRecord)
+{
+   struct
+   {
+      const char *set;
+      std::string want;
+   } cases[] = {
+       {"worker", "worker"},
+       {"0123456789012345678901234567890123456789", "0123456789012345678901234567890"},
+       // 30 ASCII bytes and a 2-byte character: the character does not fit.
+       {"012345678901234567890123456789\xC3\xA9", "012345678901234567890123456789"},
+   };
+   DrainPreOutputBuffer();
+   LogOutput *out = LogTestOutput_Create(nullptr);
+   ASSERT_TRUE(Log_AddOutput(out));
+   for (const auto &c : cases) {
+      ThreadState_SetName(c.set);
+      EXPECT_EQ(c.want, ThreadState_GetName());
+      LogTestOutput_Clear(out);
+      Log("named");
+      std::vector<LogTestEntry> got = LogTestOutput_Entries(out);
+      ASSERT_EQ(1u, got.size());
+      EXPECT_EQ(c.want, got[0].record.threadName);
+   }
+   ThreadState_SetName("");
+   EXPECT_EQ("host-" + std::to_string((long)syscall(SYS_gettid)), ThreadState_GetName());
+   Log_Exit();
+}
+
+TEST(LogStderr, FirstOutputsThresholdSendsBareTextToStandardError)
+{
+   ChildResult child = RunInChild([] {
+      LogTestOutputOptions opts;
+      opts.stderrLevel = LOG_WARNING;
+      opts.fileLevel = LOG_INFO;
+      if (!Log_AddOutput(LogTestOutput_Create(&opts))) {
+         _exit(2);
+      }
+      Log_Level(LOG_ERROR, "error %d", 2);
+      Warning("warning with qzv");
+      Log("info stays out");
+      Log_Level(LOG_AUDIT, "audit never goes to stderr");
+      Log_Exit();
+      Warning("no outputs: nothing on stderr");
+   });
+   ASSERT_TRUE(child.exited);
+   EXPECT_EQ(0, child.status);
+   EXPECT_EQ("error 2\nwarning with ***\n", child.err);
+}
+
+} // namespace

@@ -10,7 +10,7 @@
 #include "bpfproxy/bpfSyscall.h"
 #include "tool/errLogListing.h"
 
-using nlohmann::json;
+using json = JsonValue;
 
 namespace {
 

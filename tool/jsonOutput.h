@@ -19,24 +19,27 @@
 
 class BpfMapRegistry;
 
+/// Objects keep their fields in the documented order, for readers' eyes.
+using JsonValue = nlohmann::ordered_json;
+
 /// One record of each map as a JSON object. Ports are in host byte order,
 /// unknown codes and indexes get a null name.
-nlohmann::json LabelPortJson(const LabelPortRecord &r);
-nlohmann::json WorkerPortJson(const WorkerPortRecord &r);
-nlohmann::json FwdErrJson(const FwdErrRecord &r);
+JsonValue LabelPortJson(const LabelPortRecord &r);
+JsonValue WorkerPortJson(const WorkerPortRecord &r);
+JsonValue FwdErrJson(const FwdErrRecord &r);
 /// "index" (null when the map has no key), "name", "values" per CPU
 /// position and their "total" (a float only if the sum exceeds 64 bits).
-nlohmann::json FwdStatsJson(const FwdStatsRecord &r);
-nlohmann::json ErrLogJson(const ErrLogRecord &r);
+JsonValue FwdStatsJson(const FwdStatsRecord &r);
+JsonValue ErrLogJson(const ErrLogRecord &r);
 
 /// {"map": name, "records": [...]}.
-nlohmann::json MapDocument(const std::string &mapName, nlohmann::json records);
+JsonValue MapDocument(const std::string &mapName, JsonValue records);
 /// {"maps": [names...]}.
-nlohmann::json MapListDocument(const std::vector<std::string> &names);
+JsonValue MapListDocument(const std::vector<std::string> &names);
 
 /// Writes `doc` on one line and a newline. Returns 0, or -1 when the stream
 /// has failed.
-int WriteJsonDocument(std::ostream &out, const nlohmann::json &doc);
+int WriteJsonDocument(std::ostream &out, const JsonValue &doc);
 
 /// Called once per record of a walk with the map's info record and the
 /// bytes the walk holds (the key size from the info record, the value size

@@ -17,13 +17,15 @@ using nlohmann::json;
 namespace {
 
 // Round trip through text, so every test also checks what a reader parses.
-json Reparse(const json &doc)
+json Reparse(const JsonValue &doc)
 {
    std::ostringstream out;
    EXPECT_EQ(WriteJsonDocument(out, doc), 0);
    const std::string text = out.str();
    EXPECT_EQ(text.back(), '\n');
    EXPECT_EQ(text.find('\n'), text.size() - 1) << "one line per document";
+   // Fields come in the documented order; the parsed form compares by value.
+   EXPECT_EQ(text, doc.dump() + "\n");
    return json::parse(text);
 }
 
@@ -88,6 +90,19 @@ TEST(JsonOutput, ErrorCountersCarryNamesBesideCodes)
       // Counts above 2^53 stay exact.
       EXPECT_EQ(got["count"].get<uint64_t>(), c.count);
    }
+}
+
+TEST(JsonOutput, FieldsComeInTheDocumentedOrder)
+{
+   EXPECT_EQ(FwdErrJson(FwdErrRecord{4, 12}).dump(),
+             R"({"code":4,"name":"do check sum","count":12})");
+   EXPECT_EQ(FwdStatsJson(FwdStatsRecord{true, 0, {1, 2}}).dump(),
+             R"({"index":0,"name":"rx bytes","values":[1,2],"total":3})");
+   ErrLogRecord r{1500, 7, true, "10.0.0.1", "10.0.0.2", 1, 6, 40000, 443};
+   EXPECT_EQ(ErrLogJson(r).dump(),
+             R"({"time_ns":1500,"extra_id":7,"ip_ver":4,"sip":"10.0.0.1","dip":"10.0.0.2",)"
+             R"("err":1,"l4proto":6,"sport":40000,"dport":443})");
+   EXPECT_EQ(MapDocument("m", JsonValue::array()).dump(), R"({"map":"m","records":[]})");
 }
 
 TEST(JsonOutput, StatsGiveValuesPerCpuAndTheirTotal)
@@ -168,7 +183,7 @@ TEST(JsonOutput, ErrLogRecordsKeepAddressesAsText)
 
 TEST(JsonOutput, DocumentsHaveTheirFixedShape)
 {
-   json doc = Reparse(MapDocument("bpf_fwd_err", json::array()));
+   json doc = Reparse(MapDocument("bpf_fwd_err", JsonValue::array()));
    EXPECT_EQ(doc, json::parse(R"({"map":"bpf_fwd_err","records":[]})"));
    doc = Reparse(MapListDocument(
        {"label_port_map", "worker_port_map", "bpf_fwd_stats", "bpf_fwd_err", "bpf_fwd_err_log"}));

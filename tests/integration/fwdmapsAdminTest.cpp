@@ -1,0 +1,401 @@
+// The tool's admin-facing forms run as a process on real maps: help and
+// version, JSON, Prometheus metrics, the man page and the bash completion.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "support/kernelFixture.h"
+#include "tool/promFormat.h"
+
+using fwdtest::RunProcess;
+using fwdtest::RunResult;
+using nlohmann::json;
+
+namespace {
+
+const std::vector<std::string> kMaps = {"label_port_map", "worker_port_map", "bpf_fwd_stats",
+                                        "bpf_fwd_err", "bpf_fwd_err_log"};
+
+RunResult Fwdmaps(std::vector<std::string> args, const std::string &stdoutPath = "")
+{
+   args.insert(args.begin(), FWD_FWDMAPS_PATH);
+   return RunProcess(args, stdoutPath);
+}
+
+json ParseDocument(const RunResult &r)
+{
+   EXPECT_FALSE(r.out.empty());
+   EXPECT_EQ(r.out.find('\n'), r.out.size() - 1) << "one document on one line:\n" << r.out;
+   try {
+      return json::parse(r.out);
+   } catch (const json::exception &e) {
+      ADD_FAILURE() << e.what() << "\n" << r.out;
+      return json();
+   }
+}
+
+int PossibleCpus()
+{
+   std::ifstream in("/sys/devices/system/cpu/possible");
+   int count = 0;
+   std::string item;
+   while (std::getline(in, item, ',')) {
+      size_t dash = item.find('-');
+      count += dash == std::string::npos
+                   ? 1
+                   : std::stoi(item.substr(dash + 1)) - std::stoi(item.substr(0, dash)) + 1;
+   }
+   return count;
+}
+
+// No kernel needed: these never open a map.
+TEST(FwdmapsCommandLine, HelpVersionAndUsageErrors)
+{
+   const struct
+   {
+      std::vector<std::string> args;
+      int status;
+      const char *outHas; // nullptr: standard output stays empty
+      const char *errHas; // nullptr: standard error stays empty
+   } cases[] = {
+       {{"-h"}, 0, "Usage: fwdmaps [OPTION]... [MAP]\n", nullptr},
+       {{"--help"}, 0, "  bpf_fwd_err_log  ", nullptr},
+       {{"--json", "--help"}, 0, "Exit status:", nullptr},
+       {{"--version"}, 0, "fwdmaps ", nullptr},
+       {{"--bogus"}, 2, nullptr, "fwdmaps: unknown option '--bogus'"},
+       {{"-x", "bpf_fwd_err"}, 2, nullptr, "fwdmaps: unknown option '-x'"},
+       {{"-j", "--prometheus"}, 2, nullptr, "cannot be used together"},
+       {{"--prometheus", "bpf_fwd_err_log"}, 2, nullptr, "bpf_fwd_err_log"},
+       {{"--prometheus", "label_port_map"}, 2, nullptr, "label_port_map"},
+       {{"--json", "BPF_FWD_ERR"}, 2, nullptr, "BPF_FWD_ERR"},
+   };
+   for (const auto &c : cases) {
+      SCOPED_TRACE(c.args[0] + (c.args.size() > 1 ? " " + c.args[1] : ""));
+      RunResult r = Fwdmaps(c.args);
+      EXPECT_EQ(r.status, c.status) << r.err;
+      if (c.outHas == nullptr) {
+         EXPECT_EQ(r.out, "");
+      } else {
+         EXPECT_NE(r.out.find(c.outHas), std::string::npos) << r.out;
+      }
+      if (c.errHas == nullptr) {
+         EXPECT_EQ(r.err, "");
+      } else {
+         EXPECT_NE(r.err.find(c.errHas), std::string::npos) << r.err;
+         EXPECT_EQ(r.err.rfind("fwdmaps: ", 0), 0u) << r.err;
+      }
+   }
+}
+
+class FwdmapsAdmin : public fwdtest::PrivateBpfFsTest
+{
+ protected:
+   void SetUp() override
+   {
+      PrivateBpfFsTest::SetUp();
+      if (IsSkipped() || HasFatalFailure()) {
+         return;
+      }
+      std::string why = mMaps.Create(mBpfFs);
+      if (!why.empty()) {
+         FWD_SKIP_OR_FAIL("cannot create the proxy's maps: " + why);
+      }
+      mCpus = PossibleCpus();
+      ASSERT_GE(mCpus, 1);
+   }
+
+   void Fill()
+   {
+      ASSERT_EQ(mMaps.AddLabelPort(42, 443), 0);
+      ASSERT_EQ(mMaps.AddLabelPort(0, 0), 0);
+      ASSERT_EQ(mMaps.AddWorkerPort(8080), 0);
+      std::vector<uint64_t> rx(mCpus), tx(mCpus);
+      for (int i = 0; i < mCpus; i++) {
+         rx[i] = 1000 + i;
+         tx[i] = i;
+      }
+      rx[0] = UINT64_MAX;
+      ASSERT_EQ(mMaps.SetStats(0, rx), 0);
+      ASSERT_EQ(mMaps.SetStats(2, tx), 0);
+      ASSERT_EQ(mMaps.SetErrCount(4, 12), 0);
+      ASSERT_EQ(mMaps.SetErrCount(1, UINT64_MAX), 0);
+   }
+
+   void FillLog()
+   {
+      ASSERT_EQ(mMaps.AddErrLog(1500, 7, "10.0.0.1", "10.0.0.2", 1, 6, 40000, 443), 0);
+      ASSERT_EQ(mMaps.AddErrLog(5, 1, "2001:db8::1", "2001:db8::2", 3, 17, 5353, 53), 0);
+      ASSERT_EQ(mMaps.AddErrLog(999, 0, "::ffff:10.9.8.7", "fe80::1", 2, 6, 1, 2), 0);
+      ASSERT_EQ(mMaps.AddErrLog(1000, 10, "192.168.1.1", "192.168.1.2", 0, 6, 22, 2222), 0);
+      ASSERT_EQ(mMaps.AddErrLog(1000, 9, "192.168.1.3", "192.168.1.4", 4, 6, 23, 2223), 0);
+   }
+
+   long LogRecords() { return fwdtest::CountKeys(mMaps.fd("bpf_fwd_err_log"), 16); }
+
+   fwdtest::ProxyMaps mMaps;
+   int mCpus = 0;
+};
+
+TEST_F(FwdmapsAdmin, JsonOfEveryMapMatchesWhatWasStored)
+{
+   Fill();
+   json expected[] = {
+       json::parse(R"({"map":"label_port_map","records":[{"label":0,"port":0},
+                                                        {"label":42,"port":443}]})"),
+       json::parse(R"({"map":"worker_port_map","records":[{"port":8080}]})"),
+       json{{"map", "bpf_fwd_stats"}, {"records", json::array()}},
+       json::parse(R"({"map":"bpf_fwd_err","records":[
+         {"code":0,"name":"get label","count":0},
+         {"code":1,"name":"invalid hmac","count":18446744073709551615},
+         {"code":2,"name":"lookup label","count":0},
+         {"code":3,"name":"do dnat","count":0},
+         {"code":4,"name":"do check sum","count":12}]})"),
+       json::parse(R"({"map":"bpf_fwd_err_log","records":[]})"),
+   };
+   const char *names[] = {"rx bytes", "rx end bytes", "tx bytes", "tx end bytes"};
+   for (uint32_t index = 0; index < 4; index++) {
+      json values = json::array();
+      unsigned __int128 total = 0;
+      for (int i = 0; i < mCpus; i++) {
+         uint64_t v = index == 0 ? (i == 0 ? UINT64_MAX : 1000 + i) : index == 2 ? i : 0;
+         values.push_back(v);
+         total += v;
+      }
+      json rec{{"index", index}, {"name", names[index]}, {"values", values}};
+      rec["total"] = total > UINT64_MAX ? json(static_cast<double>(total))
+                                        : json(static_cast<uint64_t>(total));
+      expected[2]["records"].push_back(rec);
+   }
+
+   for (size_t i = 0; i < kMaps.size(); i++) {
+      SCOPED_TRACE(kMaps[i]);
+      RunResult r = Fwdmaps({"--json", kMaps[i]});
+      EXPECT_EQ(r.status, 0) << r.err;
+      EXPECT_EQ(r.err, "");
+      json doc = ParseDocument(r);
+      if (kMaps[i] == "label_port_map") {
+         // Hash order is the kernel's; compare as a set.
+         std::sort(doc["records"].begin(), doc["records"].end());
+      }
+      EXPECT_EQ(doc, expected[i]) << r.out;
+   }
+
+   RunResult list = Fwdmaps({"-j"});
+   EXPECT_EQ(list.status, 0);
+   EXPECT_EQ(ParseDocument(list), (json{{"maps", kMaps}}));
+}
+
+TEST_F(FwdmapsAdmin, JsonErrorLogIsSortedAsTheListingAndConsumed)
+{
+   FillLog();
+   RunResult text = Fwdmaps({"bpf_fwd_err_log"});
+   ASSERT_EQ(text.status, 0) << text.err;
+   ASSERT_EQ(LogRecords(), 0);
+
+   FillLog();
+   RunResult r = Fwdmaps({"-j", "bpf_fwd_err_log"});
+   EXPECT_EQ(r.status, 0) << r.err;
+   EXPECT_EQ(r.err, "");
+   json doc = ParseDocument(r);
+   EXPECT_EQ(LogRecords(), 0) << "the log is consumed once the document is out";
+
+   // Same records, same order as the text listing, decoded the same way.
+   std::vector<std::string> lines;
+   std::istringstream in(text.out);
+   for (std::string line; std::getline(in, line);) {
+      lines.push_back(line);
+   }
+   ASSERT_EQ(doc["records"].size(), lines.size()) << r.out;
+   for (size_t i = 0; i < lines.size(); i++) {
+      const json &rec = doc["records"][i];
+      std::ostringstream asText;
+      asText << rec["time_ns"].get<uint64_t>() << "(ns):sip: " << rec["sip"].get<std::string>()
+             << " dip: " << rec["dip"].get<std::string>() << " err: " << rec["err"]
+             << " l4proto: " << rec["l4proto"] << " sport: " << rec["sport"]
+             << " dport: " << rec["dport"];
+      EXPECT_EQ(asText.str(), lines[i]);
+   }
+   EXPECT_EQ(doc["records"][0]["time_ns"], 1000);
+   EXPECT_EQ(doc["records"][0]["extra_id"], 10);
+   EXPECT_EQ(doc["records"][1]["extra_id"], 9);
+   EXPECT_EQ(doc["records"][4]["time_ns"], 999);
+   EXPECT_EQ(doc["records"][3], json::parse(R"({"time_ns":5,"extra_id":1,"ip_ver":6,
+      "sip":"2001:db8::1","dip":"2001:db8::2","err":3,"l4proto":17,"sport":5353,"dport":53})"));
+   EXPECT_EQ(doc["records"][2]["ip_ver"], 4);
+}
+
+TEST_F(FwdmapsAdmin, FailedOutputLosesNothing)
+{
+   Fill();
+   FillLog();
+   const struct
+   {
+      std::vector<std::string> args;
+   } cases[] = {
+       {{"--json", "bpf_fwd_err_log"}},
+       {{"--json", "bpf_fwd_stats"}},
+       {{"--prometheus"}},
+   };
+   for (const auto &c : cases) {
+      SCOPED_TRACE(c.args[0] + (c.args.size() > 1 ? " " + c.args[1] : ""));
+      RunResult r = Fwdmaps(c.args, "/dev/full");
+      EXPECT_EQ(r.status, 1) << r.err;
+      EXPECT_NE(r.err.find("fwdmaps: "), std::string::npos) << r.err;
+      EXPECT_NE(r.err.find("No space left on device"), std::string::npos) << r.err;
+      EXPECT_EQ(LogRecords(), 5) << "nothing deleted when the document was not written";
+   }
+   RunResult r = Fwdmaps({"--json", "bpf_fwd_err_log"});
+   EXPECT_EQ(r.status, 0) << r.err;
+   EXPECT_EQ(ParseDocument(r)["records"].size(), 5u);
+   EXPECT_EQ(LogRecords(), 0);
+}
+
+TEST_F(FwdmapsAdmin, PrometheusOutputIsAValidExposition)
+{
+   Fill();
+   FillLog();
+   const struct
+   {
+      std::vector<std::string> args;
+      size_t stats, totals, errs;
+   } cases[] = {
+       {{"--prometheus"}, 4u * mCpus, 4, 5},
+       {{"--prometheus", "bpf_fwd_stats"}, 4u * mCpus, 4, 0},
+       {{"--prometheus", "bpf_fwd_err"}, 0, 0, 5},
+   };
+   for (const auto &c : cases) {
+      SCOPED_TRACE(c.args.size());
+      RunResult r = Fwdmaps(c.args);
+      EXPECT_EQ(r.status, 0) << r.err;
+      EXPECT_EQ(r.err, "");
+      std::multimap<std::string, promformat::Sample> samples;
+      ASSERT_EQ(promformat::Check(r.out, &samples), "") << r.out;
+      EXPECT_EQ(samples.count("bpf_fwd_stats_bytes_total"), c.stats);
+      EXPECT_EQ(samples.count("bpf_fwd_stats_all_cpus_bytes_total"), c.totals);
+      EXPECT_EQ(samples.count("bpf_fwd_err_total"), c.errs);
+   }
+   RunResult r = Fwdmaps({"--prometheus"});
+   EXPECT_NE(r.out.find("bpf_fwd_err_total{code=\"1\",error=\"invalid hmac\"} "
+                        "18446744073709551615\n"),
+             std::string::npos)
+       << r.out;
+   EXPECT_NE(r.out.find("bpf_fwd_stats_bytes_total{counter=\"rx\",cpu=\"0\"} "
+                        "18446744073709551615\n"),
+             std::string::npos)
+       << r.out;
+   EXPECT_EQ(LogRecords(), 5) << "metrics never touch the error log";
+
+   // The parser a fleet runs, where it is installed.
+   if (access("/usr/bin/promtool", X_OK) != 0) {
+      GTEST_SKIP() << "promtool (Debian package prometheus) not installed; format rules checked";
+   }
+   fwdtest::TempDir dir;
+   const std::string file = dir.path() + "/fwdmaps.prom";
+   std::ofstream(file) << r.out;
+   RunResult check = RunProcess({"/bin/sh", "-c", "promtool check metrics < " + file});
+   EXPECT_EQ(check.status, 0) << check.out << check.err;
+   EXPECT_EQ(check.out + check.err, "");
+}
+
+TEST_F(FwdmapsAdmin, OptionsComeBeforeTheMapName)
+{
+   Fill();
+   RunResult text = Fwdmaps({"bpf_fwd_err", "--json"});
+   EXPECT_EQ(text.status, 0) << text.err;
+   EXPECT_EQ(text.out.rfind("error key: get label val: 0\n", 0), 0u) << text.out;
+   RunResult dashdash = Fwdmaps({"--json", "--", "bpf_fwd_err"});
+   EXPECT_EQ(dashdash.status, 0) << dashdash.err;
+   EXPECT_EQ(ParseDocument(dashdash)["map"], "bpf_fwd_err");
+}
+
+// Completion runs the installed script under a real bash.
+TEST(FwdmapsCompletion, CompletesOptionsAndMapNames)
+{
+   const std::string script = std::string(FWD_SOURCE_DIR) + "/tool/completion/fwdmaps";
+   const struct
+   {
+      std::vector<std::string> words; // the last one is being completed
+      const char *expected;
+   } cases[] = {
+       {{""}, "label_port_map worker_port_map bpf_fwd_stats bpf_fwd_err bpf_fwd_err_log"},
+       {{"bpf_fwd_e"}, "bpf_fwd_err bpf_fwd_err_log"},
+       {{"wor"}, "worker_port_map"},
+       {{"-"}, "-j --json --prometheus -h --help --version"},
+       {{"--p"}, "--prometheus"},
+       {{"--prometheus", ""}, "bpf_fwd_stats bpf_fwd_err"},
+       {{"--json", "-"}, ""},
+       {{"-j", "bpf_fwd_s"}, "bpf_fwd_stats"},
+       {{"bpf_fwd_err", ""}, ""},
+       {{"--help", ""}, ""},
+       {{"--", "-"}, ""},
+       {{"--", "la"}, "label_port_map"},
+   };
+   for (const auto &c : cases) {
+      std::string words = "fwdmaps";
+      for (const std::string &w : c.words) {
+         words += " '" + w + "'";
+      }
+      SCOPED_TRACE(words);
+      std::string cmd = "source '" + script + "' && COMP_WORDS=(" + words +
+                        ") && COMP_CWORD=$((${#COMP_WORDS[@]} - 1)) && _fwdmaps && "
+                        "complete -p fwdmaps >/dev/null && echo \"${COMPREPLY[*]}\"";
+      RunResult r = RunProcess({"/bin/bash", "--norc", "--noprofile", "-c", cmd});
+      EXPECT_EQ(r.status, 0) << r.err;
+      EXPECT_EQ(r.err, "");
+      EXPECT_EQ(r.out, std::string(c.expected) + "\n");
+   }
+}
+
+// The man page renders without warnings and documents every JSON field.
+TEST(FwdmapsManPage, RendersCleanlyAndDocumentsTheSchema)
+{
+   const std::string page = std::string(FWD_SOURCE_DIR) + "/tool/fwdmaps.1";
+   RunResult r = RunProcess({"/usr/bin/groff", "-man", "-ww", "-z", page});
+   EXPECT_EQ(r.status, 0);
+   EXPECT_EQ(r.err, "") << "groff warnings";
+
+   std::ifstream in(page);
+   std::stringstream text;
+   text << in.rdbuf();
+   const char *const documented[] = {
+       "\"map\"",
+       "\"records\"",
+       "\"maps\"",
+       "\"label\"",
+       "\"port\"",
+       "\"index\"",
+       "\"name\"",
+       "\"values\"",
+       "\"total\"",
+       "\"code\"",
+       "\"count\"",
+       "\"time_ns\"",
+       "\"extra_id\"",
+       "\"ip_ver\"",
+       "\"sip\"",
+       "\"dip\"",
+       "\"err\"",
+       "\"l4proto\"",
+       "\"sport\"",
+       "\"dport\"",
+       "bpf_fwd_stats_bytes_total",
+       "bpf_fwd_stats_all_cpus_bytes_total",
+       "bpf_fwd_err_total",
+       "BpfProxy.FsPath",
+       "EXIT STATUS",
+       "FILES",
+   };
+   for (const char *d : documented) {
+      EXPECT_NE(text.str().find(d), std::string::npos) << d;
+   }
+}
+
+} // namespace

@@ -171,8 +171,10 @@ int main(int argc, char **argv)
    sigprocmask(SIG_BLOCK, &term, &waitMask);
    sigdelset(&waitMask, SIGTERM);
 
-   if (sigsetjmp(gTermPoint, 1) != 0) {
-      printf("agent: SIGTERM: detaching from %s\n", gContext->GetNic().c_str());
+   int jumped = sigsetjmp(gTermPoint, 1);
+   if (jumped != 0) {
+      printf("agent: SIGTERM: back at the jump point with %d; detaching from %s\n", jumped,
+             gContext->GetNic().c_str());
       delete gContext;
       printf("agent: detached\n");
       return 0;

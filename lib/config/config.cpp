@@ -120,3 +120,9 @@ double Config_GetDouble(double defaultValue, const char *fmt, ...)
    CONFIG_FORMAT_NAME(name, fmt);
    return Preference_GetDouble(defaultValue, name);
 }
+
+Bool Config_NotSet(const char *fmt, ...)
+{
+   CONFIG_FORMAT_NAME(name, fmt);
+   return Preference_NotSet(name);
+}

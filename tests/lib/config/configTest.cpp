@@ -45,3 +45,43 @@ TEST(Config, PathNamesAreExpanded)
 }
 
 } // namespace
+
+#include "lib/config/preference.h"
+
+namespace {
+
+// Values from the in-memory layer, converted on first typed lookup.
+TEST(ConfigWithPreferences, ValuesAndFallbacks)
+{
+   Preference_InitSystemOnly();
+   const char *settings[] = {"k.maybe=maybe", "k.str=hello", "k.num=0x10", "k.big=-1",
+                             "k.d=2.5",       "k.tri=auto",  "k.bad=12abc"};
+   for (const char *s : settings) {
+      ASSERT_TRUE(Preference_SetFromString(s, TRUE));
+   }
+   // Not a boolean word: the default, and the entry keeps it.
+   EXPECT_TRUE(Config_GetBool(TRUE, "k.maybe"));
+   EXPECT_TRUE(Config_GetBool(FALSE, "k.maybe"));
+   char *s = Config_GetString("x", "k.%s", "str");
+   EXPECT_STREQ("hello", s);
+   free(s);
+   EXPECT_EQ(16, Config_GetLong(0, "k.num"));
+   EXPECT_EQ(-1, Config_GetInt64(0, "k.big"));
+   EXPECT_EQ(2.5, Config_GetDouble(0, "k.d"));
+   EXPECT_EQ(-1, Config_GetTriState(0, "k.tri"));
+   EXPECT_EQ(5, Config_GetLong(5, "k.bad"));
+   EXPECT_EQ(nullptr, Config_GetString(nullptr, "k.absent"));
+
+   EXPECT_FALSE(Config_NotSet("k.str"));
+   EXPECT_TRUE(Config_NotSet("k.absent"));
+   // A remembered default does not count as set.
+   s = Config_GetString("remembered", "k.remember");
+   free(s);
+   EXPECT_TRUE(Config_NotSet("k.remember"));
+   s = Config_GetString("other", "k.remember");
+   EXPECT_STREQ("remembered", s);
+   free(s);
+   Preference_Exit();
+}
+
+} // namespace

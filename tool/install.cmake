@@ -26,10 +26,10 @@ set(CPACK_PACKAGE_NAME fwdmaps)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_CONTACT "fwdmaps maintainers <root@localhost>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "print the pinned maps of the BPF forwarding proxy")
-set(CPACK_PACKAGE_DESCRIPTION
-    "fwdmaps prints the port tables, counters and connection error log that the\n"
-    "remote-desktop agent's BPF forwarding proxy keeps in pinned eBPF maps, as text,\n"
-    "JSON or Prometheus metrics.")
+string(CONCAT CPACK_PACKAGE_DESCRIPTION
+       "fwdmaps prints the port tables, counters and connection error log that the\n"
+       "remote-desktop agent's BPF forwarding proxy keeps in pinned eBPF maps, as text,\n"
+       "JSON or Prometheus metrics.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 # Only the tool's own files, whatever other targets may install.

@@ -1,65 +1,127 @@
 #!/bin/sh
-# Demo of fwdmaps on sample maps: builds the proxy's five maps with sample
-# records in a private bpffs (its own mount and network namespaces, so the
-# host's /sys/fs/bpf is never touched), then prints each of them.
-# Usage: demo.sh <build dir>; needs root and bpftool.
+# The live demo: the example agent attaches the test proxy to one end of a
+# veth pair with BpfProxyInit, the other end sends TCP and UDP traffic,
+# and fwdmaps shows what the proxy's maps saw; SIGTERM detaches.
+#
+# Everything happens in private mount and network namespaces that vanish
+# with their last process: no interface, pin or file outlives the run.
+#
+#    sh scripts/demo.sh [build directory]      (make demo)
 set -eu
-build=${1:-build}
-tool=$(cd "$build" && pwd)/bin/fwdmaps
-[ -x "$tool" ] || { echo "demo: $tool is not built" >&2; exit 1; }
-command -v bpftool >/dev/null 2>&1 || PATH=$PATH:/usr/sbin:/sbin
-command -v bpftool >/dev/null 2>&1 || { echo "demo: bpftool is not installed (make deps)" >&2; exit 1; }
 
 if [ "${FWD_DEMO_INSIDE:-}" != 1 ]; then
-    exec env FWD_DEMO_INSIDE=1 unshare --mount --net --propagation private sh "$0" "$build"
+    build=$(cd "${1:-build}" && pwd)
+    for prog in fwdmaps fwd_agent; do
+        [ -x "$build/bin/$prog" ] || { echo "demo: $build/bin/$prog is missing; run make build" >&2; exit 1; }
+    done
+    for tool in clang tc ip nsenter unshare bash; do
+        command -v "$tool" >/dev/null 2>&1 || { echo "demo: $tool is not installed (make deps)" >&2; exit 1; }
+    done
+    [ "$(id -u)" -eq 0 ] || { echo "demo: needs root for namespaces and tc" >&2; exit 1; }
+    FWD_DEMO_INSIDE=1 exec unshare --mount --net --propagation private sh "$0" "$build"
 fi
 
-mount -t bpf bpf /sys/fs/bpf
-g=/sys/fs/bpf/tc/globals
-mkdir -p "$g"
-mk() { bpftool map create "$g/$1" type "$2" key "$3" value "$4" entries "$5" name "$1"; }
-put() { map=$1; shift; bpftool map update pinned "$g/$map" "$@"; }
-
-mk label_port_map hash 4 2 256
-mk worker_port_map hash 2 4 256
-mk bpf_fwd_stats percpu_array 4 8 4
-mk bpf_fwd_err array 4 8 5
-mk bpf_fwd_err_log hash 16 44 1024
-
-# Label 42 -> port 443 and label 0xbeef -> port 8443 (ports in network order).
-put label_port_map key 42 0 0 0 value 0x01 0xbb
-put label_port_map key 0xef 0xbe 0 0 value 0x20 0xfb
-# Worker ports 8080 and 3389.
-put worker_port_map key 0x1f 0x90 value 1 0 0 0
-put worker_port_map key 0x0d 0x3d value 1 0 0 0
-# rx bytes 1500 and tx bytes 640 on every CPU.
-put bpf_fwd_stats key 0 0 0 0 value 0xdc 0x05 0 0 0 0 0 0
-put bpf_fwd_stats key 2 0 0 0 value 0x80 0x02 0 0 0 0 0 0
-# 3 "lookup label" errors, 1 "do check sum".
-put bpf_fwd_err key 2 0 0 0 value 3 0 0 0 0 0 0 0
-put bpf_fwd_err key 4 0 0 0 value 1 0 0 0 0 0 0 0
-# Error log: key time_ns(8) extra_id(4) pad(4); value dip(16) sip(16)
-# err(4) ip_ver(2) l4proto(2) sport(2) dport(2).
-z12="0 0 0 0 0 0 0 0 0 0 0 0"
-put bpf_fwd_err_log key 0xe8 0x03 0 0 0 0 0 0 9 0 0 0 0 0 0 0 \
-    value 10 0 0 2 $z12 10 0 0 1 $z12 2 0 0 0 4 0 6 0 0x9c 0x40 0x01 0xbb
-put bpf_fwd_err_log key 0x64 0 0 0 0 0 0 0 1 0 0 0 0 0 0 0 \
-    value 192 168 1 2 $z12 192 168 1 1 $z12 2 0 0 0 4 0 17 0 0x13 0xe9 0 53
-put bpf_fwd_err_log key 5 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 \
-    value 0x20 0x01 0x0d 0xb8 0 0 0 0 0 0 0 0 0 0 0 2 \
-          0x20 0x01 0x0d 0xb8 0 0 0 0 0 0 0 0 0 0 0 1 \
-          3 0 0 0 6 0 17 0 0x14 0xe9 0 53
-
-run() {
-    echo "\$ fwdmaps $*"
-    status=0
-    "$tool" "$@" || status=$?
-    echo "(exit status $status)"
-    echo
+build=$1
+src=$(cd "$(dirname "$0")/.." && pwd)
+start=$(date +%s%N)
+work=$(mktemp -d /tmp/fwd-demo.XXXXXX)
+agent=
+peer=
+cleanup() {
+    [ -n "$agent" ] && kill "$agent" 2>/dev/null
+    [ -n "$peer" ] && kill "$peer" 2>/dev/null
+    rm -rf "$work"
 }
-run
-for map in label_port_map worker_port_map bpf_fwd_stats bpf_fwd_err bpf_fwd_err_log; do
-    run "$map"
+trap cleanup EXIT INT TERM
+
+step() { printf '\n== %s\n' "$*"; }
+# Shows a command as typed, then runs it with its output indented.
+show() {
+    printf '$ %s\n' "$*"
+    status=0
+    out=$("$@" 2>&1) || status=$?
+    if [ -n "$out" ]; then printf '%s\n' "$out" | sed 's/^/    /'; else echo "    (nothing)"; fi
+    [ "$status" -eq 0 ] || echo "    (exit status $status)"
+}
+inpeer() { nsenter -t "$peer" -n "$@"; }
+
+# Only this mount namespace sees the bpffs the proxy pins its maps in.
+mount -t bpf bpf /sys/fs/bpf
+ip link set lo up
+
+step "1. Build the test proxy for the bpf target"
+sh "$src/tests/bpf/build.sh" "$work/fwdTestProxy.bpf.o"
+echo "compiled tests/bpf/fwdTestProxy.bpf.c -> fwdTestProxy.bpf.o ($(wc -c <"$work/fwdTestProxy.bpf.o") bytes)"
+
+step "2. A veth pair: fwd0 here, fwd0p in a peer namespace"
+unshare --net sleep 60 &
+peer=$!
+sleep 0.1
+ip link add fwd0 type veth peer name fwd0p netns "/proc/$peer/ns/net"
+ip addr add 10.0.0.1/24 dev fwd0
+ip -6 addr add fd00::1/64 dev fwd0 nodad
+ip link set fwd0 up
+inpeer ip addr add 10.0.0.2/24 dev fwd0p
+inpeer ip -6 addr add fd00::2/64 dev fwd0p nodad
+inpeer ip link set fwd0p up
+echo "fwd0  10.0.0.1  fd00::1   (the agent's side)"
+echo "fwd0p 10.0.0.2  fd00::2   (the peer)"
+
+step "3. The agent attaches the proxy (BpfProxyInit) and registers worker port 8080 and label 42 -> 443"
+echo "\$ fwd_agent fwdTestProxy.bpf.o 10.0.0.1 8080 42=443 &"
+"$build/bin/fwd_agent" "$work/fwdTestProxy.bpf.o" 10.0.0.1 8080 42=443 >"$work/agent.out" 2>"$work/agent.err" &
+agent=$!
+i=0
+until grep -q '^agent: serving' "$work/agent.out" 2>/dev/null; do
+    i=$((i + 1))
+    if [ "$i" -gt 100 ] || ! kill -0 "$agent" 2>/dev/null; then
+        echo "demo: the agent did not start:" >&2
+        cat "$work/agent.out" "$work/agent.err" >&2
+        exit 1
+    fi
+    sleep 0.1
 done
-echo "# printing the error log consumed it:"
-run bpf_fwd_err_log
+sed 's/^/    /' "$work/agent.out"
+show tc filter show dev fwd0 egress
+show tc filter show dev fwd0 ingress
+show ls /sys/fs/bpf/tc/globals
+
+step "4. Traffic from the peer"
+echo "TCP to the worker port 10.0.0.1:8080, echoed by the agent:"
+inpeer timeout 5 bash -c 'exec 3<>/dev/tcp/10.0.0.1/8080; echo "hello over tcp" >&3; read -r l <&3; echo "    reply: $l"'
+echo "UDP to the worker port 10.0.0.1:8080, echoed by the agent:"
+inpeer timeout 5 bash -c 'exec 3<>/dev/udp/10.0.0.1/8080; echo "hello over udp" >&3; echo "    reply: $(timeout 2 head -n 1 <&3)"'
+echo "UDP to 10.0.0.1:9999, a port with neither worker nor label (an IPv4 error record):"
+inpeer bash -c 'echo lost >/dev/udp/10.0.0.1/9999' && echo "    sent"
+echo "TCP to 10.0.0.1:7000, nobody listens (another IPv4 error record):"
+inpeer timeout 5 bash -c 'exec 3<>/dev/tcp/10.0.0.1/7000' 2>/dev/null || echo "    connection refused"
+echo "UDP to [fd00::1]:9999 (an IPv6 error record):"
+inpeer bash -c 'echo lost >/dev/udp/fd00::1/9999' && echo "    sent"
+sleep 0.2
+
+step "5. What the maps hold, shown by fwdmaps"
+echo "The test proxy counts every byte under rx/tx bytes and the worker port's under rx/tx end"
+echo "bytes; a packet arriving for a port with neither worker nor label counts a \"lookup label\""
+echo "error and leaves a record in the error log."
+PATH=$build/bin:$PATH
+show fwdmaps
+for map in label_port_map worker_port_map bpf_fwd_stats bpf_fwd_err bpf_fwd_err_log; do
+    show fwdmaps "$map"
+done
+echo "Printing the error log consumed it; a second run lists nothing:"
+show fwdmaps bpf_fwd_err_log
+
+step "6. SIGTERM: the proxy's callback jumps to the agent's jump point, where it deletes the context"
+echo "\$ kill -TERM \$agent"
+kill -TERM "$agent"
+wait "$agent" || true
+agent=
+sed -n '/^agent: SIGTERM/,$s/^/    /p' "$work/agent.out"
+show tc filter show dev fwd0 egress
+show tc filter show dev fwd0 ingress
+show ls /sys/fs/bpf/tc/globals
+echo "tc's complaints on the agent's standard error, from clearing up before attaching, when"
+echo "there was nothing to remove yet:"
+sed 's/^/    /' "$work/agent.err"
+
+step "Done in $((($(date +%s%N) - start) / 1000000)) ms; the namespaces, the veth pair and the pins end with this process."

@@ -172,9 +172,8 @@ int WalkRecords(BpfMapRegistry &registry, const std::string &name, const RecordV
 
 void ReportWalkFailure(std::ostream &err, const std::string &name, int rc)
 {
-   err << "fwdmaps: " << name
-       << ": walk failed: " << (rc == -1 ? "no descriptor or out of memory" : strerror(-rc))
-       << std::endl;
+   // Worded as the text form words it.
+   err << "fwdmaps: " << name << ": map walk failed: " << strerror(-rc) << std::endl;
 }
 
 void ShortRecordWarner::Warn(const std::string &name, const struct bpf_map_info &info,

@@ -12,7 +12,11 @@
 
 #include <nlohmann/json.hpp>
 
+#include "bpfproxy/bpfMapRegistry.h"
+#include "bpfproxy/bpfSyscall.h"
 #include "support/kernelFixture.h"
+#include "tool/jsonOutput.h"
+#include "tool/metricsOutput.h"
 #include "tool/promFormat.h"
 
 using fwdtest::RunProcess;
@@ -303,6 +307,80 @@ TEST_F(FwdmapsAdmin, PrometheusOutputIsAValidExposition)
    RunResult check = RunProcess({"/bin/sh", "-c", "promtool check metrics < " + file});
    EXPECT_EQ(check.status, 0) << check.out << check.err;
    EXPECT_EQ(check.out + check.err, "");
+}
+
+// In process, with the walk's seam: the kernel cannot fail a lookup part way.
+TEST_F(FwdmapsAdmin, WalkFailurePartWayKeepsWhatWasReadAndDeletesOnlyThat)
+{
+   FillLog();
+   BpfMapRegistry registry;
+   ASSERT_EQ(registry.OpenAllMaps(), 0);
+   MapWalkSetLookupHook([](uint64_t index) { return index == 2 ? -EIO : 0; });
+   std::ostringstream out, err;
+   int status = WriteJsonMap(registry, "bpf_fwd_err_log", out, err);
+   MapWalkSetLookupHook(nullptr);
+   EXPECT_EQ(status, 1);
+   EXPECT_EQ(err.str(), "fwdmaps: bpf_fwd_err_log: map walk failed: Input/output error\n");
+   json doc = json::parse(out.str());
+   EXPECT_EQ(doc["records"].size(), 2u) << out.str();
+   EXPECT_EQ(LogRecords(), 3) << "only the records in the document are deleted";
+
+   MapWalkSetLookupHook([](uint64_t index) { return index == 0 ? -EIO : 0; });
+   std::ostringstream metrics, metricsErr;
+   status = WriteMetrics(registry, {"bpf_fwd_err", "bpf_fwd_stats"}, metrics, metricsErr);
+   MapWalkSetLookupHook(nullptr);
+   EXPECT_EQ(status, 1);
+   EXPECT_NE(metricsErr.str().find("fwdmaps: bpf_fwd_err: map walk failed: "), std::string::npos)
+       << metricsErr.str();
+   EXPECT_EQ(promformat::Check(metrics.str(), nullptr), "") << metrics.str();
+}
+
+TEST_F(FwdmapsAdmin, ErrLogStaysWhenTheOutputCannotBeFinished)
+{
+   FillLog();
+   BpfMapRegistry registry;
+   ASSERT_EQ(registry.OpenAllMaps(), 0);
+   std::ostringstream out, err;
+   bool finished = false;
+   int status = WriteJsonMap(registry, "bpf_fwd_err_log", out, err, [&](std::ostream &) {
+      finished = true;
+      return false;
+   });
+   EXPECT_TRUE(finished);
+   EXPECT_EQ(status, 1);
+   EXPECT_EQ(err.str(), "fwdmaps: bpf_fwd_err_log: no record deleted\n");
+   EXPECT_EQ(json::parse(out.str())["records"].size(), 5u);
+   EXPECT_EQ(LogRecords(), 5);
+
+   // The next run lists them again, and deletes them once its output is out.
+   BpfMapRegistry next;
+   ASSERT_EQ(next.OpenAllMaps(), 0);
+   std::ostringstream again;
+   EXPECT_EQ(WriteJsonMap(next, "bpf_fwd_err_log", again, err), 0);
+   EXPECT_EQ(json::parse(again.str())["records"].size(), 5u);
+   EXPECT_EQ(LogRecords(), 0);
+}
+
+TEST_F(FwdmapsAdmin, OpenFailureLeavesMachineReadableOutputEmpty)
+{
+   ASSERT_EQ(unlink((mBpfFs + "/tc/globals/bpf_fwd_stats").c_str()), 0);
+   const struct
+   {
+      std::vector<std::string> args;
+      const char *out;
+   } cases[] = {
+       {{"--json", "bpf_fwd_err"}, ""},
+       {{"--prometheus"}, ""},
+       {{"bpf_fwd_err"}, "bpf open map failed\n"},
+   };
+   for (const auto &c : cases) {
+      SCOPED_TRACE(c.args[0]);
+      RunResult r = Fwdmaps(c.args);
+      EXPECT_EQ(r.status, 255);
+      EXPECT_EQ(r.out, c.out);
+      EXPECT_EQ(r.err,
+                "fwdmaps: /sys/fs/bpf//tc/globals/bpf_fwd_stats: No such file or directory\n");
+   }
 }
 
 TEST_F(FwdmapsAdmin, OptionsComeBeforeTheMapName)

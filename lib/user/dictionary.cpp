@@ -111,11 +111,11 @@ static void DictionaryIndexInsert(Dictionary *dict, DictionaryEntry *e)
    *bucket = e;
 }
 
-// Doubles the buckets once the chains grow past two entries on average, so
-// lookups stay short in large dictionaries.
+// Doubles the buckets once there are more entries than buckets, so lookups
+// stay short in large dictionaries.
 static void DictionaryIndexGrow(Dictionary *dict)
 {
-   if (dict->numEntries < dict->numBuckets * 2 || dict->numBuckets >= (1u << 30)) {
+   if (dict->numEntries <= dict->numBuckets || dict->numBuckets >= (1u << 30)) {
       return;
    }
    DictionaryEntry **old = dict->buckets;

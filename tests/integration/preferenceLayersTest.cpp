@@ -1,0 +1,273 @@
+// The preference layers with their system files: /etc/keltria and
+// /usr/lib/keltria exist only inside this process's private mount
+// namespace, as overlays whose writes land in a tmpfs; and the tool reading
+// BpfProxy.FsPath from the user's configuration.
+#include <gtest/gtest.h>
+
+#include <stdlib.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "lib/config/config.h"
+#include "lib/config/preference.h"
+#include "lib/log/log.h"
+#include "lib/log/logTestOutput.h"
+#include "support/kernelFixture.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Overlays /etc and /usr/lib once per process; returns "" or the reason.
+std::string OverlaySystemDirs()
+{
+   static const std::string why = [] {
+      std::string entered = fwdtest::EnterPrivateNamespaces();
+      if (!entered.empty()) {
+         return "private namespaces unavailable: " + entered;
+      }
+      // The tmpfs lives only in this namespace; its mount point, an empty
+      // directory on the host, goes at exit.
+      static char scratch[] = "/tmp/prefsys.XXXXXX";
+      if (mkdtemp(scratch) == nullptr) {
+         return std::string("mkdtemp: ") + strerror(errno);
+      }
+      atexit([] {
+         umount2(scratch, MNT_DETACH);
+         rmdir(scratch);
+      });
+      if (mount("tmpfs", scratch, "tmpfs", 0, "mode=0755") != 0) {
+         return std::string("mount tmpfs: ") + strerror(errno);
+      }
+      for (const char *dir : {"/etc", "/usr/lib"}) {
+         std::string base = std::string(scratch) + dir;
+         fs::create_directories(base + "/upper");
+         fs::create_directories(base + "/work");
+         std::string opts = std::string("lowerdir=") + dir + ",upperdir=" + base +
+                            "/upper,workdir=" + base + "/work";
+         if (mount("overlay", dir, "overlay", 0, opts.c_str()) != 0) {
+            return std::string("mount overlay on ") + dir + ": " + strerror(errno);
+         }
+      }
+      return std::string();
+   }();
+   return why;
+}
+
+class PreferenceLayersTest : public ::testing::Test
+{
+ protected:
+   void SetUp() override
+   {
+      std::string why = OverlaySystemDirs();
+      if (!why.empty()) {
+         FWD_SKIP_OR_FAIL(why);
+      }
+      fs::remove_all("/etc/keltria");
+      fs::remove_all("/usr/lib/keltria");
+      fs::create_directories("/etc/keltria");
+      fs::create_directories("/usr/lib/keltria");
+      fs::create_directories(mHome.path() + "/.keltria");
+      setenv("HOME", mHome.path().c_str(), 1);
+      mLog = LogTestOutput_Create(nullptr);
+      ASSERT_TRUE(Log_AddOutput(mLog));
+   }
+   void TearDown() override
+   {
+      Preference_Exit();
+      Log_Exit();
+      fs::remove_all("/etc/keltria");
+      fs::remove_all("/usr/lib/keltria");
+   }
+
+   static void Write(const std::string &path, const std::string &content)
+   {
+      fs::create_directories(fs::path(path).parent_path());
+      std::ofstream(path) << content;
+   }
+   std::string UserFile(const char *name) const { return mHome.path() + "/.keltria/" + name; }
+
+   static std::string Get(const char *key)
+   {
+      char *v = Config_GetString("<default>", "%s", key);
+      std::string s = v != nullptr ? v : "<null>";
+      free(v);
+      return s;
+   }
+
+   fwdtest::TempDir mHome;
+   LogOutput *mLog = nullptr;
+};
+
+TEST_F(PreferenceLayersTest, PrecedenceOfTheFiveFiles)
+{
+   // Each file sets "own.<layer>" and every key of the layers below it, so
+   // each key tells which layer won.
+   Write("/usr/lib/keltria/settings", "k1 = settings\nk3 = settings\n");
+   Write(UserFile("preferences"), "k1 = prefs\nk2 = prefs\nk4 = prefs\n");
+   Write(UserFile("config"), "k2 = config\nk4 = config\nk5 = config\n");
+   Write("/etc/keltria/config", "k4 = host\nk5 = host\nk6 = host\n");
+   Write("/usr/lib/keltria/config", "k3 = site\nk5 = site\nk6 = site\nk7 = site\n");
+   ASSERT_TRUE(Preference_Init());
+   struct
+   {
+      const char *key;
+      const char *value;
+   } cases[] = {
+       {"k1", "settings"}, // settings above user preferences
+       {"k2", "prefs"},    // preferences above user config
+       {"k3", "settings"}, // settings above site
+       {"k4", "prefs"},    // user files above host defaults
+       {"k5", "config"},   // user config above host defaults
+       {"k6", "host"},     // host above site
+       {"k7", "site"},     {"k8", "<default>"},
+   };
+   for (const auto &c : cases) {
+      EXPECT_EQ(Get(c.key), c.value) << c.key;
+   }
+   // The in-memory layer is second only to the global settings.
+   Preference_SetFromString("k1=memory", TRUE);
+   Preference_SetFromString("k2=memory", TRUE);
+   EXPECT_EQ(Get("k1"), "settings");
+   EXPECT_EQ(Get("k2"), "memory");
+}
+
+TEST_F(PreferenceLayersTest, NoFilesAtAll)
+{
+   fs::remove_all("/etc/keltria");
+   fs::remove_all("/usr/lib/keltria");
+   ASSERT_TRUE(Preference_Init());
+   EXPECT_EQ(Get("BpfProxy.FsPath"), "<default>");
+   std::string log = LogTestOutput_Joined(mLog);
+   for (std::string path :
+        {std::string("/etc/keltria/config"), std::string("/usr/lib/keltria/settings"),
+         std::string("/usr/lib/keltria/config"), UserFile("config"), UserFile("preferences")}) {
+      SCOPED_TRACE(path);
+      EXPECT_NE(log.find("DictionaryLoad: Cannot open file \"" + path +
+                         "\": No such file or directory.\n"),
+                std::string::npos);
+      EXPECT_NE(log.find("[msg.dictionary.load.openFailed] Cannot open file \"" + path +
+                         "\": No such file or directory.\n"),
+                std::string::npos);
+      EXPECT_NE(log.find("PREF Optional preferences file not found at " + path +
+                         ". Using default values.\n"),
+                std::string::npos);
+   }
+   // The host file is read first.
+   EXPECT_LT(log.find("/etc/keltria/config"), log.find("/usr/lib/keltria/settings"));
+}
+
+TEST_F(PreferenceLayersTest, LibdirMovesSettingsAndSiteDefaults)
+{
+   fwdtest::TempDir lib;
+   Write("/etc/keltria/config", "libdir = \"" + lib.path() + "\"\n");
+   Write(lib.path() + "/settings", "fromsettings = moved\n");
+   Write(lib.path() + "/config", "fromsite = moved\n");
+   Write("/usr/lib/keltria/settings", "fromsettings = default\nstale = 1\n");
+   Write("/usr/lib/keltria/config", "fromsite = default\n");
+   ASSERT_TRUE(Preference_Init());
+   EXPECT_EQ(Get("fromsettings"), "moved");
+   EXPECT_EQ(Get("fromsite"), "moved");
+   EXPECT_EQ(Get("stale"), "<default>");
+   LogTestOutput_Clear(mLog);
+   Preference_Log();
+   std::string log = LogTestOutput_Joined(mLog);
+   EXPECT_NE(log.find("DICT --- GLOBAL SETTINGS " + lib.path() + "/settings\n"), std::string::npos)
+       << log;
+   EXPECT_NE(log.find("DICT --- SITE DEFAULTS " + lib.path() + "/config\n"), std::string::npos);
+}
+
+TEST_F(PreferenceLayersTest, LibdirIsJoinedWithoutASeparator)
+{
+   fwdtest::TempDir lib;
+   Write("/etc/keltria/config", "libdir = \"" + lib.path() + "/\"\n");
+   Write(lib.path() + "/settings", "k = found\n");
+   ASSERT_TRUE(Preference_Init());
+   EXPECT_EQ(Get("k"), "found");
+   LogTestOutput_Clear(mLog);
+   Preference_Log();
+   EXPECT_NE(
+       LogTestOutput_Joined(mLog).find("DICT --- GLOBAL SETTINGS " + lib.path() + "//settings\n"),
+       std::string::npos);
+}
+
+TEST_F(PreferenceLayersTest, DisableUserPreferences)
+{
+   Write("/etc/keltria/config", "disableUserPreferences = TRUE\nk = host\n");
+   Write(UserFile("config"), "k = user\n");
+   Write(UserFile("preferences"), "p = user\n");
+   ASSERT_TRUE(Preference_Init());
+   EXPECT_EQ(Get("k"), "host");
+   EXPECT_EQ(Get("p"), "<default>");
+   std::string log = LogTestOutput_Joined(mLog);
+   EXPECT_NE(log.find("PREF Disabling user preferences because disableUserPreferences is set.\n"),
+             std::string::npos);
+   EXPECT_EQ(log.find(UserFile("config")), std::string::npos);
+}
+
+TEST_F(PreferenceLayersTest, DisableUserPreferencesOnlyFromTheHostFile)
+{
+   Write("/usr/lib/keltria/settings", "disableUserPreferences = TRUE\n");
+   Write(UserFile("config"), "k = user\n");
+   ASSERT_TRUE(Preference_Init());
+   EXPECT_EQ(Get("k"), "user");
+}
+
+TEST_F(PreferenceLayersTest, BadSystemFileDoesNotStopStartUp)
+{
+   Write("/etc/keltria/config", "first = 1\nbroken line\nsecond = 2\n");
+   Write("/usr/lib/keltria/config", "site = ok\n");
+   ASSERT_TRUE(Preference_Init());
+   EXPECT_EQ(Get("first"), "1");
+   EXPECT_EQ(Get("second"), "<default>");
+   EXPECT_EQ(Get("site"), "ok");
+}
+
+// The tool itself: BpfProxy.FsPath from ~/.keltria/config decides where it
+// opens the pinned maps.
+TEST_F(PreferenceLayersTest, ToolHonoursFsPathFromTheUserConfig)
+{
+   fwdtest::TempDir pins;
+   std::string bpffs = pins.path() + "/bpffs";
+   std::string why = fwdtest::MountBpfFs(bpffs);
+   if (!why.empty()) {
+      FWD_SKIP_OR_FAIL("bpffs unavailable: " + why);
+   }
+   // An empty bpffs at the default place, so only the configured one works.
+   why = fwdtest::MountBpfFs("/sys/fs/bpf");
+   if (!why.empty()) {
+      FWD_SKIP_OR_FAIL("bpffs unavailable: " + why);
+   }
+   fwdtest::ProxyMaps maps;
+   why = maps.Create(bpffs);
+   if (!why.empty()) {
+      FWD_SKIP_OR_FAIL("cannot build the proxy maps: " + why);
+   }
+   ASSERT_EQ(0, maps.AddWorkerPort(8080));
+
+   fwdtest::RunResult r = fwdtest::RunProcess({FWD_FWDMAPS_PATH, "worker_port_map"});
+   EXPECT_EQ(r.status, 255) << r.out << r.err;
+
+   Write(UserFile("config"), "# where tc pins the maps\nBpfProxy.FsPath = \"" + bpffs + "\"\n");
+   r = fwdtest::RunProcess({FWD_FWDMAPS_PATH, "worker_port_map"});
+   EXPECT_EQ(r.status, 0) << r.err;
+   EXPECT_EQ(r.out, "worker bind port: 8080\n");
+
+   // The host file alone works too; the user file wins over it.
+   fs::remove(UserFile("config"));
+   Write("/etc/keltria/config", "BpfProxy.FsPath = " + bpffs + "\n");
+   r = fwdtest::RunProcess({FWD_FWDMAPS_PATH, "worker_port_map"});
+   EXPECT_EQ(r.status, 0) << r.err;
+   Write(UserFile("config"), "BpfProxy.FsPath = /sys/fs/bpf/\n");
+   r = fwdtest::RunProcess({FWD_FWDMAPS_PATH, "worker_port_map"});
+   EXPECT_EQ(r.status, 255);
+   umount2("/sys/fs/bpf", MNT_DETACH);
+   umount2(bpffs.c_str(), MNT_DETACH);
+}
+
+} // namespace

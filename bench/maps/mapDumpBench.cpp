@@ -235,6 +235,8 @@ BENCHMARK(BM_DumpMapToPipe)
 class RatioReporter : public benchmark::ConsoleReporter
 {
  public:
+   RatioReporter() : ConsoleReporter(OO_Tabular) {}
+
    void ReportRuns(const std::vector<Run> &runs) override
    {
       for (const Run &run : runs) {

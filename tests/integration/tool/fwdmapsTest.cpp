@@ -346,3 +346,40 @@ TEST_F(FwdmapsBareTest, ShortRecordsAreSkippedWithOneWarning)
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(FwdmapsBareTest, WalkFailureIsNamedAndExitsOne)
+{
+   // A program array pinned under a proxy map's name: its keys can be
+   // walked, but the lookup of an empty slot fails in the kernel.
+   struct Case
+   {
+      const char *map;
+      std::string err;
+   } cases[] = {
+       {"bpf_fwd_err", "fwdmaps: bpf_fwd_err: map walk failed: No such file or directory\n"},
+       {"bpf_fwd_err_log",
+        "fwdmaps: bpf_fwd_err_log: map walk failed: No such file or directory\n"},
+   };
+   for (const Case &c : cases) {
+      SCOPED_TRACE(c.map);
+      std::vector<fwdtest::MapSpec> specs = fwdtest::ProxyMapSpecs();
+      for (fwdtest::MapSpec &s : specs) {
+         if (s.name == c.map) {
+            s = {c.map, BPF_MAP_TYPE_PROG_ARRAY, 4, 4, 2};
+         }
+      }
+      ProxyMaps maps;
+      ASSERT_EQ("", maps.Create(mBpfFs, specs));
+      RunResult r = Fwdmaps({c.map});
+      EXPECT_EQ(1, r.status);
+      EXPECT_EQ("", r.out);
+      EXPECT_EQ(c.err, r.err);
+      for (const fwdtest::MapSpec &s : specs) {
+         unlink((mBpfFs + "/tc/globals/" + s.name).c_str());
+      }
+   }
+}
+
+} // namespace

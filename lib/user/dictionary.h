@@ -171,9 +171,9 @@ Bool Dictionary_LoadAndMerge(Dictionary *dict, const char *pathName);
 /// and at its start. pathName names it in complaints.
 Bool Dictionary_LoadFd(Dictionary *dict, int fd, const char *pathName, int32 defaultEncoding,
                        MsgList **msgs);
-/// Reads a NUL-terminated text (lines end in "\n" or "\r\n"), clearing dict
-/// first unless appending. The text is not changed. No byte-order mark and
-/// no limit on duplicates.
+/// Reads a NUL-terminated text (lines end as in files: "\n", "\r\n" or a
+/// lone "\r"), clearing dict first unless appending. The text is not
+/// changed. No byte-order mark and no limit on duplicates.
 Bool Dictionary_LoadFromBuffer(Dictionary *dict, char *text, Bool append, int32 defaultEncoding,
                                MsgList **msgs);
 /// Dictionary_LoadFromBuffer with the complaints posted and logged.

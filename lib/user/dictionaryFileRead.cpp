@@ -533,10 +533,18 @@ Bool Dictionary_LoadFromBuffer(Dictionary *dict, char *text, Bool append, int32 
    const char *p = text;
    const char *end = text + strlen(text);
    while (p < end) {
-      const char *nl = (const char *)memchr(p, '\n', (size_t)(end - p));
-      size_t len = nl == NULL ? (size_t)(end - p) : (size_t)(nl - p);
-      // A "\r" before the "\n" ends the line with it.
-      size_t lineLen = nl != NULL && len > 0 && p[len - 1] == '\r' ? len - 1 : len;
+      // Lines end as in files: at "\n", "\r\n" or a lone "\r". A buffer that
+      // kept a lone "\r" inside a line would save to a file that reads back
+      // as different lines.
+      const char *eol = p;
+      while (eol < end && *eol != '\n' && *eol != '\r') {
+         eol++;
+      }
+      size_t lineLen = (size_t)(eol - p);
+      const char *next = eol;
+      if (next < end) {
+         next += (*next == '\r' && next + 1 < end && next[1] == '\n') ? 2 : 1;
+      }
       char *line, *name, *value;
       if (lineLen == 0) {
          line = DictionaryStrdup("");
@@ -553,7 +561,7 @@ Bool Dictionary_LoadFromBuffer(Dictionary *dict, char *text, Bool append, int32 
       if (parsed == PARSE_DUPLICATE) {
          ok = FALSE;
       }
-      p = nl == NULL ? end : nl + 1;
+      p = next;
    }
    dict->lineNumber = 0;
    if (!ok) {

@@ -368,6 +368,12 @@ TEST_F(DictionaryFileTest, BufferComplaintsHaveNoFileName)
    std::string text = "a = 1\r\nb = \"x y\"\r\n";
    ASSERT_TRUE(Dictionary_LoadFromBuffer(mDict, &text[0], FALSE, 0, &mMsgs));
    EXPECT_EQ(Entries(), (std::map<std::string, std::string>{{"a", "1"}, {"b", "x y"}}));
+   // A lone "\r" ends a line here as in files, so a save reads back the same.
+   std::string cr = "a = 1\rb = 2\r\r\nc = \"x\"";
+   ASSERT_TRUE(Dictionary_LoadFromBuffer(mDict, &cr[0], FALSE, 0, &mMsgs));
+   EXPECT_EQ(Entries(), (std::map<std::string, std::string>{{"a", "1"}, {"b", "2"}, {"c", "x"}}));
+   EXPECT_EQ(Render(), ".encoding = \"UTF-8\"\na = 1\nb = 2\n\nc = \"x\"\n");
+   ASSERT_TRUE(Dictionary_LoadFromBuffer(mDict, &text[0], FALSE, 0, &mMsgs));
    std::string more = "c = 3";
    ASSERT_TRUE(Dictionary_LoadFromBuffer(mDict, &more[0], TRUE, 0, &mMsgs));
    EXPECT_EQ(Value("c"), "3");

@@ -15,6 +15,10 @@ extern LogModuleEntry logModules[LOG_MODULE_COUNT];
 /// lone newline when nothing is left or size is 1 or 2 (size 1 keeps no NUL).
 size_t LogCutAtCharacter(size_t size, char *buf);
 
+/// vsnprintf, faster for the conversions log messages use: same result,
+/// same return value (the length the whole text needs).
+int LogFormatV(char *buf, size_t size, const char *fmt, va_list args) PRINTF_DECL(3, 0);
+
 /// Replaces every case-insensitive "qzv" in text[0..length) with "***",
 /// left to right, without overlap. Texts of 2 bytes or fewer are left alone.
 void LogMask(char *text, size_t length);

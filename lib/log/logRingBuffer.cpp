@@ -9,6 +9,13 @@ static_assert(sizeof(LogRecord) == LOG_RING_RECORD_SIZE, "records are stored as 
 // Bytes of one entry beyond its text: the length word and the record.
 #define LOG_RING_OVERHEAD (2 + LOG_RING_RECORD_SIZE)
 
+// Moves a position on by len bytes (at most the capacity), wrapping once.
+static inline uint64 LogRingAdvance(const LogRingBuffer *ring, uint64 pos, uint64 len)
+{
+   pos += len;
+   return pos >= ring->capacity ? pos - ring->capacity : pos;
+}
+
 static void LogRingPut(LogRingBuffer *ring, const void *src, uint64 len)
 {
    const uint8 *p = (const uint8 *)src;
@@ -18,7 +25,7 @@ static void LogRingPut(LogRingBuffer *ring, const void *src, uint64 len)
    }
    memcpy(ring->base + ring->writePos, p, first);
    memcpy(ring->base, p + first, len - first);
-   ring->writePos = (ring->writePos + len) % ring->capacity;
+   ring->writePos = LogRingAdvance(ring, ring->writePos, len);
    ring->used += len;
 }
 
@@ -33,7 +40,7 @@ static void LogRingGet(LogRingBuffer *ring, void *dst, uint64 len)
       memcpy(p, ring->base + ring->readPos, first);
       memcpy(p + first, ring->base, len - first);
    }
-   ring->readPos = (ring->readPos + len) % ring->capacity;
+   ring->readPos = LogRingAdvance(ring, ring->readPos, len);
    ring->used -= len;
 }
 
@@ -41,7 +48,7 @@ static uint16 LogRingPeekLength(const LogRingBuffer *ring)
 {
    uint8 bytes[2];
    bytes[0] = ring->base[ring->readPos];
-   bytes[1] = ring->base[(ring->readPos + 1) % ring->capacity];
+   bytes[1] = ring->base[LogRingAdvance(ring, ring->readPos, 1)];
    uint16 value;
    memcpy(&value, bytes, sizeof value);
    return value;

@@ -22,6 +22,10 @@ typedef struct LogTimeFields
    int msec;
 } LogTimeFields;
 
+static __thread time_t stampSecond;
+static __thread char stampText[20]; // "YYYY-MM-DDTHH:MM:SS"
+static __thread LogTimeFields stampFields;
+
 static uint64 LogTimePack(const LogTimeFields *f)
 {
    return ((uint64)(f->month - 1) << 28) | ((uint64)(f->year - 1900) << 18) |
@@ -166,17 +170,30 @@ void LogMakeTimeStamp(LogRecord *record)
       return;
    }
 
-   if (word != 0) {
-      LogTimeUnpack(word, &f);
+   // The date and time text changes once a second; each thread keeps the
+   // last one it formatted.
+   if (now.tv_sec != stampSecond || stampText[0] == '\0') {
+      if (word != 0) {
+         LogTimeUnpack(word, &f);
+      }
+      if (word == 0 || LogTimeEpochSeconds(&f) != (int64)now.tv_sec) {
+         LogBreakDown(now.tv_sec, &f);
+      }
+      f.msec = 0;
+      stampFields = f;
+      LogPutDateTime(stampText, sizeof stampText, &f);
+      stampSecond = now.tv_sec;
    }
-   if (word == 0 || LogTimeEpochSeconds(&f) != (int64)now.tv_sec) {
-      LogBreakDown(now.tv_sec, &f);
-   }
+   f = stampFields;
    f.msec = (int)(now.tv_nsec / 1000000);
    __atomic_store_n(&cachedTime, LogTimePack(&f), __ATOMIC_RELAXED);
 
-   LogPutDateTime(record->timeStamp, sizeof record->timeStamp, &f);
-   pos = LogPutText(record->msecs, 0, sizeof record->msecs, ".");
-   LogPutNumber(record->msecs, pos, sizeof record->msecs, (uint64)f.msec, 3);
-   LogPutText(record->zone, 0, sizeof record->zone, "Z");
+   memcpy(record->timeStamp, stampText, sizeof stampText);
+   record->msecs[0] = '.';
+   record->msecs[1] = (char)('0' + f.msec / 100);
+   record->msecs[2] = (char)('0' + f.msec / 10 % 10);
+   record->msecs[3] = (char)('0' + f.msec % 10);
+   record->msecs[4] = '\0';
+   record->zone[0] = 'Z';
+   record->zone[1] = '\0';
 }

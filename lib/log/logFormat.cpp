@@ -1,0 +1,320 @@
+// The log's printf-compatible formatter. The C library's formatter spends
+// most of a short message's cost on its stream machinery; this one handles
+// the conversions log messages use (integers, characters, strings, pointers)
+// directly into the caller's buffer and hands anything else (floating
+// point, %n, %m, positional arguments, wide texts) to vsnprintf, so the
+// result is always what vsnprintf would produce.
+#include <stdint.h>
+#include <stdio.h>
+#include <string.h>
+
+#include "lib/log/logInt.h"
+
+namespace {
+
+struct LogSink
+{
+   char *buf;
+   size_t size; // bytes available, NUL included
+   size_t pos;  // bytes produced so far, kept or not
+
+   inline void Put(char c)
+   {
+      if (pos + 1 < size) {
+         buf[pos] = c;
+      }
+      pos++;
+   }
+   inline void Fill(char c, size_t n)
+   {
+      if (pos + 1 < size) {
+         size_t room = size - 1 - pos;
+         memset(buf + pos, c, n < room ? n : room);
+      }
+      pos += n;
+   }
+   inline void Copy(const char *s, size_t n)
+   {
+      if (pos + 1 < size) {
+         size_t room = size - 1 - pos;
+         memcpy(buf + pos, s, n < room ? n : room);
+      }
+      pos += n;
+   }
+};
+
+struct LogSpec
+{
+   Bool left;     // '-'
+   Bool plus;     // '+'
+   Bool space;    // ' '
+   Bool zero;     // '0'
+   Bool alt;      // '#'
+   int width;     // 0 when absent
+   int precision; // -1 when absent
+};
+
+// Writes an integer conversion: sign or prefix, zero padding, digits.
+void LogPutInteger(LogSink *out, const LogSpec *spec, uint64 magnitude, Bool negative, char conv)
+{
+   // Digits are written from the end of the scratch area, most significant
+   // first once done.
+   char scratch[24];
+   char *end = scratch + sizeof scratch;
+   char *d = end;
+   uint64 v = magnitude;
+   Bool isHex = conv == 'x' || conv == 'X';
+   if (conv == 'o') {
+      while (v != 0) {
+         *--d = (char)('0' + (v & 7));
+         v >>= 3;
+      }
+   } else if (isHex) {
+      const char *hex = conv == 'X' ? "0123456789ABCDEF" : "0123456789abcdef";
+      while (v != 0) {
+         *--d = hex[v & 15];
+         v >>= 4;
+      }
+   } else {
+      // A constant divisor: the compiler turns it into a multiplication.
+      while (v != 0) {
+         *--d = (char)('0' + v % 10);
+         v /= 10;
+      }
+   }
+   if (spec->precision != 0 && magnitude == 0) {
+      *--d = '0';
+   }
+   int n = (int)(end - d);
+
+   if (!spec->left && spec->width == 0 && spec->precision < 0 && !spec->alt) {
+      // The common case: an optional sign and the digits.
+      if (negative) {
+         out->Put('-');
+      } else if ((conv == 'd' || conv == 'i') && (spec->plus || spec->space)) {
+         out->Put(spec->plus ? '+' : ' ');
+      }
+      out->Copy(d, (size_t)n);
+      return;
+   }
+
+   int zeros = spec->precision > n ? spec->precision - n : 0;
+   const char *prefix = "";
+   if (conv == 'd' || conv == 'i') {
+      prefix = negative ? "-" : spec->plus ? "+" : spec->space ? " " : "";
+   } else if (spec->alt && isHex && magnitude != 0) {
+      prefix = conv == 'X' ? "0X" : "0x";
+   } else if (spec->alt && conv == 'o' && zeros == 0 && (n == 0 || d[0] != '0')) {
+      zeros = 1;
+   }
+   int prefixLen = prefix[0] == '\0' ? 0 : prefix[1] == '\0' ? 1 : 2;
+   int body = prefixLen + zeros + n;
+   int pad = spec->width > body ? spec->width - body : 0;
+
+   if (!spec->left && !(spec->zero && spec->precision < 0)) {
+      out->Fill(' ', (size_t)pad);
+   }
+   out->Copy(prefix, (size_t)prefixLen);
+   if (!spec->left && spec->zero && spec->precision < 0) {
+      out->Fill('0', (size_t)pad);
+   }
+   out->Fill('0', (size_t)zeros);
+   out->Copy(d, (size_t)n);
+   if (spec->left) {
+      out->Fill(' ', (size_t)pad);
+   }
+}
+
+void LogPutPadded(LogSink *out, const LogSpec *spec, const char *s, size_t len)
+{
+   size_t pad = spec->width > 0 && (size_t)spec->width > len ? (size_t)spec->width - len : 0;
+   if (!spec->left) {
+      out->Fill(' ', pad);
+   }
+   out->Copy(s, len);
+   if (spec->left) {
+      out->Fill(' ', pad);
+   }
+}
+
+// Returns FALSE, having consumed an unknown share of args, when the format
+// needs the C library.
+Bool LogFormatFast(LogSink *out, const char *fmt, va_list args)
+{
+   const char *p = fmt;
+   for (;;) {
+      const char *pct = strchr(p, '%');
+      if (pct == NULL) {
+         out->Copy(p, strlen(p));
+         return TRUE;
+      }
+      out->Copy(p, (size_t)(pct - p));
+      p = pct + 1;
+
+      LogSpec spec = {FALSE, FALSE, FALSE, FALSE, FALSE, 0, -1};
+      for (;; p++) {
+         if (*p == '-') {
+            spec.left = TRUE;
+         } else if (*p == '+') {
+            spec.plus = TRUE;
+         } else if (*p == ' ') {
+            spec.space = TRUE;
+         } else if (*p == '0') {
+            spec.zero = TRUE;
+         } else if (*p == '#') {
+            spec.alt = TRUE;
+         } else {
+            break;
+         }
+      }
+      if (*p == '*') {
+         int w = va_arg(args, int);
+         if (w < 0) {
+            spec.left = TRUE;
+            w = w == INT32_MIN ? INT32_MAX : -w;
+         }
+         spec.width = w;
+         p++;
+      } else {
+         while (*p >= '0' && *p <= '9') {
+            if (spec.width > 100000) {
+               return FALSE;
+            }
+            spec.width = spec.width * 10 + (*p++ - '0');
+         }
+      }
+      if (*p == '$') {
+         return FALSE; // positional arguments
+      }
+      if (*p == '.') {
+         p++;
+         spec.precision = 0;
+         if (*p == '*') {
+            int prec = va_arg(args, int);
+            spec.precision = prec < 0 ? -1 : prec;
+            p++;
+         } else {
+            while (*p >= '0' && *p <= '9') {
+               if (spec.precision > 100000) {
+                  return FALSE;
+               }
+               spec.precision = spec.precision * 10 + (*p++ - '0');
+            }
+         }
+      }
+      if (spec.width > 100000) {
+         return FALSE;
+      }
+
+      int longs = 0; // -2 hh, -1 h, 1 l, 2 ll, 3 size_t/intmax/ptrdiff
+      if (*p == 'h') {
+         longs = p[1] == 'h' ? -2 : -1;
+         p += p[1] == 'h' ? 2 : 1;
+      } else if (*p == 'l') {
+         longs = p[1] == 'l' ? 2 : 1;
+         p += p[1] == 'l' ? 2 : 1;
+      } else if (*p == 'q') {
+         longs = 2;
+         p++;
+      } else if (*p == 'j' || *p == 'z' || *p == 'Z' || *p == 't') {
+         longs = 3;
+         p++;
+      }
+
+      char conv = *p++;
+      switch (conv) {
+      case 'd':
+      case 'i': {
+         int64 v;
+         if (longs >= 1) {
+            v = longs == 1 ? (int64)va_arg(args, long) : (int64)va_arg(args, long long);
+         } else {
+            v = va_arg(args, int);
+            v = longs == -2 ? (int64)(signed char)v : longs == -1 ? (int64)(short)v : v;
+         }
+         uint64 mag = v < 0 ? (uint64)0 - (uint64)v : (uint64)v;
+         LogPutInteger(out, &spec, mag, v < 0, conv);
+         break;
+      }
+      case 'u':
+      case 'x':
+      case 'X':
+      case 'o': {
+         uint64 v;
+         if (longs >= 1) {
+            v = longs == 1 ? (uint64)va_arg(args, unsigned long)
+                           : (uint64)va_arg(args, unsigned long long);
+         } else {
+            unsigned u = va_arg(args, unsigned);
+            v = longs == -2   ? (uint64)(unsigned char)u
+                : longs == -1 ? (uint64)(unsigned short)u
+                              : u;
+         }
+         LogPutInteger(out, &spec, v, FALSE, conv);
+         break;
+      }
+      case 'c': {
+         if (longs != 0) {
+            return FALSE; // wide character
+         }
+         char c = (char)va_arg(args, int);
+         LogPutPadded(out, &spec, &c, 1);
+         break;
+      }
+      case 's': {
+         if (longs != 0) {
+            return FALSE; // wide text
+         }
+         const char *s = va_arg(args, const char *);
+         if (s == NULL) {
+            return FALSE; // the C library's own placeholder
+         }
+         size_t len = spec.precision >= 0 ? strnlen(s, (size_t)spec.precision) : strlen(s);
+         LogPutPadded(out, &spec, s, len);
+         break;
+      }
+      case 'p': {
+         if (longs != 0 || spec.left || spec.plus || spec.space || spec.zero || spec.alt ||
+             spec.width != 0 || spec.precision >= 0) {
+            return FALSE;
+         }
+         void *ptr = va_arg(args, void *);
+         if (ptr == NULL) {
+            return FALSE; // "(nil)"
+         }
+         LogSpec hexSpec = {FALSE, FALSE, FALSE, FALSE, TRUE, 0, -1};
+         LogPutInteger(out, &hexSpec, (uint64)(uintptr_t)ptr, FALSE, 'x');
+         break;
+      }
+      case '%':
+         if (p - pct != 2) {
+            return FALSE;
+         }
+         out->Put('%');
+         break;
+      default:
+         return FALSE;
+      }
+   }
+}
+
+} // namespace
+
+int LogFormatV(char *buf, size_t size, const char *fmt, va_list args)
+{
+   LogSink out = {buf, size, 0};
+   va_list copy;
+   va_copy(copy, args);
+   Bool done = LogFormatFast(&out, fmt, copy);
+   va_end(copy);
+   if (!done || out.pos > INT32_MAX) {
+      va_copy(copy, args);
+      int n = vsnprintf(buf, size, fmt, copy);
+      va_end(copy);
+      return n;
+   }
+   if (size > 0) {
+      buf[out.pos < size ? out.pos : size - 1] = '\0';
+   }
+   return (int)out.pos;
+}

@@ -1,7 +1,12 @@
 // fwdmaps run as a process against real maps in a private bpffs.
 #include <gtest/gtest.h>
 
+#include <errno.h>
+#include <fcntl.h>
 #include <linux/bpf.h>
+#include <stdlib.h>
+#include <string.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -380,6 +385,55 @@ TEST_F(FwdmapsBareTest, WalkFailureIsNamedAndExitsOne)
          unlink((mBpfFs + "/tc/globals/" + s.name).c_str());
       }
    }
+}
+
+} // namespace
+
+namespace {
+
+// Standard output on a terminal is written line by line, on a pipe in
+// blocks; the bytes must not differ.
+TEST_F(FwdmapsTest, TerminalAndPipeGetTheSameBytes)
+{
+   ASSERT_EQ(0, mMaps.SetErrCount(2, 3));
+   ASSERT_EQ(0, mMaps.AddErrLog(7, 1, "2001:db8::1", "2001:db8::2", 3, 17, 5353, 53));
+   ASSERT_EQ(0, mMaps.AddErrLog(8, 1, "10.0.0.1", "10.0.0.2", 3, 17, 5353, 53));
+   int master = posix_openpt(O_RDWR | O_NOCTTY);
+   if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) {
+      FWD_SKIP_OR_FAIL(std::string("no pseudo-terminal: ") + strerror(errno));
+   }
+   std::string slavePath = ptsname(master);
+   int slave = open(slavePath.c_str(), O_RDWR | O_NOCTTY);
+   ASSERT_GE(slave, 0);
+   struct termios raw;
+   ASSERT_EQ(0, tcgetattr(slave, &raw));
+   cfmakeraw(&raw); // no newline translation
+   ASSERT_EQ(0, tcsetattr(slave, TCSANOW, &raw));
+
+   for (const char *map : {"bpf_fwd_err", "bpf_fwd_err_log"}) {
+      SCOPED_TRACE(map);
+      RunResult onTty = Fwdmaps({map}, slavePath);
+      EXPECT_EQ(0, onTty.status);
+      std::string ttyBytes;
+      char buf[4096];
+      int flags = fcntl(master, F_GETFL);
+      fcntl(master, F_SETFL, flags | O_NONBLOCK);
+      ssize_t n;
+      while ((n = read(master, buf, sizeof buf)) > 0) {
+         ttyBytes.append(buf, static_cast<size_t>(n));
+      }
+      if (std::string(map) == "bpf_fwd_err_log") {
+         // The terminal run consumed the log; put the records back.
+         ASSERT_EQ(0, mMaps.AddErrLog(7, 1, "2001:db8::1", "2001:db8::2", 3, 17, 5353, 53));
+         ASSERT_EQ(0, mMaps.AddErrLog(8, 1, "10.0.0.1", "10.0.0.2", 3, 17, 5353, 53));
+      }
+      RunResult onPipe = Fwdmaps({map});
+      EXPECT_EQ(0, onPipe.status);
+      EXPECT_NE("", onPipe.out);
+      EXPECT_EQ(onPipe.out, ttyBytes);
+   }
+   close(slave);
+   close(master);
 }
 
 } // namespace

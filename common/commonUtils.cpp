@@ -35,9 +35,12 @@ bool CommonUtils::ExecShell(const std::string &cmd, std::string &output, int &st
    if (pipe == nullptr) {
       return false;
    }
+   // fread rather than fgets: a NUL byte in the output must not cut off
+   // what follows it in the same read.
    char buf[128];
-   while (fgets(buf, sizeof buf, pipe) != nullptr) {
-      output += buf;
+   size_t n;
+   while ((n = fread(buf, 1, sizeof buf, pipe)) > 0) {
+      output.append(buf, n);
    }
    status = pclose(pipe);
    return true;
@@ -52,8 +55,9 @@ bool CommonUtils::ExecShell(const std::string &cmd, std::string &output)
       return false;
    }
    char buf[1024] = {0};
-   while (fgets(buf, sizeof buf, pipe) != nullptr) {
-      output += buf;
+   size_t n;
+   while ((n = fread(buf, 1, sizeof buf, pipe)) > 0) {
+      output.append(buf, n);
       memset(buf, 0, sizeof buf);
    }
    Log_Level(8, "CommonUtils->%s Command %s executed, output %s\n", kOrigin, cmd.c_str(),

@@ -2,6 +2,7 @@
 #include "lib/sig/sig.h"
 
 #include <errno.h>
+#include <pthread.h>
 #include <string.h>
 
 #include <atomic>
@@ -31,14 +32,32 @@ struct SigSlot
 
 SigSlot gSlots[NSIG];
 
+// Lets `sig` take its default action now, from inside its handler: a
+// terminating signal ends the process, an ignored one is dropped, and the
+// module's handler is back in place for the next one.
+void SigTakeDefaultAction(int sig)
+{
+   struct sigaction dfl, ours;
+   memset(&dfl, 0, sizeof dfl);
+   dfl.sa_handler = SIG_DFL;
+   sigemptyset(&dfl.sa_mask);
+   sigaction(sig, &dfl, &ours);
+   sigset_t only, old;
+   sigemptyset(&only);
+   sigaddset(&only, sig);
+   raise(sig); // pending: the handler runs with the signal blocked
+   pthread_sigmask(SIG_UNBLOCK, &only, &old);
+   pthread_sigmask(SIG_SETMASK, &old, nullptr);
+   sigaction(sig, &ours, nullptr);
+}
+
 void SigHandler(int sig, siginfo_t *info, void *)
 {
    int savedErrno = errno;
    SigCallbackFunc func = gSlots[sig].func.load();
    if (func == nullptr) {
       // Nobody claimed the signal: behave as if it had never been set up.
-      signal(sig, SIG_DFL);
-      raise(sig);
+      SigTakeDefaultAction(sig);
    } else {
       func(sig, info, gSlots[sig].clientData.load());
    }

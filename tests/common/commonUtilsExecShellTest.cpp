@@ -111,6 +111,19 @@ TEST(CommonUtilsExecShell, StatusFormReturnsRawWaitStatus)
    }
 }
 
+// Output is kept byte for byte, NUL bytes and what follows them included.
+TEST(CommonUtilsExecShell, BinaryOutputIsKeptWhole)
+{
+   const std::string want("a\0b\n\0\0c", 7);
+   std::string out;
+   int status = -1;
+   ASSERT_TRUE(CommonUtils::ExecShell("printf 'a\\000b\\n\\000\\000c'", out, status));
+   EXPECT_EQ(out, want);
+   std::string captured;
+   ASSERT_TRUE(CommonUtils::ExecShell("printf 'a\\000b\\n\\000\\000c'", captured));
+   EXPECT_EQ(captured, want);
+}
+
 TEST(CommonUtilsExecShell, OutputIsAppendedNeverCleared)
 {
    std::string out = "kept:";

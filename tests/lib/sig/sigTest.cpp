@@ -77,6 +77,20 @@ TEST_F(SigTest, UnclaimedSignalTakesItsDefaultAction)
        ::testing::KilledBySignal(SIGUSR1), "");
 }
 
+// An unclaimed signal whose default is to be ignored is dropped, and the
+// module keeps handling it.
+TEST_F(SigTest, UnclaimedIgnorableSignalIsDroppedAndStaysHandled)
+{
+   const int sig = SIGURG;
+   ASSERT_TRUE(Sig_Init(&sig, 1));
+   ASSERT_EQ(raise(SIGURG), 0);
+   gSeen = Seen();
+   Sig_Callback(SIGURG, SIG_IMMEDIATELY, Record, nullptr);
+   ASSERT_EQ(raise(SIGURG), 0);
+   EXPECT_EQ(gSeen.count, 1);
+   EXPECT_EQ(gSeen.sig, SIGURG);
+}
+
 TEST_F(SigTest, ExitRestoresThePreviousDisposition)
 {
    struct sigaction ign;

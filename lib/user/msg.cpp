@@ -7,6 +7,7 @@
 #include <string.h>
 #include <strings.h>
 
+#include <atomic>
 #include <string>
 
 #include "lib/config/config.h"
@@ -64,7 +65,7 @@ struct MsgThreadState
 
 MXUserRecLock *msgLockStorage;
 MsgState *msgState;
-Bool msgExited;
+std::atomic<bool> msgExited{false};
 thread_local MsgThreadState *msgThread;
 
 // Frees each thread's record when the thread ends.
@@ -925,7 +926,7 @@ void Msg_Exit(void)
    MsgLock();
    MsgState *state = msgState;
    msgState = NULL;
-   msgExited = TRUE;
+   msgExited = true;
    MsgUnlock();
    if (state != NULL) {
       Dictionary_Free(state->dict);

@@ -149,6 +149,13 @@ TEST(Msg, LocalizedFromMessageDictionary)
    EXPECT_EQ("Press Annuler\n", posted[1].text);
    EXPECT_EQ("Press O_K now\n", posted[2].text);
 
+   // A message file is data: a format that does not fit the captured
+   // arguments shows its conversions instead of misreading them.
+   Dictionary_SetText(dict, "Hallo %d, %n%s %s", "greet.bad");
+   Msg_Post(MSG_INFO, MSGID(greet.bad) "Hello %s, %d", "Cy", 4);
+   ASSERT_EQ(4u, posted.size());
+   EXPECT_EQ("Hallo %d, %n%s %s\n", posted[3].text);
+
    char *s = Msg_GetString(MSGID(button.cancel) "_Cancel");
    EXPECT_STREQ("_Annuler", s);
    free(s);

@@ -32,7 +32,8 @@ cleanup() {
     [ -n "$peer" ] && kill "$peer" 2>/dev/null
     rm -rf "$work"
 }
-trap cleanup EXIT INT TERM
+trap cleanup EXIT
+trap 'exit 1' INT TERM
 
 step() { printf '\n== %s\n' "$*"; }
 # Shows a command as typed, then runs it with its output indented.

@@ -378,3 +378,26 @@ TEST_F(DictFixture, ManyKeysAndLongNames)
 }
 
 } // namespace
+
+namespace {
+
+TEST(DictionaryDeathTest, TypesOutOfRangePanic)
+{
+   Dictionary *dict = Dictionary_Create();
+   int32 v = 3;
+   EXPECT_EXIT(Dictionary_Get(dict, &v, 7, "k"), ::testing::ExitedWithCode(255),
+               "NOT_REACHED vela/lib/user/dictionary_core:[0-9]+\n");
+   EXPECT_EXIT(Dictionary_Set(dict, &v, 0x1007, "k", nullptr), ::testing::ExitedWithCode(255),
+               "NOT_REACHED vela/lib/user/dictionary_core:");
+   // Flag bits above the low 12 are ignored.
+   Dictionary_Set(dict, &v, DICT_LONG | 0x1000, "k", nullptr);
+   EXPECT_EQ(3, Dictionary_GetLong(dict, 0, "k"));
+   // A tri-state holds 0, 1 or -1 only.
+   int32 five = 5;
+   Dictionary_Set(dict, &five, DICT_TRISTATE, "t", nullptr);
+   EXPECT_EXIT(Dictionary_GetAsString(dict, "t"), ::testing::ExitedWithCode(255),
+               "NOT_REACHED vela/lib/user/dictionary_core:");
+   Dictionary_Free(dict);
+}
+
+} // namespace

@@ -4,6 +4,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -392,6 +393,55 @@ TEST_F(FwdmapsAdmin, OptionsComeBeforeTheMapName)
    RunResult dashdash = Fwdmaps({"--json", "--", "bpf_fwd_err"});
    EXPECT_EQ(dashdash.status, 0) << dashdash.err;
    EXPECT_EQ(ParseDocument(dashdash)["map"], "bpf_fwd_err");
+}
+
+// Maps whose records are shorter than the layouts: skipped with one warning
+// per map, never read past, in JSON and metrics as in the text form.
+using FwdmapsShortRecords = fwdtest::PrivateBpfFsTest;
+
+TEST_F(FwdmapsShortRecords, SkippedInJsonAndMetrics)
+{
+   std::vector<fwdtest::MapSpec> specs = fwdtest::ProxyMapSpecs();
+   specs[2].valueSize = 4; // bpf_fwd_stats
+   specs[3].valueSize = 4; // bpf_fwd_err
+   fwdtest::ProxyMaps maps;
+   std::string why = maps.Create(mBpfFs, specs);
+   if (!why.empty()) {
+      FWD_SKIP_OR_FAIL("cannot create the proxy's maps: " + why);
+   }
+   const struct
+   {
+      std::vector<std::string> args;
+      std::string out;
+      std::vector<std::string> warned;
+   } cases[] = {
+       {{"--json", "bpf_fwd_err"}, "{\"map\":\"bpf_fwd_err\",\"records\":[]}\n", {"bpf_fwd_err"}},
+       {{"--json", "bpf_fwd_stats"},
+        "{\"map\":\"bpf_fwd_stats\",\"records\":[]}\n",
+        {"bpf_fwd_stats"}},
+       {{"--prometheus"}, "", {"bpf_fwd_stats", "bpf_fwd_err"}},
+   };
+   for (const auto &c : cases) {
+      SCOPED_TRACE(c.args[0] + (c.args.size() > 1 ? " " + c.args[1] : ""));
+      RunResult r = Fwdmaps(c.args);
+      EXPECT_EQ(r.status, 0) << r.err;
+      if (!c.out.empty()) {
+         EXPECT_EQ(r.out, c.out);
+      } else {
+         EXPECT_EQ(promformat::Check(r.out, nullptr), "") << r.out;
+         EXPECT_EQ(r.out.find("} "), std::string::npos) << "no samples:\n" << r.out;
+      }
+      std::string expectedErr;
+      for (const std::string &map : c.warned) {
+         size_t at = r.err.find("fwdmaps: " + map + ": skipping records shorter than ");
+         EXPECT_NE(at, std::string::npos) << r.err;
+         EXPECT_EQ(r.err.find("fwdmaps: " + map + ": ", at + 1), std::string::npos)
+             << "one warning per map:\n"
+             << r.err;
+      }
+      EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), static_cast<long>(c.warned.size()))
+          << r.err;
+   }
 }
 
 // Completion runs the installed script under a real bash.

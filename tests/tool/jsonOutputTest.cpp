@@ -53,21 +53,6 @@ std::vector<unsigned char> ErrLogKey(uint64_t timeNs, uint32_t extraId)
    return k;
 }
 
-TEST(JsonOutput, PortMapsDecodeAsTheTextForm)
-{
-   const uint32_t label = 42;
-   const uint16_t port = htons(443);
-   LabelPortRecord lp;
-   ASSERT_TRUE(DecodeLabelPort(RecordBytes{&label, 4, &port, 2}, &lp));
-   EXPECT_EQ(Reparse(LabelPortJson(lp)), json::parse(R"({"label":42,"port":443})"));
-
-   const uint16_t worker = htons(8080);
-   const uint32_t marker = 1;
-   WorkerPortRecord wp;
-   ASSERT_TRUE(DecodeWorkerPort(RecordBytes{&worker, 2, &marker, 4}, &wp));
-   EXPECT_EQ(Reparse(WorkerPortJson(wp)), json::parse(R"({"port":8080})"));
-}
-
 TEST(JsonOutput, ErrorCountersCarryNamesBesideCodes)
 {
    const struct
@@ -179,16 +164,6 @@ TEST(JsonOutput, ErrLogRecordsKeepAddressesAsText)
       EXPECT_EQ(got["sport"], 40000);
       EXPECT_EQ(got["dport"], 53);
    }
-}
-
-TEST(JsonOutput, DocumentsHaveTheirFixedShape)
-{
-   json doc = Reparse(MapDocument("bpf_fwd_err", JsonValue::array()));
-   EXPECT_EQ(doc, json::parse(R"({"map":"bpf_fwd_err","records":[]})"));
-   doc = Reparse(MapListDocument(
-       {"label_port_map", "worker_port_map", "bpf_fwd_stats", "bpf_fwd_err", "bpf_fwd_err_log"}));
-   EXPECT_EQ(doc["maps"].size(), 5u);
-   EXPECT_EQ(doc["maps"][4], "bpf_fwd_err_log");
 }
 
 // A stream whose device refuses every byte, as /dev/full does.

@@ -103,12 +103,6 @@ TEST(MetricsOutput, ErrorsAreLabelledByCodeAndName)
    EXPECT_EQ(text.find("code=\"5\""), std::string::npos);
 }
 
-TEST(MetricsOutput, BothMapsTogetherStayOneValidExposition)
-{
-   const std::string text = FwdStatsMetrics({{true, 0, {1}}}) + FwdErrMetrics({{1, 2}, {3, 4}});
-   EXPECT_EQ(promformat::Check(text, nullptr), "") << text;
-}
-
 TEST(MetricsOutput, TheCheckerCatchesBrokenExpositions)
 {
    // The rules above are only as good as the checker: make sure it bites.

@@ -153,16 +153,4 @@ TEST(ToolOptions, VersionComesFromTheBuild)
    EXPECT_STRNE(ToolVersion(), "0.0.0");
 }
 
-TEST(ToolOptions, PrometheusOffersOnlyTheCounterMaps)
-{
-   EXPECT_EQ(CheckFormatForMap(OutputFormat::Prometheus, "bpf_fwd_stats"), "");
-   EXPECT_EQ(CheckFormatForMap(OutputFormat::Prometheus, "bpf_fwd_err"), "");
-   EXPECT_NE(CheckFormatForMap(OutputFormat::Prometheus, "bpf_fwd_err_log"), "");
-   EXPECT_NE(CheckFormatForMap(OutputFormat::Prometheus, "label_port_map"), "");
-   for (const char *map : {"label_port_map", "bpf_fwd_err_log"}) {
-      EXPECT_EQ(CheckFormatForMap(OutputFormat::Json, map), "");
-      EXPECT_EQ(CheckFormatForMap(OutputFormat::Text, map), "");
-   }
-}
-
 } // namespace

@@ -1,5 +1,6 @@
-/// Thin wrappers around the bpf system call. No state; not thread safe only
-/// in the sense that the caller owns every descriptor and buffer it passes.
+/// Thin wrappers around the bpf system call. The caller owns every
+/// descriptor and buffer it passes. Not thread safe: the MapWalk test seam
+/// is process-wide.
 #ifndef BPFPROXY_BPFSYSCALL_H
 #define BPFPROXY_BPFSYSCALL_H
 

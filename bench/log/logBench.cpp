@@ -8,6 +8,7 @@
 #include <atomic>
 #include <memory>
 #include <new>
+#include <string>
 
 #include <benchmark/benchmark.h>
 #include <spdlog/sinks/null_sink.h>
@@ -157,6 +158,18 @@ void BM_SpdlogKeptInDiscardSink(benchmark::State &state)
    state.SetBytesProcessed(state.iterations() * 100);
 }
 BENCHMARK(BM_SpdlogKeptInDiscardSink);
+
+// Control: shows that the counter sees allocations (one per iteration).
+void BM_AllocatorControl(benchmark::State &state)
+{
+   AllocationCounter counter;
+   for (auto _ : state) {
+      std::string s(100, 'x');
+      benchmark::DoNotOptimize(s.data());
+   }
+   counter.Report(state);
+}
+BENCHMARK(BM_AllocatorControl);
 
 } // namespace
 

@@ -245,3 +245,21 @@ TEST(CommonUtilsExecShellConcurrency, FormsRunFromManyThreads)
    unlink((dir + "/trace").c_str());
    rmdir(dir.c_str());
 }
+
+// The capture and fork locks are independent: a fork-form command can feed
+// a capture-form command that is still running on another thread.
+TEST(CommonUtilsExecShellConcurrency, CaptureAndForkFormsDoNotShareALock)
+{
+   std::string dir = MakeTempDir();
+   std::string fifo = dir + "/pipe";
+   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+   const std::string q = CommonUtils::ShellQuote(fifo);
+   std::string captured;
+   std::thread reader([&] { CommonUtils::ExecShell("timeout 5 cat " + q, captured); });
+   bool forked = CommonUtils::ExecShell("timeout 5 sh -c 'echo fed > " + fifo + "'", true);
+   reader.join();
+   EXPECT_TRUE(forked);
+   EXPECT_EQ(captured, "fed\n");
+   unlink(fifo.c_str());
+   rmdir(dir.c_str());
+}

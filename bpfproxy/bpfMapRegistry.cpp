@@ -179,6 +179,7 @@ int BpfMapRegistry::DeleteListedErrLogRecords(std::ostream &errOs)
       }
    }
    mErrLogKeys.clear();
+   mErrLogKeyIndex.clear();
    return failed;
 }
 

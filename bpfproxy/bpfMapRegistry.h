@@ -105,7 +105,9 @@ class BpfMapRegistry
                        const void *value);
 
    /// Keys of the error-log records printed since the last call to
-   /// DeleteListedErrLogRecords, in walk order.
+   /// DeleteListedErrLogRecords, in walk order. Of two records with the same
+   /// time and id (keys differing beyond them), only the later one is listed,
+   /// so only its key is kept.
    const std::vector<std::vector<unsigned char>> &ListedErrLogKeys() const { return mErrLogKeys; }
 
    /// Deletes every remembered error-log key and forgets them. For each
@@ -131,6 +133,8 @@ class BpfMapRegistry
    std::set<std::string> mShortWarned;
    /// Error-log keys printed and not yet deleted.
    std::vector<std::vector<unsigned char>> mErrLogKeys;
+   /// Key text ("<time_ns>:<extra_id>") -> position in mErrLogKeys.
+   std::map<std::string, size_t> mErrLogKeyIndex;
 };
 
 #endif

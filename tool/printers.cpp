@@ -2,6 +2,8 @@
 // records.h, then write the text form. Every line ends with std::endl, so
 // the stream decides when bytes leave the process.
 #include <ostream>
+#include <utility>
+#include <vector>
 
 #include "bpfproxy/bpfMapRegistry.h"
 #include "tool/records.h"
@@ -93,6 +95,14 @@ void BpfMapRegistry::printFwdErrLog(std::ostream &os, const struct bpf_map_info 
       return;
    }
    WriteLines(os, FormatErrLogRaw(r));
+   // The listing keeps the later of two records with the same key text;
+   // the earlier one is not shown, so it must stay in the map.
    const unsigned char *k = static_cast<const unsigned char *>(key);
-   mErrLogKeys.emplace_back(k, k + info.key_size);
+   std::vector<unsigned char> bytes(k, k + info.key_size);
+   auto known = mErrLogKeyIndex.emplace(ErrLogKeyText(r), mErrLogKeys.size());
+   if (known.second) {
+      mErrLogKeys.push_back(std::move(bytes));
+   } else {
+      mErrLogKeys[known.first->second] = std::move(bytes);
+   }
 }

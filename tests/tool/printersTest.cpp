@@ -153,6 +153,17 @@ TEST(PrintersTest, ErrLogWritesRawLinesAndRemembersKeys)
    ASSERT_EQ(1u, reg.ListedErrLogKeys().size());
    EXPECT_EQ(std::vector<unsigned char>(key, key + 16), reg.ListedErrLogKeys()[0]);
 
+   // Same time and id, different padding: only the later record is listed,
+   // so only its key may be deleted.
+   unsigned char twin[16];
+   memcpy(twin, key, 16);
+   twin[12] = 0;
+   std::ostringstream again;
+   reg.printFwdErrLog(again, Info(16, 44), twin, value);
+   EXPECT_EQ(os.str(), again.str());
+   ASSERT_EQ(1u, reg.ListedErrLogKeys().size());
+   EXPECT_EQ(std::vector<unsigned char>(twin, twin + 16), reg.ListedErrLogKeys()[0]);
+
    // Nothing was opened: the deletion fails without a system call.
    std::ostringstream err;
    EXPECT_EQ(1, reg.DeleteListedErrLogRecords(err));

@@ -437,3 +437,33 @@ TEST_F(FwdmapsTest, TerminalAndPipeGetTheSameBytes)
 }
 
 } // namespace
+
+namespace {
+
+// Two records that differ only in the key's padding have the same key text:
+// one line is listed, and the record not shown stays for the next run.
+TEST_F(FwdmapsTest, RecordHiddenByTheSameKeyTextIsKept)
+{
+   ASSERT_EQ(0, mMaps.AddErrLog(42, 1, "10.0.0.1", "10.0.0.2", 1, 6, 1, 2));
+   int fd = mMaps.fd("bpf_fwd_err_log");
+   struct
+   {
+      uint64_t timeNs;
+      uint32_t extraId, pad;
+   } key = {42, 1, 0}, twin = {42, 1, 7};
+   unsigned char value[44];
+   ASSERT_EQ(0, fwdtest::LookupElem(fd, &key, value));
+   ASSERT_EQ(0, fwdtest::UpdateElem(fd, &twin, value));
+
+   RunResult r = Fwdmaps({"bpf_fwd_err_log"});
+   EXPECT_EQ(0, r.status);
+   EXPECT_EQ("", r.err);
+   EXPECT_EQ("42(ns):sip: 10.0.0.1 dip: 10.0.0.2 err: 1 l4proto: 6 sport: 1 dport: 2\n", r.out);
+   EXPECT_EQ(1, fwdtest::CountKeys(fd, 16));
+
+   RunResult next = Fwdmaps({"bpf_fwd_err_log"});
+   EXPECT_EQ(r.out, next.out);
+   EXPECT_EQ(0, fwdtest::CountKeys(fd, 16));
+}
+
+} // namespace

@@ -6,28 +6,55 @@
 #include <string.h>
 #include <unistd.h>
 
+#include "lib/panic/panic.h"
+
 namespace {
 
 const char kEscape = '|';
 
+// Byte classes of the syntax, one bit each, looked up in one table.
+enum {
+   DICTLL_BLANK = 1,
+   DICTLL_NAME = 2,
+   DICTLL_BARE = 4,
+   DICTLL_QUOTED = 8,
+};
+
+struct DictLLClasses
+{
+   unsigned char bits[256];
+   DictLLClasses()
+   {
+      for (int c = 0; c < 256; c++) {
+         Bool blank = c == ' ' || c == '\t';
+         bits[c] = (unsigned char)((blank ? DICTLL_BLANK : 0) |
+                                   (c != 0 && !blank && c != '#' && c != '=' ? DICTLL_NAME : 0) |
+                                   (c != 0 && !blank && c != '#' ? DICTLL_BARE : 0) |
+                                   (c != 0 && c != '"' ? DICTLL_QUOTED : 0));
+      }
+   }
+};
+
+const DictLLClasses kClasses;
+
 inline Bool DictLLIsBlank(unsigned char c)
 {
-   return c == ' ' || c == '\t';
+   return (kClasses.bits[c] & DICTLL_BLANK) != 0;
 }
 
 inline Bool DictLLIsNameByte(unsigned char c)
 {
-   return c != 0 && !DictLLIsBlank(c) && c != '#' && c != '=';
+   return (kClasses.bits[c] & DICTLL_NAME) != 0;
 }
 
 inline Bool DictLLIsBareValueByte(unsigned char c)
 {
-   return c != 0 && !DictLLIsBlank(c) && c != '#';
+   return (kClasses.bits[c] & DICTLL_BARE) != 0;
 }
 
 inline Bool DictLLIsQuotedValueByte(unsigned char c)
 {
-   return c != 0 && c != '"';
+   return (kClasses.bits[c] & DICTLL_QUOTED) != 0;
 }
 
 inline Bool DictLLNeedsEscape(unsigned char c)
@@ -53,7 +80,7 @@ char *DictLLCopy(const char *p, size_t len)
 {
    char *s = (char *)malloc(len + 1);
    if (s == NULL) {
-      abort();
+      Panic("VERIFY %s:%d\n", "vela/lib/dict/dictll", __LINE__);
    }
    memcpy(s, p, len);
    s[len] = '\0';
@@ -63,9 +90,12 @@ char *DictLLCopy(const char *p, size_t len)
 // Undoes the escapes of a value; a "|" without two hex digits stays.
 char *DictLLUnescape(const char *p, size_t len)
 {
+   if (memchr(p, kEscape, len) == NULL) {
+      return DictLLCopy(p, len);
+   }
    char *s = (char *)malloc(len + 1);
    if (s == NULL) {
-      abort();
+      Panic("VERIFY %s:%d\n", "vela/lib/dict/dictll", __LINE__);
    }
    size_t o = 0;
    for (size_t i = 0; i < len; i++) {
@@ -170,6 +200,12 @@ int DictLLReadRawLine(FILE *stream, std::string *out)
 }
 
 } // namespace
+
+Bool DictLL_ParseLine(const char *line, size_t length, char **name, char **value)
+{
+   DictLLParse(line, length, name, value);
+   return *name != NULL;
+}
 
 const char *DictLL_UnmarshalLine(const char *buf, size_t bufSize, char **line, char **name,
                                  char **value)

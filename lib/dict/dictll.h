@@ -25,6 +25,10 @@ enum {
 const char *DictLL_UnmarshalLine(const char *buf, size_t bufSize, char **line, char **name,
                                  char **value);
 
+/// Parses line[0, length) (no terminator) alone: sets *name and *value to
+/// owned texts and returns TRUE for an assignment; NULL and FALSE otherwise.
+Bool DictLL_ParseLine(const char *line, size_t length, char **name, char **value);
+
 /// Reads one line from stream. A line ends at "\n", "\r\n", a lone "\r" or
 /// the end of the stream; the terminator is not part of it and there is no
 /// length limit. Outputs as for DictLL_UnmarshalLine (all NULL unless a line

@@ -208,7 +208,18 @@ Bool UnicodeIsUTF8(const unsigned char *s, size_t len)
    while (i < len) {
       unsigned char c = s[i];
       if (c < 0x80) {
-         i++;
+         // Most configuration text is ASCII: skip it eight bytes at a time.
+         while (i + 8 <= len) {
+            uint64_t word;
+            memcpy(&word, s + i, sizeof word);
+            if ((word & 0x8080808080808080ULL) != 0) {
+               break;
+            }
+            i += 8;
+         }
+         while (i < len && s[i] < 0x80) {
+            i++;
+         }
          continue;
       }
       size_t need;
@@ -250,7 +261,15 @@ Bool UnicodeIsUTF8(const unsigned char *s, size_t len)
 
 Bool UnicodeIsASCII(const unsigned char *s, size_t len)
 {
-   for (size_t i = 0; i < len; i++) {
+   size_t i = 0;
+   for (; i + 8 <= len; i += 8) {
+      uint64_t word;
+      memcpy(&word, s + i, sizeof word);
+      if ((word & 0x8080808080808080ULL) != 0) {
+         return FALSE;
+      }
+   }
+   for (; i < len; i++) {
       if (s[i] >= 0x80) {
          return FALSE;
       }

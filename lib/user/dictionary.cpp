@@ -43,11 +43,9 @@ void DictionaryFreeText(char *text)
 {
    if (text != NULL) {
       int savedErrno = errno;
-      // volatile keeps the wipe from being dropped as a dead store.
-      volatile char *p = text;
-      while (*p != '\0') {
-         *p++ = '\0';
-      }
+      // explicit_bzero is never dropped as a dead store, and unlike a
+      // volatile byte loop it runs at memset speed.
+      explicit_bzero(text, strlen(text));
       free(text);
       errno = savedErrno;
    }

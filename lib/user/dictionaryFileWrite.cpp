@@ -21,6 +21,65 @@
 
 namespace {
 
+// The rendered text, grown in place and handed to the caller as it is: a
+// large file is neither copied nor built twice.
+struct DictionaryText
+{
+   char *data = nullptr;
+   size_t length = 0;
+   size_t capacity = 0;
+
+   void Reserve(size_t more)
+   {
+      if (length + more + 1 <= capacity) {
+         return;
+      }
+      size_t want = capacity == 0 ? 4096 : capacity;
+      while (want < length + more + 1) {
+         want *= 2;
+      }
+      // No realloc: the old block may hold secrets and must be wiped.
+      char *grown = (char *)malloc(want);
+      if (grown == nullptr) {
+         Panic("VERIFY %s:%d\n", "vela/lib/user/dictionary_file", __LINE__);
+      }
+      if (data != nullptr) {
+         memcpy(grown, data, length);
+         memset(data, 0, length);
+         free(data);
+      }
+      data = grown;
+      capacity = want;
+   }
+   void Append(const char *text, size_t n)
+   {
+      Reserve(n);
+      memcpy(data + length, text, n);
+      length += n;
+      data[length] = '\0';
+   }
+   void Append(const char *text) { Append(text, strlen(text)); }
+   void Append(const std::string &text) { Append(text.data(), text.size()); }
+   void Wipe()
+   {
+      if (data != nullptr) {
+         memset(data, 0, length);
+         free(data);
+      }
+      data = nullptr;
+      length = capacity = 0;
+   }
+   // The text for the caller, NUL-terminated; the buffer lets go of it.
+   char *Release()
+   {
+      Reserve(0);
+      char *text = data;
+      data = nullptr;
+      length = capacity = 0;
+      return text;
+   }
+};
+
 enum RenderResult {
    RENDER_OK,
    RENDER_NEEDS_UPGRADE, // a value cannot be represented in the encoding
@@ -78,7 +137,7 @@ std::string DictionaryValueText(const DictionaryEntry *e)
 
 // Renders an entry afresh; its new line text replaces the kept line's text
 // (or its own line) and is appended to out.
-RenderResult DictionaryRenderEntry(Dictionary *dict, DictionaryEntry *e, std::string *out,
+RenderResult DictionaryRenderEntry(Dictionary *dict, DictionaryEntry *e, DictionaryText *out,
                                    MsgList **msgs)
 {
    if (!DictionaryNameIsWritable(e->name)) {
@@ -128,34 +187,30 @@ RenderResult DictionaryRenderEntry(Dictionary *dict, DictionaryEntry *e, std::st
       DictionaryFreeText(e->ownLine);
       e->ownLine = text;
    }
-   out->append(line);
+   out->Append(line);
    DictionaryWipe(&line);
    return RENDER_OK;
 }
 
-// A kept line copied as it stands must read back as the same entry. A line
-// from a buffer may hold a lone "\r", which a file reader takes as a line end.
-Bool DictionaryLineIsCopyable(const DictionaryLine *line)
-{
-   const char *nl = strchr(line->text, '\n');
-   return strchr(line->text, '\r') == NULL && nl != NULL && nl[1] == '\0';
-}
-
-RenderResult DictionaryRender(Dictionary *dict, std::string *out, MsgList **msgs)
+RenderResult DictionaryRender(Dictionary *dict, DictionaryText *out, MsgList **msgs)
 {
    RenderResult result = RENDER_OK;
-   out->clear();
+   out->Wipe();
+   // About one 64-byte line per entry; saves regrowing on large files.
+   out->Reserve(64 * (size_t)(dict->numEntries + 16));
    if (dict->encoding == DICTIONARY_ENCODING_UNKNOWN) {
       dict->encoding = Unicode_GetCurrentEncoding();
    }
 
    DictionaryLine *line = DictionaryFirstLine(dict);
    for (; line != NULL && line->text[0] == '#'; line = DictionaryNextLine(dict, line)) {
-      out->append(line->text);
+      out->Append(line->text);
    }
 
    const char *encName = Unicode_EncodingEnumToName(dict->encoding);
-   DictLL_MarshalLine(out, ".encoding", encName != NULL ? encName : "UTF-8");
+   std::string encLine;
+   DictLL_MarshalLine(&encLine, ".encoding", encName != NULL ? encName : "UTF-8");
+   out->Append(encLine);
 
    for (DictionaryEntry *e = DictionaryFirstEntry(dict); e != NULL;
         e = DictionaryNextEntry(dict, e)) {
@@ -165,14 +220,14 @@ RenderResult DictionaryRender(Dictionary *dict, std::string *out, MsgList **msgs
    for (; line != NULL; line = DictionaryNextLine(dict, line)) {
       DictionaryEntry *e = line->entry;
       if (e == NULL) {
-         out->append(line->text);
+         out->Append(line->text);
          continue;
       }
       if (e->written) {
          continue;
       }
-      if (!e->modified && DictionaryLineIsCopyable(line)) {
-         out->append(line->text);
+      if (!e->modified) {
+         out->Append(line->text);
       } else {
          RenderResult r = DictionaryRenderEntry(dict, e, out, msgs);
          if (r == RENDER_FAILED) {
@@ -191,7 +246,7 @@ RenderResult DictionaryRender(Dictionary *dict, std::string *out, MsgList **msgs
          continue;
       }
       if (!e->modified && e->ownLine != NULL) {
-         out->append(e->ownLine);
+         out->Append(e->ownLine);
       } else {
          RenderResult r = DictionaryRenderEntry(dict, e, out, msgs);
          if (r == RENDER_FAILED) {
@@ -350,7 +405,7 @@ Bool DictionaryWriteFd(Dictionary *dict, int *fd, const char *pathName, MsgList 
 
 Bool Dictionary_WriteToBuffer(Dictionary *dict, char **text, size_t *size)
 {
-   std::string out;
+   DictionaryText out;
    MsgList *msgs = NULL;
    RenderResult r = DictionaryRender(dict, &out, &msgs);
    if (r == RENDER_NEEDS_UPGRADE) {
@@ -360,25 +415,19 @@ Bool Dictionary_WriteToBuffer(Dictionary *dict, char **text, size_t *size)
       if (Dictionary_ChangeEncoding(dict, DICTIONARY_ENCODING_UTF8)) {
          MsgList_Free(msgs);
          msgs = NULL;
-         DictionaryWipe(&out);
          r = DictionaryRender(dict, &out, &msgs);
       }
    }
    if (r != RENDER_OK) {
       DictionaryPostAndFree(msgs);
-      DictionaryWipe(&out);
+      out.Wipe();
       *text = NULL;
       *size = 0;
       return FALSE;
    }
    MsgList_Free(msgs);
-   *size = out.size() + 1;
-   *text = (char *)malloc(*size);
-   if (*text == NULL) {
-      Panic("VERIFY %s:%d\n", "vela/lib/user/dictionary_file", __LINE__);
-   }
-   memcpy(*text, out.c_str(), *size);
-   DictionaryWipe(&out);
+   *size = out.length + 1;
+   *text = out.Release();
    return TRUE;
 }
 

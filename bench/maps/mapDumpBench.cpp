@@ -248,7 +248,9 @@ class RatioReporter : public benchmark::ConsoleReporter
    }
    void PrintRatio(const char *what, const std::string &a, const std::string &b) const
    {
-      auto x = mMs.find(a), y = mMs.find(b);
+      // With repetitions, compare the medians.
+      auto x = mMs.count(a + "_median") ? mMs.find(a + "_median") : mMs.find(a);
+      auto y = mMs.count(b + "_median") ? mMs.find(b + "_median") : mMs.find(b);
       if (x != mMs.end() && y != mMs.end() && y->second > 0) {
          printf("%-44s %.2f\n", what, x->second / y->second);
       }

@@ -48,7 +48,9 @@ void PanicV(const char *fmt, va_list args)
    char buf[1024];
    va_list copy;
 
-   MXUser_SetInPanic("%s", "Panic");
+   va_copy(copy, args);
+   MXUser_SetInPanicV(fmt, copy);
+   va_end(copy);
 
    va_copy(copy, args);
    int n = vsnprintf(buf, sizeof buf, fmt, copy);

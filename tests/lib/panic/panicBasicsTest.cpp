@@ -2,6 +2,7 @@
 // the process ends.
 #include <string.h>
 
+#include <functional>
 #include <string>
 
 #include <gtest/gtest.h>

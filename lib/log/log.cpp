@@ -199,14 +199,14 @@ size_t LogCutAtCharacter(size_t size, char *buf)
    return last + 1;
 }
 
-// Most messages hold no 'q' at all: look at eight bytes at a time and
-// examine bytes only around a candidate.
-static inline Bool LogWordHasQ(uint64 word)
+// Most messages hold few 'q's: look at eight bytes at a time and jump to
+// the first candidate. The lowest flagged byte is always a real match.
+static inline uint64 LogWordQBits(uint64 word)
 {
    const uint64 ones = 0x0101010101010101ULL;
    const uint64 highs = 0x8080808080808080ULL;
    uint64 x = (word | 0x2020202020202020ULL) ^ (ones * 'q');
-   return ((x - ones) & ~x & highs) != 0;
+   return (x - ones) & ~x & highs;
 }
 
 void LogMask(char *text, size_t length)
@@ -216,12 +216,17 @@ void LogMask(char *text, size_t length)
    }
    size_t i = 0;
    while (length - i >= 3) {
-      if (length - i >= 8 + 2) {
+      if (length - i >= 8) {
          uint64 word;
          memcpy(&word, text + i, sizeof word);
-         if (!LogWordHasQ(word)) {
+         uint64 bits = LogWordQBits(word);
+         if (bits == 0) {
             i += 8;
             continue;
+         }
+         i += (size_t)__builtin_ctzll(bits) / 8;
+         if (length - i < 3) {
+            break;
          }
       }
       if ((text[i] | 0x20) == 'q' && (text[i + 1] | 0x20) == 'z' && (text[i + 2] | 0x20) == 'v') {

@@ -76,10 +76,19 @@ void LogPutInteger(LogSink *out, const LogSpec *spec, uint64 magnitude, Bool neg
          v >>= 4;
       }
    } else {
-      // A constant divisor: the compiler turns it into a multiplication.
-      while (v != 0) {
-         *--d = (char)('0' + v % 10);
-         v /= 10;
+      // Two digits per step; the constant divisor becomes a multiplication.
+      static const char pairs[] = "00010203040506070809101112131415161718192021222324"
+                                  "25262728293031323334353637383940414243444546474849"
+                                  "50515253545556575859606162636465666768697071727374"
+                                  "75767778798081828384858687888990919293949596979899";
+      while (v >= 10) {
+         const char *pair = pairs + 2 * (v % 100);
+         v /= 100;
+         *--d = pair[1];
+         *--d = pair[0];
+      }
+      if (v != 0) {
+         *--d = (char)('0' + v);
       }
    }
    if (spec->precision != 0 && magnitude == 0) {

@@ -54,6 +54,7 @@ TEST(LogFormatter, MatchesTheCLibrary)
    Same("plain text, no conversions");
    Same("%d %i %d %d", 0, -1, INT_MAX, INT_MIN);
    Same("%u %x %X %o", 0u, 0xdeadbeefu, 0xabcdefu, 0777u);
+   Same("%d %d %d %d %d %d %d %u", 9, 10, 99, 100, 101, 1000, 123456789, 4294967295u);
    Same("%ld %lu %lld %llu %lx", LONG_MIN, ULONG_MAX, LLONG_MIN, ULLONG_MAX, 0x1234abcdUL);
    Same("%zu %zd %jd %td %zx", (size_t)12345, (ssize_t)-5, (intmax_t)-77, (ptrdiff_t)-3,
         (size_t)0xff);

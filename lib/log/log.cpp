@@ -363,6 +363,9 @@ static void LogDispatchSlow(LogState *state, uint32 level, LogThresholds *pair, 
 {
    int savedErrno = errno;
    char stackBuffer[LOG_STACK_BUFFER_SIZE];
+   if (fmt == NULL) {
+      fmt = ""; // logged as an empty line rather than crashing the caller
+   }
    char *buf = stackBuffer;
    char *large = NULL;
    size_t limit = LOG_STACK_BUFFER_SIZE - 1; // one byte kept for the newline

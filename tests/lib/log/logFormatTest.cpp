@@ -83,6 +83,13 @@ TEST_F(LogCapture, NewlineAndMasking)
    for (const auto &c : cases) {
       EXPECT_EQ(c.out, LogOne(c.in)) << "input: " << c.in;
    }
+   LogTestOutput_Clear(mOut);
+   const char *noFormat = nullptr;
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wformat-security"
+   Log_Level(LOG_ERROR, noFormat);
+#pragma GCC diagnostic pop
+   EXPECT_EQ((std::vector<std::string>{"\n"}), LogTestOutput_Texts(mOut));
 }
 
 TEST_F(LogCapture, LongMessagesUseTheLargeBufferOrAreCutOnACharacter)

@@ -8,6 +8,7 @@
 #include "common/commonUtils.h"
 #include "lib/config/config.h"
 #include "lib/log/log.h"
+#include "lib/misc/threadState.h"
 #include "lib/sig/sig.h"
 
 namespace {
@@ -23,6 +24,8 @@ void BpfProxyTermCallback(int sig, siginfo_t *, void *)
       raise(sig);
       return;
    }
+   // The jump never comes back through the signal module: leave the handler here.
+   ThreadState_LeaveSignalHandler();
    siglongjmp(*point, 1);
 }
 

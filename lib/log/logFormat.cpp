@@ -55,7 +55,7 @@ struct LogSpec
 };
 
 // Writes an integer conversion: sign or prefix, zero padding, digits.
-void LogPutInteger(LogSink *out, const LogSpec *spec, uint64 magnitude, Bool negative, char conv)
+void LogPutInteger(LogSink *out, const LogSpec *field, uint64 magnitude, Bool negative, char conv)
 {
    // Digits are written from the end of the scratch area, most significant
    // first once done.
@@ -91,57 +91,57 @@ void LogPutInteger(LogSink *out, const LogSpec *spec, uint64 magnitude, Bool neg
          *--d = (char)('0' + v);
       }
    }
-   if (spec->precision != 0 && magnitude == 0) {
+   if (field->precision != 0 && magnitude == 0) {
       *--d = '0';
    }
    int n = (int)(end - d);
 
-   if (!spec->left && spec->width == 0 && spec->precision < 0 && !spec->alt) {
+   if (!field->left && field->width == 0 && field->precision < 0 && !field->alt) {
       // The common case: an optional sign and the digits.
       if (negative) {
          out->Put('-');
-      } else if ((conv == 'd' || conv == 'i') && (spec->plus || spec->space)) {
-         out->Put(spec->plus ? '+' : ' ');
+      } else if ((conv == 'd' || conv == 'i') && (field->plus || field->space)) {
+         out->Put(field->plus ? '+' : ' ');
       }
       out->Copy(d, (size_t)n);
       return;
    }
 
-   int zeros = spec->precision > n ? spec->precision - n : 0;
+   int zeros = field->precision > n ? field->precision - n : 0;
    const char *prefix = "";
    if (conv == 'd' || conv == 'i') {
-      prefix = negative ? "-" : spec->plus ? "+" : spec->space ? " " : "";
-   } else if (spec->alt && isHex && magnitude != 0) {
+      prefix = negative ? "-" : field->plus ? "+" : field->space ? " " : "";
+   } else if (field->alt && isHex && magnitude != 0) {
       prefix = conv == 'X' ? "0X" : "0x";
-   } else if (spec->alt && conv == 'o' && zeros == 0 && (n == 0 || d[0] != '0')) {
+   } else if (field->alt && conv == 'o' && zeros == 0 && (n == 0 || d[0] != '0')) {
       zeros = 1;
    }
    int prefixLen = prefix[0] == '\0' ? 0 : prefix[1] == '\0' ? 1 : 2;
    int body = prefixLen + zeros + n;
-   int pad = spec->width > body ? spec->width - body : 0;
+   int pad = field->width > body ? field->width - body : 0;
 
-   if (!spec->left && !(spec->zero && spec->precision < 0)) {
+   if (!field->left && !(field->zero && field->precision < 0)) {
       out->Fill(' ', (size_t)pad);
    }
    out->Copy(prefix, (size_t)prefixLen);
-   if (!spec->left && spec->zero && spec->precision < 0) {
+   if (!field->left && field->zero && field->precision < 0) {
       out->Fill('0', (size_t)pad);
    }
    out->Fill('0', (size_t)zeros);
    out->Copy(d, (size_t)n);
-   if (spec->left) {
+   if (field->left) {
       out->Fill(' ', (size_t)pad);
    }
 }
 
-void LogPutPadded(LogSink *out, const LogSpec *spec, const char *s, size_t len)
+void LogPutPadded(LogSink *out, const LogSpec *field, const char *s, size_t len)
 {
-   size_t pad = spec->width > 0 && (size_t)spec->width > len ? (size_t)spec->width - len : 0;
-   if (!spec->left) {
+   size_t pad = field->width > 0 && (size_t)field->width > len ? (size_t)field->width - len : 0;
+   if (!field->left) {
       out->Fill(' ', pad);
    }
    out->Copy(s, len);
-   if (spec->left) {
+   if (field->left) {
       out->Fill(' ', pad);
    }
 }
@@ -160,18 +160,18 @@ Bool LogFormatFast(LogSink *out, const char *fmt, va_list args)
       out->Copy(p, (size_t)(pct - p));
       p = pct + 1;
 
-      LogSpec spec = {FALSE, FALSE, FALSE, FALSE, FALSE, 0, -1};
+      LogSpec field = {FALSE, FALSE, FALSE, FALSE, FALSE, 0, -1};
       for (;; p++) {
          if (*p == '-') {
-            spec.left = TRUE;
+            field.left = TRUE;
          } else if (*p == '+') {
-            spec.plus = TRUE;
+            field.plus = TRUE;
          } else if (*p == ' ') {
-            spec.space = TRUE;
+            field.space = TRUE;
          } else if (*p == '0') {
-            spec.zero = TRUE;
+            field.zero = TRUE;
          } else if (*p == '#') {
-            spec.alt = TRUE;
+            field.alt = TRUE;
          } else {
             break;
          }
@@ -179,17 +179,17 @@ Bool LogFormatFast(LogSink *out, const char *fmt, va_list args)
       if (*p == '*') {
          int w = va_arg(args, int);
          if (w < 0) {
-            spec.left = TRUE;
+            field.left = TRUE;
             w = w == INT32_MIN ? INT32_MAX : -w;
          }
-         spec.width = w;
+         field.width = w;
          p++;
       } else {
          while (*p >= '0' && *p <= '9') {
-            if (spec.width > 100000) {
+            if (field.width > 100000) {
                return FALSE;
             }
-            spec.width = spec.width * 10 + (*p++ - '0');
+            field.width = field.width * 10 + (*p++ - '0');
          }
       }
       if (*p == '$') {
@@ -197,21 +197,21 @@ Bool LogFormatFast(LogSink *out, const char *fmt, va_list args)
       }
       if (*p == '.') {
          p++;
-         spec.precision = 0;
+         field.precision = 0;
          if (*p == '*') {
             int prec = va_arg(args, int);
-            spec.precision = prec < 0 ? -1 : prec;
+            field.precision = prec < 0 ? -1 : prec;
             p++;
          } else {
             while (*p >= '0' && *p <= '9') {
-               if (spec.precision > 100000) {
+               if (field.precision > 100000) {
                   return FALSE;
                }
-               spec.precision = spec.precision * 10 + (*p++ - '0');
+               field.precision = field.precision * 10 + (*p++ - '0');
             }
          }
       }
-      if (spec.width > 100000) {
+      if (field.width > 100000) {
          return FALSE;
       }
 
@@ -242,7 +242,7 @@ Bool LogFormatFast(LogSink *out, const char *fmt, va_list args)
             v = longs == -2 ? (int64)(signed char)v : longs == -1 ? (int64)(short)v : v;
          }
          uint64 mag = v < 0 ? (uint64)0 - (uint64)v : (uint64)v;
-         LogPutInteger(out, &spec, mag, v < 0, conv);
+         LogPutInteger(out, &field, mag, v < 0, conv);
          break;
       }
       case 'u':
@@ -259,7 +259,7 @@ Bool LogFormatFast(LogSink *out, const char *fmt, va_list args)
                 : longs == -1 ? (uint64)(unsigned short)u
                               : u;
          }
-         LogPutInteger(out, &spec, v, FALSE, conv);
+         LogPutInteger(out, &field, v, FALSE, conv);
          break;
       }
       case 'c': {
@@ -267,7 +267,7 @@ Bool LogFormatFast(LogSink *out, const char *fmt, va_list args)
             return FALSE; // wide character
          }
          char c = (char)va_arg(args, int);
-         LogPutPadded(out, &spec, &c, 1);
+         LogPutPadded(out, &field, &c, 1);
          break;
       }
       case 's': {
@@ -278,13 +278,13 @@ Bool LogFormatFast(LogSink *out, const char *fmt, va_list args)
          if (s == NULL) {
             return FALSE; // the C library's own placeholder
          }
-         size_t len = spec.precision >= 0 ? strnlen(s, (size_t)spec.precision) : strlen(s);
-         LogPutPadded(out, &spec, s, len);
+         size_t len = field.precision >= 0 ? strnlen(s, (size_t)field.precision) : strlen(s);
+         LogPutPadded(out, &field, s, len);
          break;
       }
       case 'p': {
-         if (longs != 0 || spec.left || spec.plus || spec.space || spec.zero || spec.alt ||
-             spec.width != 0 || spec.precision >= 0) {
+         if (longs != 0 || field.left || field.plus || field.space || field.zero || field.alt ||
+             field.width != 0 || field.precision >= 0) {
             return FALSE;
          }
          void *ptr = va_arg(args, void *);

@@ -18,7 +18,7 @@ const long kMaxField = 4096;
 
 enum LengthKind { LEN_INT, LEN_64, LEN_LONGDOUBLE };
 
-struct Spec
+struct Directive
 {
    const char *start; // the "%"
    const char *end;   // one past the conversion letter
@@ -49,10 +49,10 @@ long ReadNumber(const char **p)
 }
 
 // Parses the conversion at p (which points at "%"). Sets *error for what
-// cannot be captured; spec.valid is false then.
-Spec ParseSpec(const char *p, const char **error)
+// cannot be captured; directive.valid is false then.
+Directive ParseDirective(const char *p, const char **error)
 {
-   Spec s = {};
+   Directive s = {};
    s.start = p;
    p++;
    const char *digits = p;
@@ -136,7 +136,7 @@ Spec ParseSpec(const char *p, const char **error)
    return s;
 }
 
-MsgFmt_ArgType ArgTypeOf(const Spec &s)
+MsgFmt_ArgType ArgTypeOf(const Directive &s)
 {
    switch (s.conv) {
    case 's':
@@ -198,7 +198,7 @@ Bool MsgFmt_Capture(const char *fmt, va_list args, MsgFmt_Arg **out, int *numArg
          continue;
       }
       const char *err = NULL;
-      Spec s = ParseSpec(p, &err);
+      Directive s = ParseDirective(p, &err);
       if (!s.valid) {
          va_end(ap);
          MsgFmt_FreeArgs(list, n);
@@ -299,13 +299,13 @@ char *MsgFmt_Format(const char *fmt, const MsgFmt_Arg *args, int numArgs)
       }
       out.append(p, pct - p);
       const char *err = NULL;
-      Spec s = ParseSpec(pct, &err);
+      Directive s = ParseDirective(pct, &err);
       p = s.end;
       if (s.valid && s.conv == '%') {
          out.push_back('%');
          continue;
       }
-      std::string spec(s.start, s.end - s.start);
+      std::string directive(s.start, s.end - s.start);
       int consume = (s.widthStar ? 1 : 0) + (s.precStar ? 1 : 0) + 1;
       bool ok = s.valid && s.width <= kMaxField && s.prec <= kMaxField && next + consume <= numArgs;
       int star[2];
@@ -326,20 +326,20 @@ char *MsgFmt_Format(const char *fmt, const MsgFmt_Arg *args, int numArgs)
       }
       if (!ok) {
          // Missing or mismatched argument: show the conversion as it stands.
-         out.append(spec);
+         out.append(directive);
          continue;
       }
       const MsgFmt_Arg &a = args[next - 1];
       if (s.len == LEN_64) {
          // Every 64-bit length is long long on this platform; say so exactly.
-         std::string::size_type conv = spec.size() - 1;
+         std::string::size_type conv = directive.size() - 1;
          std::string::size_type lenStart = conv;
-         while (lenStart > 0 && strchr("hlqjzZtL", spec[lenStart - 1]) != NULL) {
+         while (lenStart > 0 && strchr("hlqjzZtL", directive[lenStart - 1]) != NULL) {
             lenStart--;
          }
-         spec.replace(lenStart, conv - lenStart, "ll");
+         directive.replace(lenStart, conv - lenStart, "ll");
       }
-      const char *f = spec.c_str();
+      const char *f = directive.c_str();
       int need = 0;
       // The field may be longer than buf; measure first.
       for (int pass = 0; pass < 2; pass++) {
@@ -375,7 +375,7 @@ char *MsgFmt_Format(const char *fmt, const MsgFmt_Arg *args, int numArgs)
 #undef FMT_CALL
 #pragma GCC diagnostic pop
          if (r < 0) {
-            out.append(spec);
+            out.append(directive);
             break;
          }
          if (pass == 0) {

@@ -8,6 +8,7 @@
 #include <atomic>
 
 #include "lib/log/log.h"
+#include "lib/misc/threadState.h"
 #include "lib/panic/panic.h"
 
 #define SIG_SOURCE "vela/lib/sig/sigPosix"
@@ -54,13 +55,17 @@ void SigTakeDefaultAction(int sig)
 void SigHandler(int sig, siginfo_t *info, void *)
 {
    int savedErrno = errno;
+   // Log calls made from here on take the handler-safe time stamp.
+   ThreadState_EnterSignalHandler();
    SigCallbackFunc func = gSlots[sig].func.load();
    if (func == nullptr) {
       // Nobody claimed the signal: behave as if it had never been set up.
       SigTakeDefaultAction(sig);
    } else {
+      // A callback that jumps out of the handler leaves it first itself.
       func(sig, info, gSlots[sig].clientData.load());
    }
+   ThreadState_LeaveSignalHandler();
    errno = savedErrno;
 }
 

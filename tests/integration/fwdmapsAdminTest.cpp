@@ -401,11 +401,11 @@ using FwdmapsShortRecords = fwdtest::PrivateBpfFsTest;
 
 TEST_F(FwdmapsShortRecords, SkippedInJsonAndMetrics)
 {
-   std::vector<fwdtest::MapSpec> specs = fwdtest::ProxyMapSpecs();
-   specs[2].valueSize = 4; // bpf_fwd_stats
-   specs[3].valueSize = 4; // bpf_fwd_err
+   std::vector<fwdtest::MapSpec> layouts = fwdtest::ProxyMapSpecs();
+   layouts[2].valueSize = 4; // bpf_fwd_stats
+   layouts[3].valueSize = 4; // bpf_fwd_err
    fwdtest::ProxyMaps maps;
-   std::string why = maps.Create(mBpfFs, specs);
+   std::string why = maps.Create(mBpfFs, layouts);
    if (!why.empty()) {
       FWD_SKIP_OR_FAIL("cannot create the proxy's maps: " + why);
    }

@@ -218,10 +218,10 @@ ProxyMaps::~ProxyMaps()
    }
 }
 
-std::string ProxyMaps::Create(const std::string &bpffs, std::vector<MapSpec> specs)
+std::string ProxyMaps::Create(const std::string &bpffs, std::vector<MapSpec> layouts)
 {
-   if (specs.empty()) {
-      specs = ProxyMapSpecs();
+   if (layouts.empty()) {
+      layouts = ProxyMapSpecs();
    }
    std::string dir = bpffs + "/tc/globals";
    std::error_code ec;
@@ -229,16 +229,16 @@ std::string ProxyMaps::Create(const std::string &bpffs, std::vector<MapSpec> spe
    if (ec) {
       return "mkdir " + dir + ": " + ec.message();
    }
-   for (const MapSpec &spec : specs) {
-      int fd = CreateMap(spec.type, spec.keySize, spec.valueSize, spec.maxEntries,
-                         spec.name.substr(0, 15).c_str());
+   for (const MapSpec &layout : layouts) {
+      int fd = CreateMap(layout.type, layout.keySize, layout.valueSize, layout.maxEntries,
+                         layout.name.substr(0, 15).c_str());
       if (fd < 0) {
-         return "BPF_MAP_CREATE " + spec.name + ": " + strerror(-fd);
+         return "BPF_MAP_CREATE " + layout.name + ": " + strerror(-fd);
       }
-      mFds[spec.name] = fd;
-      int rc = PinObject(fd, dir + "/" + spec.name);
+      mFds[layout.name] = fd;
+      int rc = PinObject(fd, dir + "/" + layout.name);
       if (rc < 0) {
-         return "BPF_OBJ_PIN " + dir + "/" + spec.name + ": " + strerror(-rc);
+         return "BPF_OBJ_PIN " + dir + "/" + layout.name + ": " + strerror(-rc);
       }
    }
    return "";

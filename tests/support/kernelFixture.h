@@ -91,9 +91,9 @@ class ProxyMaps
    ProxyMaps(const ProxyMaps &) = delete;
    ProxyMaps &operator=(const ProxyMaps &) = delete;
 
-   /// Creates and pins every map of `specs` (default: ProxyMapSpecs()).
+   /// Creates and pins every map of `layouts` (default: ProxyMapSpecs()).
    /// Returns "" or the reason.
-   std::string Create(const std::string &bpffs, std::vector<MapSpec> specs = {});
+   std::string Create(const std::string &bpffs, std::vector<MapSpec> layouts = {});
    /// Descriptor of map `name`, or -1.
    int fd(const std::string &name) const;
 

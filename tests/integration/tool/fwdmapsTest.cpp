@@ -279,9 +279,9 @@ TEST_F(FwdmapsBareTest, MissingPinNamesThePath)
 {
    // Only the first two maps pinned: the open stops at bpf_fwd_stats.
    ProxyMaps maps;
-   std::vector<fwdtest::MapSpec> specs = fwdtest::ProxyMapSpecs();
-   specs.resize(2);
-   ASSERT_EQ("", maps.Create(mBpfFs, specs));
+   std::vector<fwdtest::MapSpec> layouts = fwdtest::ProxyMapSpecs();
+   layouts.resize(2);
+   ASSERT_EQ("", maps.Create(mBpfFs, layouts));
    struct Case
    {
       const char *map;
@@ -306,7 +306,7 @@ TEST_F(FwdmapsBareTest, ShortRecordsAreSkippedWithOneWarning)
    struct Case
    {
       const char *map;
-      fwdtest::MapSpec spec;
+      fwdtest::MapSpec layout;
       std::string warning;
       long keysAfter;
    } cases[] = {
@@ -323,15 +323,15 @@ TEST_F(FwdmapsBareTest, ShortRecordsAreSkippedWithOneWarning)
    };
    for (const Case &c : cases) {
       SCOPED_TRACE(c.map);
-      std::vector<fwdtest::MapSpec> specs = fwdtest::ProxyMapSpecs();
-      for (fwdtest::MapSpec &s : specs) {
-         if (s.name == c.spec.name) {
-            s = c.spec;
+      std::vector<fwdtest::MapSpec> layouts = fwdtest::ProxyMapSpecs();
+      for (fwdtest::MapSpec &s : layouts) {
+         if (s.name == c.layout.name) {
+            s = c.layout;
          }
       }
       ProxyMaps maps;
-      ASSERT_EQ("", maps.Create(mBpfFs, specs));
-      if (c.spec.name == "label_port_map") {
+      ASSERT_EQ("", maps.Create(mBpfFs, layouts));
+      if (c.layout.name == "label_port_map") {
          ASSERT_EQ(0, maps.AddLabelPort(1, 2));
          ASSERT_EQ(0, maps.AddLabelPort(3, 4));
       } else {
@@ -342,9 +342,9 @@ TEST_F(FwdmapsBareTest, ShortRecordsAreSkippedWithOneWarning)
       EXPECT_EQ(0, r.status);
       EXPECT_EQ("", r.out);
       EXPECT_EQ(c.warning, r.err);
-      EXPECT_EQ(c.keysAfter, fwdtest::CountKeys(maps.fd(c.map), c.spec.keySize));
+      EXPECT_EQ(c.keysAfter, fwdtest::CountKeys(maps.fd(c.map), c.layout.keySize));
       // The next case pins afresh.
-      for (const fwdtest::MapSpec &s : specs) {
+      for (const fwdtest::MapSpec &s : layouts) {
          unlink((mBpfFs + "/tc/globals/" + s.name).c_str());
       }
    }
@@ -369,19 +369,19 @@ TEST_F(FwdmapsBareTest, WalkFailureIsNamedAndExitsOne)
    };
    for (const Case &c : cases) {
       SCOPED_TRACE(c.map);
-      std::vector<fwdtest::MapSpec> specs = fwdtest::ProxyMapSpecs();
-      for (fwdtest::MapSpec &s : specs) {
+      std::vector<fwdtest::MapSpec> layouts = fwdtest::ProxyMapSpecs();
+      for (fwdtest::MapSpec &s : layouts) {
          if (s.name == c.map) {
             s = {c.map, BPF_MAP_TYPE_PROG_ARRAY, 4, 4, 2};
          }
       }
       ProxyMaps maps;
-      ASSERT_EQ("", maps.Create(mBpfFs, specs));
+      ASSERT_EQ("", maps.Create(mBpfFs, layouts));
       RunResult r = Fwdmaps({c.map});
       EXPECT_EQ(1, r.status);
       EXPECT_EQ("", r.out);
       EXPECT_EQ(c.err, r.err);
-      for (const fwdtest::MapSpec &s : specs) {
+      for (const fwdtest::MapSpec &s : layouts) {
          unlink((mBpfFs + "/tc/globals/" + s.name).c_str());
       }
    }

@@ -435,44 +435,53 @@ Bool DictionaryReadLines(Dictionary *dict, FILE *stream, int32 defaultEncoding, 
    Bool hadBOM = DictLL_ReadUTF8BOM(stream);
 
    // Read in blocks and split in memory: much faster than a byte at a time,
-   // with no limit on the length of a line.
-   std::string pending;
-   size_t pos = 0;
-   char block[65536];
+   // with no limit on the length of a line. The buffer stays small enough to
+   // come from the heap; it grows only for a line longer than itself.
+   size_t cap = 32768;
+   char *buf = (char *)malloc(cap);
+   if (buf == NULL) {
+      Panic("VERIFY %s:%d\n", "vela/lib/user/dictionary_file", __LINE__);
+   }
+   size_t len = 0;
    Bool ok = TRUE;
    for (;;) {
-      size_t n = fread(block, 1, sizeof block, stream);
-      Bool atEnd = n < sizeof block && (feof(stream) || ferror(stream));
-      if (n == 0 && ferror(stream)) {
+      if (len == cap) {
+         // A line fills the buffer: double it, wiping the old one.
+         char *grown = (char *)malloc(cap * 2);
+         if (grown == NULL) {
+            Panic("VERIFY %s:%d\n", "vela/lib/user/dictionary_file", __LINE__);
+         }
+         memcpy(grown, buf, len);
+         explicit_bzero(buf, cap);
+         free(buf);
+         buf = grown;
+         cap *= 2;
+      }
+      size_t n = fread(buf + len, 1, cap - len, stream);
+      len += n;
+      Bool failed = ferror(stream) != 0;
+      Bool atEnd = n == 0 || failed || feof(stream);
+      size_t pos = 0;
+      if (!DictionaryHandleLines(&st, buf, len, &pos, atEnd && !failed)) {
+         ok = FALSE;
+         break;
+      }
+      memmove(buf, buf + pos, len - pos);
+      len -= pos;
+      if (failed) {
          int err = errno;
          MsgList_Append(msgs, MSGID(msg.dictionary.read.readError) "File \"%s\" line %d: %s.\n",
                         dict->fileName, dict->lineNumber, strerror(err));
          ok = FALSE;
          break;
       }
-      pending.erase(0, pos);
-      pos = 0;
-      pending.append(block, n);
-      if (!DictionaryHandleLines(&st, pending.data(), pending.size(), &pos,
-                                 atEnd && !ferror(stream))) {
-         ok = FALSE;
-         break;
-      }
       if (atEnd) {
-         if (ferror(stream)) {
-            int err = errno;
-            MsgList_Append(msgs, MSGID(msg.dictionary.read.readError) "File \"%s\" line %d: %s.\n",
-                           dict->fileName, dict->lineNumber, strerror(err));
-            ok = FALSE;
-         }
          break;
       }
    }
-   // The blocks may hold secrets.
-   memset(block, 0, sizeof block);
-   if (!pending.empty()) {
-      memset(&pending[0], 0, pending.size());
-   }
+   // The buffer may hold secrets.
+   explicit_bzero(buf, cap);
+   free(buf);
    dict->lineNumber = 0;
    if (!ok || st.failed) {
       return FALSE;

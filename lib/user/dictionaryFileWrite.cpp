@@ -196,8 +196,19 @@ RenderResult DictionaryRender(Dictionary *dict, DictionaryText *out, MsgList **m
 {
    RenderResult result = RENDER_OK;
    out->Wipe();
-   // About one 64-byte line per entry; saves regrowing on large files.
-   out->Reserve(64 * (size_t)(dict->numEntries + 16));
+   // Room for every kept line and about 64 bytes per entry rendered afresh,
+   // so a large file is rendered without regrowing.
+   size_t estimate = 64;
+   for (DictionaryLine *l = DictionaryFirstLine(dict); l != NULL; l = DictionaryNextLine(dict, l)) {
+      estimate += strlen(l->text);
+   }
+   for (DictionaryEntry *e = DictionaryFirstEntry(dict); e != NULL;
+        e = DictionaryNextEntry(dict, e)) {
+      if (e->modified || e->line == NULL) {
+         estimate += 64;
+      }
+   }
+   out->Reserve(estimate);
    if (dict->encoding == DICTIONARY_ENCODING_UNKNOWN) {
       dict->encoding = Unicode_GetCurrentEncoding();
    }

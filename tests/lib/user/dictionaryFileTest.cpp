@@ -238,6 +238,24 @@ TEST_F(DictionaryFileTest, FailuresAndTheirComplaints)
    }
 }
 
+TEST_F(DictionaryFileTest, LongLinesAndLineEndsAcrossReadBlocks)
+{
+   // Files are read in blocks; lines of any length and a "\r\n" split
+   // between two blocks must come out the same.
+   for (size_t valueLen : {32750u, 32755u, 32760u, 32761u, 32762u, 70000u, 200000u}) {
+      SCOPED_TRACE(valueLen);
+      std::string value(valueLen, 'v');
+      std::string content = "a = \"" + value + "\"\r\nb = 2\r\rc = 3";
+      MsgList_Free(mMsgs);
+      mMsgs = nullptr;
+      ASSERT_TRUE(Load(content)) << Messages();
+      EXPECT_EQ(Value("a"), value);
+      EXPECT_EQ(Value("b"), "2");
+      EXPECT_EQ(Value("c"), "3");
+      EXPECT_EQ(Dictionary_Count(mDict), 3u);
+   }
+}
+
 TEST_F(DictionaryFileTest, DuplicateKeepsTheFirstValue)
 {
    EXPECT_FALSE(Load("a = first\na = second\n"));

@@ -30,12 +30,19 @@ typedef struct MXUserHeader
    uint64 serialNumber;
 } MXUserHeader;
 
+// A native mutex with the acquire count and owner that make it re-entrant.
+// Both lock kinds and the list guard keep their state alike.
+typedef struct MXUserMutex
+{
+   pthread_mutex_t native;
+   int32 count;
+   pthread_t owner;
+} MXUserMutex;
+
 struct MXUserRecLock
 {
    MXUserHeader header;
-   pthread_mutex_t mutex;
-   int32 count;
-   pthread_t owner;
+   MXUserMutex m;
    void *acquireStats;
    void *heldStats;
    uint32 refCount;
@@ -46,9 +53,7 @@ struct MXUserRecLock
 struct MXUserExclLock
 {
    MXUserHeader header;
-   pthread_mutex_t mutex;
-   int32 count;
-   pthread_t owner;
+   MXUserMutex m;
    void *acquireStats;
    void *heldStats;
 };
@@ -62,16 +67,9 @@ struct MXUserCondVar
    pthread_cond_t condObject;
 };
 
-typedef struct MXUserListGuard
-{
-   pthread_mutex_t mutex;
-   int32 count;
-   pthread_t owner;
-} MXUserListGuard;
-
 static uint32 signatureBase;
 static uint64 serialCounter = 1;
-static MXUserListGuard *listGuard;
+static MXUserMutex *listGuard;
 static MXUserHeader *listHead;
 static uint32 listCount;
 static Bool inPanic;
@@ -79,29 +77,25 @@ static uint32 lockPanics;
 
 /* Small helpers. */
 
-static inline int32 MXUserCount(const int32 *count)
+static inline int32 MXUserCount(const MXUserMutex *m)
 {
-   return __atomic_load_n(count, __ATOMIC_RELAXED);
+   return __atomic_load_n(&m->count, __ATOMIC_RELAXED);
 }
 
-static inline void MXUserSetCount(int32 *count, int32 value)
+static inline void MXUserSetCount(MXUserMutex *m, int32 value)
 {
-   __atomic_store_n(count, value, __ATOMIC_RELAXED);
+   __atomic_store_n(&m->count, value, __ATOMIC_RELAXED);
 }
 
-static inline pthread_t MXUserOwner(const pthread_t *owner)
+static inline void MXUserSetOwner(MXUserMutex *m, pthread_t value)
 {
-   return __atomic_load_n(owner, __ATOMIC_RELAXED);
+   __atomic_store_n(&m->owner, value, __ATOMIC_RELAXED);
 }
 
-static inline void MXUserSetOwner(pthread_t *owner, pthread_t value)
+static inline Bool MXUserIsOwner(const MXUserMutex *m)
 {
-   __atomic_store_n(owner, value, __ATOMIC_RELAXED);
-}
-
-static inline Bool MXUserIsOwner(const int32 *count, const pthread_t *owner)
-{
-   return MXUserCount(count) > 0 && pthread_equal(MXUserOwner(owner), pthread_self());
+   return MXUserCount(m) > 0 &&
+          pthread_equal(__atomic_load_n(&m->owner, __ATOMIC_RELAXED), pthread_self());
 }
 
 static void *MXUserAlloc(size_t size, const char *who)
@@ -152,21 +146,62 @@ static uint64 MXUserAllocSerialNumber(void)
    return value;
 }
 
+/* Shared acquire and release: the owner re-enters by counting. */
+
+static inline void MXUserAcquire(MXUserMutex *m)
+{
+   if (MXUserIsOwner(m)) {
+      MXUserSetCount(m, MXUserCount(m) + 1);
+      return;
+   }
+   pthread_mutex_lock(&m->native);
+   MXUserSetCount(m, MXUserCount(m) + 1);
+   if (MXUserCount(m) == 1) {
+      MXUserSetOwner(m, pthread_self());
+   }
+}
+
+static inline Bool MXUserTryAcquire(MXUserMutex *m)
+{
+   if (MXUserIsOwner(m)) {
+      MXUserSetCount(m, MXUserCount(m) + 1);
+      return TRUE;
+   }
+   if (pthread_mutex_trylock(&m->native) != 0) {
+      return FALSE;
+   }
+   MXUserSetCount(m, MXUserCount(m) + 1);
+   if (MXUserCount(m) == 1) {
+      MXUserSetOwner(m, pthread_self());
+   }
+   return TRUE;
+}
+
+static inline void MXUserRelease(MXUserMutex *m)
+{
+   int32 value = MXUserCount(m);
+   MXUserSetCount(m, value - 1);
+   if (value == 1) {
+      MXUserSetOwner(m, MXUSER_INVALID_OWNER);
+      pthread_mutex_unlock(&m->native);
+   }
+}
+
 /* The lock list and its re-entrant guard. */
 
-static MXUserListGuard *MXUserGetListGuard(void)
+static MXUserMutex *MXUserGetListGuard(void)
 {
-   MXUserListGuard *guard = __atomic_load_n(&listGuard, __ATOMIC_ACQUIRE);
+   MXUserMutex *guard = __atomic_load_n(&listGuard, __ATOMIC_ACQUIRE);
    if (guard == NULL) {
-      MXUserListGuard *mine = (MXUserListGuard *)MXUserAlloc(sizeof *mine, "MXUserGetListGuard");
-      pthread_mutex_init(&mine->mutex, NULL);
+      MXUserMutex *mine = (MXUserMutex *)MXUserAlloc(sizeof *mine, "MXUserGetListGuard");
+      pthread_mutex_init(&mine->native, NULL);
       mine->owner = MXUSER_INVALID_OWNER;
-      MXUserListGuard *expected = NULL;
+      MXUserMutex *expected = NULL;
       if (__atomic_compare_exchange_n(&listGuard, &expected, mine, FALSE, __ATOMIC_ACQ_REL,
                                       __ATOMIC_ACQUIRE)) {
          guard = mine;
       } else {
-         pthread_mutex_destroy(&mine->mutex);
+         pthread_mutex_destroy(&mine->native);
          free(mine);
          guard = expected;
       }
@@ -174,33 +209,10 @@ static MXUserListGuard *MXUserGetListGuard(void)
    return guard;
 }
 
-static void MXUserListLock(MXUserListGuard *guard)
-{
-   if (MXUserIsOwner(&guard->count, &guard->owner)) {
-      MXUserSetCount(&guard->count, MXUserCount(&guard->count) + 1);
-      return;
-   }
-   pthread_mutex_lock(&guard->mutex);
-   MXUserSetCount(&guard->count, MXUserCount(&guard->count) + 1);
-   if (MXUserCount(&guard->count) == 1) {
-      MXUserSetOwner(&guard->owner, pthread_self());
-   }
-}
-
-static void MXUserListUnlock(MXUserListGuard *guard)
-{
-   int32 count = MXUserCount(&guard->count);
-   MXUserSetCount(&guard->count, count - 1);
-   if (count == 1) {
-      MXUserSetOwner(&guard->owner, MXUSER_INVALID_OWNER);
-      pthread_mutex_unlock(&guard->mutex);
-   }
-}
-
 static void MXUserAddToList(MXUserHeader *header)
 {
-   MXUserListGuard *guard = MXUserGetListGuard();
-   MXUserListLock(guard);
+   MXUserMutex *guard = MXUserGetListGuard();
+   MXUserAcquire(guard);
    if (listHead == NULL) {
       header->prev = header;
       header->next = header;
@@ -213,13 +225,13 @@ static void MXUserAddToList(MXUserHeader *header)
       listHead->prev = header;
    }
    listCount++;
-   MXUserListUnlock(guard);
+   MXUserRelease(guard);
 }
 
 static void MXUserRemoveFromList(MXUserHeader *header)
 {
-   MXUserListGuard *guard = MXUserGetListGuard();
-   MXUserListLock(guard);
+   MXUserMutex *guard = MXUserGetListGuard();
+   MXUserAcquire(guard);
    if (header->next == header) {
       listHead = NULL;
    } else {
@@ -231,22 +243,22 @@ static void MXUserRemoveFromList(MXUserHeader *header)
    }
    header->prev = header->next = NULL;
    listCount--;
-   MXUserListUnlock(guard);
+   MXUserRelease(guard);
 }
 
 uint32 MXUser_LockCount(void)
 {
-   MXUserListGuard *guard = MXUserGetListGuard();
-   MXUserListLock(guard);
+   MXUserMutex *guard = MXUserGetListGuard();
+   MXUserAcquire(guard);
    uint32 count = listCount;
-   MXUserListUnlock(guard);
+   MXUserRelease(guard);
    return count;
 }
 
 void MXUser_ForEachLock(void (*visit)(uint64, const char *, void *), void *data)
 {
-   MXUserListGuard *guard = MXUserGetListGuard();
-   MXUserListLock(guard);
+   MXUserMutex *guard = MXUserGetListGuard();
+   MXUserAcquire(guard);
    MXUserHeader *h = listHead;
    if (h != NULL) {
       do {
@@ -254,7 +266,7 @@ void MXUser_ForEachLock(void (*visit)(uint64, const char *, void *), void *data)
          h = h->next;
       } while (h != listHead);
    }
-   MXUserListUnlock(guard);
+   MXUserRelease(guard);
 }
 
 /* Panic state and misuse. */
@@ -299,56 +311,87 @@ static void MXUserDumpAndPanic(const MXUserHeader *header, const char *fmt, ...)
    Panic("%s", msg);
 }
 
-/* Shared acquire and release: both kinds keep count and owner alike. */
+/* What both lock kinds share: creation, release checks, destruction, dumps. */
 
-static inline void MXUserAcquire(pthread_mutex_t *mutex, int32 *count, pthread_t *owner)
+// Sets up a freshly allocated lock and puts it on the lock list. `who` names
+// the public entry point in panics.
+static void MXUserInitLock(MXUserHeader *header, MXUserMutex *m, const char *name, char kind,
+                           const void *returnAddress, uint32 type, MX_Rank rank,
+                           void (*dumpFunc)(const MXUserHeader *), const char *who)
 {
-   if (MXUserIsOwner(count, owner)) {
-      MXUserSetCount(count, MXUserCount(count) + 1);
-      return;
+   char *copy = MXUserNameCopy(name, kind, returnAddress, who);
+   if (pthread_mutex_init(&m->native, NULL) != 0) {
+      Panic("%s: native lock initialization routine failed\n", who);
    }
-   pthread_mutex_lock(mutex);
-   MXUserSetCount(count, MXUserCount(count) + 1);
-   if (MXUserCount(count) == 1) {
-      MXUserSetOwner(owner, pthread_self());
-   }
-}
-
-static inline Bool MXUserTryAcquire(pthread_mutex_t *mutex, int32 *count, pthread_t *owner)
-{
-   if (MXUserIsOwner(count, owner)) {
-      MXUserSetCount(count, MXUserCount(count) + 1);
-      return TRUE;
-   }
-   if (pthread_mutex_trylock(mutex) != 0) {
-      return FALSE;
-   }
-   MXUserSetCount(count, MXUserCount(count) + 1);
-   if (MXUserCount(count) == 1) {
-      MXUserSetOwner(owner, pthread_self());
-   }
-   return TRUE;
-}
-
-static inline void MXUserRelease(pthread_mutex_t *mutex, int32 *count, pthread_t *owner)
-{
-   int32 value = MXUserCount(count);
-   MXUserSetCount(count, value - 1);
-   if (value == 1) {
-      MXUserSetOwner(owner, MXUSER_INVALID_OWNER);
-      pthread_mutex_unlock(mutex);
-   }
-}
-
-static void MXUserInitHeader(MXUserHeader *header, char *name, uint32 type, MX_Rank rank,
-                             void (*dumpFunc)(const MXUserHeader *))
-{
-   header->name = name;
+   m->owner = MXUSER_INVALID_OWNER;
+   m->count = 0;
+   header->name = copy;
    header->signature = MXUserGetSignature(type);
    header->rank = rank;
    header->serialNumber = MXUserAllocSerialNumber();
    header->dumpFunc = dumpFunc;
    header->statsAction = NULL;
+   MXUserAddToList(header);
+}
+
+// Installs a lock at *lockStorage unless one is there; the loser of a race
+// destroys its own.
+template <typename Lock>
+static Lock *
+MXUserSingleton(Lock **lockStorage, Lock *(*create)(const char *, MX_Rank, const void *),
+                void (*destroy)(Lock *), const char *name, MX_Rank rank, const void *returnAddress)
+{
+   Lock *lock = __atomic_load_n(lockStorage, __ATOMIC_ACQUIRE);
+   if (lock == NULL) {
+      Lock *mine = create(name, rank, returnAddress);
+      Lock *expected = NULL;
+      if (__atomic_compare_exchange_n(lockStorage, &expected, mine, FALSE, __ATOMIC_ACQ_REL,
+                                      __ATOMIC_ACQUIRE)) {
+         lock = mine;
+      } else {
+         destroy(mine);
+         lock = expected;
+      }
+   }
+   return lock;
+}
+
+// Unlocking a mutex another thread holds would corrupt it.
+static void MXUserCheckedRelease(const MXUserHeader *header, MXUserMutex *m, const char *what,
+                                 const char *who)
+{
+   if (!MXUserIsOwner(m)) {
+      MXUserDumpAndPanic(header, "%s: Non-owner release of %s\n", who, what);
+   }
+   MXUserRelease(m);
+}
+
+// Frees a lock whose header is its first member; a held lock panics.
+static void MXUserFreeLock(MXUserHeader *header, MXUserMutex *m, const char *what, const char *who)
+{
+   if (MXUserCount(m) > 0) {
+      MXUserDumpAndPanic(header, "%s: Destroy of an acquired %s\n", who, what);
+   }
+   pthread_mutex_destroy(&m->native);
+   MXUserRemoveFromList(header);
+   header->signature = 0;
+   free(header->name);
+   free(header);
+}
+
+static void MXUserDumpHeader(const MXUserHeader *header, const char *who, const char *what)
+{
+   Log_Level(3, "%s: %s @ %p\n", who, what, (const void *)header);
+   Log_Level(3, "\tsignature 0x%X\n", header->signature);
+   Log_Level(3, "\tname %s\n", header->name);
+   Log_Level(3, "\trank 0x%X\n", header->rank);
+   Log_Level(3, "\tserial number %lu\n", (unsigned long)header->serialNumber);
+}
+
+static void MXUserDumpMutex(const MXUserMutex *m)
+{
+   Log_Level(3, "\tlock count %d\n", MXUserCount(m));
+   Log_Level(3, "\taddress of owner data %p\n", (const void *)&m->owner);
 }
 
 /* Recursive locks. */
@@ -356,29 +399,18 @@ static void MXUserInitHeader(MXUserHeader *header, char *name, uint32 type, MX_R
 static void MXUserDumpRecLock(const MXUserHeader *header)
 {
    const MXUserRecLock *lock = (const MXUserRecLock *)header;
-   Log_Level(3, "%s: Recursive lock @ %p\n", "MXUserDumpRecLock", (const void *)lock);
-   Log_Level(3, "\tsignature 0x%X\n", header->signature);
-   Log_Level(3, "\tname %s\n", header->name);
-   Log_Level(3, "\trank 0x%X\n", header->rank);
-   Log_Level(3, "\tserial number %lu\n", (unsigned long)header->serialNumber);
+   MXUserDumpHeader(header, "MXUserDumpRecLock", "Recursive lock");
    Log_Level(3, "\treference count %u\n", __atomic_load_n(&lock->refCount, __ATOMIC_RELAXED));
-   Log_Level(3, "\tlock count %d\n", MXUserCount(&lock->count));
-   Log_Level(3, "\taddress of owner data %p\n", (const void *)&lock->owner);
+   MXUserDumpMutex(&lock->m);
 }
 
 static MXUserRecLock *MXUserCreateRecLock(const char *name, MX_Rank rank, const void *returnAddress)
 {
    MXUserRecLock *lock = (MXUserRecLock *)MXUserAlloc(sizeof *lock, "MXUser_CreateRecLock");
-   char *copy = MXUserNameCopy(name, 'R', returnAddress, "MXUser_CreateRecLock");
-   if (pthread_mutex_init(&lock->mutex, NULL) != 0) {
-      Panic("%s: native lock initialization routine failed\n", "MXUser_CreateRecLock");
-   }
-   lock->owner = MXUSER_INVALID_OWNER;
-   lock->count = 0;
    lock->refCount = 1;
    lock->externalMutex = NULL;
-   MXUserInitHeader(&lock->header, copy, MXUSER_TYPE_REC, rank, MXUserDumpRecLock);
-   MXUserAddToList(&lock->header);
+   MXUserInitLock(&lock->header, &lock->m, name, 'R', returnAddress, MXUSER_TYPE_REC, rank,
+                  MXUserDumpRecLock, "MXUser_CreateRecLock");
    return lock;
 }
 
@@ -390,44 +422,28 @@ MXUserRecLock *MXUser_CreateRecLock(const char *name, MX_Rank rank)
 MXUserRecLock *MXUser_CreateSingletonRecLock(MXUserRecLock **lockStorage, const char *name,
                                              MX_Rank rank)
 {
-   MXUserRecLock *lock = __atomic_load_n(lockStorage, __ATOMIC_ACQUIRE);
-   if (lock == NULL) {
-      MXUserRecLock *mine = MXUserCreateRecLock(name, rank, __builtin_return_address(0));
-      MXUserRecLock *expected = NULL;
-      if (__atomic_compare_exchange_n(lockStorage, &expected, mine, FALSE, __ATOMIC_ACQ_REL,
-                                      __ATOMIC_ACQUIRE)) {
-         lock = mine;
-      } else {
-         MXUser_DestroyRecLock(mine);
-         lock = expected;
-      }
-   }
-   return lock;
+   return MXUserSingleton(lockStorage, MXUserCreateRecLock, MXUser_DestroyRecLock, name, rank,
+                          __builtin_return_address(0));
 }
 
 void MXUser_AcquireRecLock(MXUserRecLock *lock)
 {
-   MXUserAcquire(&lock->mutex, &lock->count, &lock->owner);
+   MXUserAcquire(&lock->m);
 }
 
 Bool MXUser_TryAcquireRecLock(MXUserRecLock *lock)
 {
-   return MXUserTryAcquire(&lock->mutex, &lock->count, &lock->owner);
+   return MXUserTryAcquire(&lock->m);
 }
 
 void MXUser_ReleaseRecLock(MXUserRecLock *lock)
 {
-   if (!MXUserIsOwner(&lock->count, &lock->owner)) {
-      // Unlocking a mutex another thread holds would corrupt it.
-      MXUserDumpAndPanic(&lock->header, "%s: Non-owner release of a recursive lock\n",
-                         "MXUser_ReleaseRecLock");
-   }
-   MXUserRelease(&lock->mutex, &lock->count, &lock->owner);
+   MXUserCheckedRelease(&lock->header, &lock->m, "a recursive lock", "MXUser_ReleaseRecLock");
 }
 
 Bool MXUser_IsCurThreadOwnerRecLock(const MXUserRecLock *lock)
 {
-   return MXUserIsOwner(&lock->count, &lock->owner);
+   return MXUserIsOwner(&lock->m);
 }
 
 void MXUser_IncRefRecLock(MXUserRecLock *lock)
@@ -435,26 +451,10 @@ void MXUser_IncRefRecLock(MXUserRecLock *lock)
    __atomic_add_fetch(&lock->refCount, 1, __ATOMIC_ACQ_REL);
 }
 
-static void MXUserCondDestroyRecLock(MXUserRecLock *lock)
-{
-   if (__atomic_sub_fetch(&lock->refCount, 1, __ATOMIC_ACQ_REL) != 0) {
-      return;
-   }
-   if (MXUserCount(&lock->count) > 0) {
-      MXUserDumpAndPanic(&lock->header, "%s: Destroy of an acquired recursive lock\n",
-                         "MXUserCondDestroyRecLock");
-   }
-   pthread_mutex_destroy(&lock->mutex);
-   MXUserRemoveFromList(&lock->header);
-   lock->header.signature = 0;
-   free(lock->header.name);
-   free(lock);
-}
-
 void MXUser_DestroyRecLock(MXUserRecLock *lock)
 {
-   if (lock != NULL) {
-      MXUserCondDestroyRecLock(lock);
+   if (lock != NULL && __atomic_sub_fetch(&lock->refCount, 1, __ATOMIC_ACQ_REL) == 0) {
+      MXUserFreeLock(&lock->header, &lock->m, "recursive lock", "MXUserCondDestroyRecLock");
    }
 }
 
@@ -480,35 +480,23 @@ uint32 MXUser_GetRecLockSignature(const MXUserRecLock *lock)
 
 int32 MXUser_GetRecLockCount(const MXUserRecLock *lock)
 {
-   return MXUserCount(&lock->count);
+   return MXUserCount(&lock->m);
 }
 
 /* Exclusive locks. */
 
 static void MXUserDumpExclLock(const MXUserHeader *header)
 {
-   const MXUserExclLock *lock = (const MXUserExclLock *)header;
-   Log_Level(3, "%s: Exclusive lock @ %p\n", "MXUserDumpExclLock", (const void *)lock);
-   Log_Level(3, "\tsignature 0x%X\n", header->signature);
-   Log_Level(3, "\tname %s\n", header->name);
-   Log_Level(3, "\trank 0x%X\n", header->rank);
-   Log_Level(3, "\tserial number %lu\n", (unsigned long)header->serialNumber);
-   Log_Level(3, "\tlock count %d\n", MXUserCount(&lock->count));
-   Log_Level(3, "\taddress of owner data %p\n", (const void *)&lock->owner);
+   MXUserDumpHeader(header, "MXUserDumpExclLock", "Exclusive lock");
+   MXUserDumpMutex(&((const MXUserExclLock *)header)->m);
 }
 
 static MXUserExclLock *MXUserCreateExclLock(const char *name, MX_Rank rank,
                                             const void *returnAddress)
 {
    MXUserExclLock *lock = (MXUserExclLock *)MXUserAlloc(sizeof *lock, "MXUser_CreateExclLock");
-   char *copy = MXUserNameCopy(name, 'X', returnAddress, "MXUser_CreateExclLock");
-   if (pthread_mutex_init(&lock->mutex, NULL) != 0) {
-      Panic("%s: native lock initialization routine failed\n", "MXUser_CreateExclLock");
-   }
-   lock->owner = MXUSER_INVALID_OWNER;
-   lock->count = 0;
-   MXUserInitHeader(&lock->header, copy, MXUSER_TYPE_EXCL, rank, MXUserDumpExclLock);
-   MXUserAddToList(&lock->header);
+   MXUserInitLock(&lock->header, &lock->m, name, 'X', returnAddress, MXUSER_TYPE_EXCL, rank,
+                  MXUserDumpExclLock, "MXUser_CreateExclLock");
    return lock;
 }
 
@@ -520,59 +508,35 @@ MXUserExclLock *MXUser_CreateExclLock(const char *name, MX_Rank rank)
 MXUserExclLock *MXUser_CreateSingletonExclLock(MXUserExclLock **lockStorage, const char *name,
                                                MX_Rank rank)
 {
-   MXUserExclLock *lock = __atomic_load_n(lockStorage, __ATOMIC_ACQUIRE);
-   if (lock == NULL) {
-      MXUserExclLock *mine = MXUserCreateExclLock(name, rank, __builtin_return_address(0));
-      MXUserExclLock *expected = NULL;
-      if (__atomic_compare_exchange_n(lockStorage, &expected, mine, FALSE, __ATOMIC_ACQ_REL,
-                                      __ATOMIC_ACQUIRE)) {
-         lock = mine;
-      } else {
-         MXUser_DestroyExclLock(mine);
-         lock = expected;
-      }
-   }
-   return lock;
+   return MXUserSingleton(lockStorage, MXUserCreateExclLock, MXUser_DestroyExclLock, name, rank,
+                          __builtin_return_address(0));
 }
 
 void MXUser_AcquireExclLock(MXUserExclLock *lock)
 {
-   MXUserAcquire(&lock->mutex, &lock->count, &lock->owner);
+   MXUserAcquire(&lock->m);
 }
 
 Bool MXUser_TryAcquireExclLock(MXUserExclLock *lock)
 {
-   return MXUserTryAcquire(&lock->mutex, &lock->count, &lock->owner);
+   return MXUserTryAcquire(&lock->m);
 }
 
 void MXUser_ReleaseExclLock(MXUserExclLock *lock)
 {
-   if (!MXUserIsOwner(&lock->count, &lock->owner)) {
-      MXUserDumpAndPanic(&lock->header, "%s: Non-owner release of an exclusive lock\n",
-                         "MXUser_ReleaseExclLock");
-   }
-   MXUserRelease(&lock->mutex, &lock->count, &lock->owner);
+   MXUserCheckedRelease(&lock->header, &lock->m, "an exclusive lock", "MXUser_ReleaseExclLock");
 }
 
 Bool MXUser_IsCurThreadOwnerExclLock(const MXUserExclLock *lock)
 {
-   return MXUserIsOwner(&lock->count, &lock->owner);
+   return MXUserIsOwner(&lock->m);
 }
 
 void MXUser_DestroyExclLock(MXUserExclLock *lock)
 {
-   if (lock == NULL) {
-      return;
+   if (lock != NULL) {
+      MXUserFreeLock(&lock->header, &lock->m, "exclusive lock", "MXUser_DestroyExclLock");
    }
-   if (MXUserCount(&lock->count) > 0) {
-      MXUserDumpAndPanic(&lock->header, "%s: Destroy of an acquired exclusive lock\n",
-                         "MXUser_DestroyExclLock");
-   }
-   pthread_mutex_destroy(&lock->mutex);
-   MXUserRemoveFromList(&lock->header);
-   lock->header.signature = 0;
-   free(lock->header.name);
-   free(lock);
 }
 
 void MXUser_DumpExclLock(const MXUserExclLock *lock)
@@ -612,24 +576,24 @@ static MXUserCondVar *MXUserCreateCondVar(MXUserHeader *header, pthread_mutex_t 
 
 MXUserCondVar *MXUser_CreateCondVarRecLock(MXUserRecLock *lock)
 {
-   return MXUserCreateCondVar(&lock->header, &lock->mutex);
+   return MXUserCreateCondVar(&lock->header, &lock->m.native);
 }
 
 MXUserCondVar *MXUser_CreateCondVarExclLock(MXUserExclLock *lock)
 {
-   return MXUserCreateCondVar(&lock->header, &lock->mutex);
+   return MXUserCreateCondVar(&lock->header, &lock->m.native);
 }
 
-static Bool MXUserWaitInternal(MXUserHeader *header, pthread_mutex_t *mutex, int32 *count,
-                               pthread_t *owner, MXUserCondVar *condVar, uint32 msecWait)
+static Bool MXUserWaitInternal(MXUserHeader *header, MXUserMutex *m, MXUserCondVar *condVar,
+                               uint32 msecWait)
 {
    int err;
 
-   if (condVar->ownerMutex != mutex) {
+   if (condVar->ownerMutex != &m->native) {
       MXUserDumpAndPanic(header, "%s: invalid use of lock %s with condVar (0x%p; %s)\n",
                          "MXUserWaitCondVar", header->name, (void *)condVar, condVar->header->name);
    }
-   if (!MXUserIsOwner(count, owner)) {
+   if (!MXUserIsOwner(m)) {
       // Waiting releases a mutex the caller must hold; anything else is
       // undefined behaviour of the native layer.
       MXUserDumpAndPanic(header, "%s: lock %s not held by caller for condVar (0x%p; %s)\n",
@@ -637,9 +601,9 @@ static Bool MXUserWaitInternal(MXUserHeader *header, pthread_mutex_t *mutex, int
    }
 
    __atomic_add_fetch(&condVar->referenceCount, 1, __ATOMIC_ACQ_REL);
-   int32 saved = MXUserCount(count);
-   MXUserSetOwner(owner, MXUSER_INVALID_OWNER);
-   MXUserSetCount(count, 0);
+   int32 saved = MXUserCount(m);
+   MXUserSetOwner(m, MXUSER_INVALID_OWNER);
+   MXUserSetCount(m, 0);
 
    if (msecWait != MXUSER_WAIT_INFINITE) {
       struct timeval now;
@@ -648,14 +612,14 @@ static Bool MXUserWaitInternal(MXUserHeader *header, pthread_mutex_t *mutex, int
       uint64 nsec = (uint64)now.tv_usec * 1000 + (uint64)(msecWait % 1000) * 1000000;
       deadline.tv_sec = now.tv_sec + msecWait / 1000 + (time_t)(nsec / 1000000000);
       deadline.tv_nsec = (long)(nsec % 1000000000);
-      err = pthread_cond_timedwait(&condVar->condObject, mutex, &deadline);
+      err = pthread_cond_timedwait(&condVar->condObject, &m->native, &deadline);
    } else {
-      err = pthread_cond_wait(&condVar->condObject, mutex);
+      err = pthread_cond_wait(&condVar->condObject, &m->native);
    }
 
-   MXUserSetCount(count, MXUserCount(count) + saved);
-   if (MXUserCount(count) == saved) {
-      MXUserSetOwner(owner, pthread_self());
+   MXUserSetCount(m, MXUserCount(m) + saved);
+   if (MXUserCount(m) == saved) {
+      MXUserSetOwner(m, pthread_self());
    }
    if (err != 0 && err != ETIMEDOUT) {
       Panic("%s: failure %d on condVar (0x%p; %s)\n", "MXUserWaitInternal", err, (void *)condVar,
@@ -667,44 +631,41 @@ static Bool MXUserWaitInternal(MXUserHeader *header, pthread_mutex_t *mutex, int
 
 void MXUser_WaitCondVarRecLock(MXUserRecLock *lock, MXUserCondVar *condVar)
 {
-   MXUserWaitInternal(&lock->header, &lock->mutex, &lock->count, &lock->owner, condVar,
-                      MXUSER_WAIT_INFINITE);
+   MXUserWaitInternal(&lock->header, &lock->m, condVar, MXUSER_WAIT_INFINITE);
 }
 
 void MXUser_WaitCondVarExclLock(MXUserExclLock *lock, MXUserCondVar *condVar)
 {
-   MXUserWaitInternal(&lock->header, &lock->mutex, &lock->count, &lock->owner, condVar,
-                      MXUSER_WAIT_INFINITE);
+   MXUserWaitInternal(&lock->header, &lock->m, condVar, MXUSER_WAIT_INFINITE);
 }
 
 Bool MXUser_TimedWaitCondVarRecLock(MXUserRecLock *lock, MXUserCondVar *condVar, uint32 msecWait)
 {
-   return MXUserWaitInternal(&lock->header, &lock->mutex, &lock->count, &lock->owner, condVar,
-                             msecWait);
+   return MXUserWaitInternal(&lock->header, &lock->m, condVar, msecWait);
 }
 
 Bool MXUser_TimedWaitCondVarExclLock(MXUserExclLock *lock, MXUserCondVar *condVar, uint32 msecWait)
 {
-   return MXUserWaitInternal(&lock->header, &lock->mutex, &lock->count, &lock->owner, condVar,
-                             msecWait);
+   return MXUserWaitInternal(&lock->header, &lock->m, condVar, msecWait);
 }
 
-void MXUser_SignalCondVar(MXUserCondVar *condVar)
+static void MXUserCheckCondVar(int err, MXUserCondVar *condVar, const char *who)
 {
-   int err = pthread_cond_signal(&condVar->condObject);
    if (err != 0) {
-      Panic("%s: failure %d on condVar (0x%p; %s) \n", "MXUser_SignalCondVar", err, (void *)condVar,
+      Panic("%s: failure %d on condVar (0x%p; %s) \n", who, err, (void *)condVar,
             condVar->header->name);
    }
 }
 
+void MXUser_SignalCondVar(MXUserCondVar *condVar)
+{
+   MXUserCheckCondVar(pthread_cond_signal(&condVar->condObject), condVar, "MXUser_SignalCondVar");
+}
+
 void MXUser_BroadcastCondVar(MXUserCondVar *condVar)
 {
-   int err = pthread_cond_broadcast(&condVar->condObject);
-   if (err != 0) {
-      Panic("%s: failure %d on condVar (0x%p; %s) \n", "MXUser_BroadcastCondVar", err,
-            (void *)condVar, condVar->header->name);
-   }
+   MXUserCheckCondVar(pthread_cond_broadcast(&condVar->condObject), condVar,
+                      "MXUser_BroadcastCondVar");
 }
 
 void MXUser_DestroyCondVar(MXUserCondVar *condVar)

@@ -496,26 +496,28 @@ Bool Log_IsSampledOccurrence(uint32 n)
           (n != 0 && n % 1000000 == 0);
 }
 
+// Counts the occurrence and logs it when the schedule keeps it.
+static inline void LogSampledV(uint32 *counter, uint32 level, const char *fmt, va_list args)
+{
+   if (Log_IsSampledOccurrence(__atomic_add_fetch(counter, 1, __ATOMIC_RELAXED))) {
+      LogFormatAndDispatch(&logState, level, fmt, args);
+   }
+}
+
 void Log_Sampled(uint32 *counter, const char *fmt, ...)
 {
-   uint32 n = __atomic_add_fetch(counter, 1, __ATOMIC_RELAXED);
-   if (Log_IsSampledOccurrence(n)) {
-      va_list args;
-      va_start(args, fmt);
-      LogFormatAndDispatch(&logState, LOG_INFO, fmt, args);
-      va_end(args);
-   }
+   va_list args;
+   va_start(args, fmt);
+   LogSampledV(counter, LOG_INFO, fmt, args);
+   va_end(args);
 }
 
 void Warning_Sampled(uint32 *counter, const char *fmt, ...)
 {
-   uint32 n = __atomic_add_fetch(counter, 1, __ATOMIC_RELAXED);
-   if (Log_IsSampledOccurrence(n)) {
-      va_list args;
-      va_start(args, fmt);
-      LogFormatAndDispatch(&logState, LOG_WARNING, fmt, args);
-      va_end(args);
-   }
+   va_list args;
+   va_start(args, fmt);
+   LogSampledV(counter, LOG_WARNING, fmt, args);
+   va_end(args);
 }
 
 /* Levels and modules. */

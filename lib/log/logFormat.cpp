@@ -146,6 +146,18 @@ void LogPutPadded(LogSink *out, const LogSpec *field, const char *s, size_t len)
    }
 }
 
+// Reads a width or precision; FALSE for one too large to be sensible.
+static Bool LogParseDecimal(const char **p, int *value)
+{
+   while (**p >= '0' && **p <= '9') {
+      if (*value > 100000) {
+         return FALSE;
+      }
+      *value = *value * 10 + (*(*p)++ - '0');
+   }
+   return TRUE;
+}
+
 // Returns FALSE, having consumed an unknown share of args, when the format
 // needs the C library.
 Bool LogFormatFast(LogSink *out, const char *fmt, va_list args)
@@ -184,13 +196,8 @@ Bool LogFormatFast(LogSink *out, const char *fmt, va_list args)
          }
          field.width = w;
          p++;
-      } else {
-         while (*p >= '0' && *p <= '9') {
-            if (field.width > 100000) {
-               return FALSE;
-            }
-            field.width = field.width * 10 + (*p++ - '0');
-         }
+      } else if (!LogParseDecimal(&p, &field.width)) {
+         return FALSE;
       }
       if (*p == '$') {
          return FALSE; // positional arguments
@@ -202,13 +209,8 @@ Bool LogFormatFast(LogSink *out, const char *fmt, va_list args)
             int prec = va_arg(args, int);
             field.precision = prec < 0 ? -1 : prec;
             p++;
-         } else {
-            while (*p >= '0' && *p <= '9') {
-               if (field.precision > 100000) {
-                  return FALSE;
-               }
-               field.precision = field.precision * 10 + (*p++ - '0');
-            }
+         } else if (!LogParseDecimal(&p, &field.precision)) {
+            return FALSE;
          }
       }
       if (field.width > 100000) {

@@ -46,13 +46,18 @@ static void LogTestOutputWrite(LogOutput *output, const LogRecord *record, size_
    }
 }
 
-static Bool LogTestOutputOpen(LogOutput *output)
+static void LogTestOutputBump(LogOutput *output, uint32 LogTestOutputState::*field)
 {
    LogTestOutputState *out = LogTestOutputOf(output);
    MXUser_AcquireExclLock(out->lock);
-   out->opens++;
+   out->*field += 1;
    MXUser_ReleaseExclLock(out->lock);
-   return !out->failOpen;
+}
+
+static Bool LogTestOutputOpen(LogOutput *output)
+{
+   LogTestOutputBump(output, &LogTestOutputState::opens);
+   return !LogTestOutputOf(output)->failOpen;
 }
 
 static void LogTestOutputDestroy(LogOutput *output)
@@ -69,10 +74,7 @@ static void LogTestOutputDestroy(LogOutput *output)
 
 static void LogTestOutputDisableThrottling(LogOutput *output)
 {
-   LogTestOutputState *out = LogTestOutputOf(output);
-   MXUser_AcquireExclLock(out->lock);
-   out->throttleOffs++;
-   MXUser_ReleaseExclLock(out->lock);
+   LogTestOutputBump(output, &LogTestOutputState::throttleOffs);
 }
 
 LogOutput *LogTestOutput_Create(const LogTestOutputOptions *options)
@@ -144,20 +146,22 @@ void LogTestOutput_Clear(LogOutput *output)
    MXUser_ReleaseExclLock(out->lock);
 }
 
-uint32 LogTestOutput_OpenCount(LogOutput *output)
+// Reads one counter under the output's lock.
+static uint32 LogTestOutputCounter(LogOutput *output, uint32 LogTestOutputState::*field)
 {
    LogTestOutputState *out = LogTestOutputOf(output);
    MXUser_AcquireExclLock(out->lock);
-   uint32 n = out->opens;
+   uint32 n = out->*field;
    MXUser_ReleaseExclLock(out->lock);
    return n;
 }
 
+uint32 LogTestOutput_OpenCount(LogOutput *output)
+{
+   return LogTestOutputCounter(output, &LogTestOutputState::opens);
+}
+
 uint32 LogTestOutput_ThrottleOffCount(LogOutput *output)
 {
-   LogTestOutputState *out = LogTestOutputOf(output);
-   MXUser_AcquireExclLock(out->lock);
-   uint32 n = out->throttleOffs;
-   MXUser_ReleaseExclLock(out->lock);
-   return n;
+   return LogTestOutputCounter(output, &LogTestOutputState::throttleOffs);
 }

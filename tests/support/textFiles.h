@@ -1,0 +1,56 @@
+/// Small helpers shared by the configuration, dictionary and message tests:
+/// whole files as strings, message lists and configuration texts as strings.
+#ifndef TESTS_SUPPORT_TEXTFILES_H
+#define TESTS_SUPPORT_TEXTFILES_H
+
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "lib/config/config.h"
+#include "lib/misc/msgList.h"
+
+namespace fwdtest {
+
+/// The bytes of `path`, or "" when it cannot be read.
+inline std::string ReadFile(const std::string &path)
+{
+   std::ifstream in(path, std::ios::binary);
+   std::stringstream ss;
+   ss << in.rdbuf();
+   return ss.str();
+}
+
+/// Writes `content` to `path`, creating missing parent directories; returns
+/// `path`.
+inline std::string WriteFile(const std::string &path, const std::string &content)
+{
+   std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+   std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
+   return path;
+}
+
+/// The text of a message list, newest message first; the list stays.
+inline std::string MsgText(const MsgList *list)
+{
+   char *s = MsgList_ToString(list);
+   std::string out = s != nullptr ? s : "";
+   free(s);
+   return out;
+}
+
+/// Config_GetString(`dflt`, `key`) as a string, "<null>" for no value.
+inline std::string ConfigText(const char *dflt, const char *key)
+{
+   char *v = Config_GetString(dflt, "%s", key);
+   std::string s = v != nullptr ? v : "<null>";
+   free(v);
+   return s;
+}
+
+} // namespace fwdtest
+
+#endif

@@ -87,6 +87,11 @@ int BpfMapRegistry::DumpMap(std::ostream &os, const std::string &name)
    if (fd == mMapFds.end() || fd->second < 0) {
       return -1;
    }
+   if (name == kFwdErrLogMapName) {
+      // The remembered keys belong to one listing: what an earlier listing
+      // left (its output failed) is not this one's to delete.
+      ClearListedErrLogKeys();
+   }
    MapRecordPrinter print = printer->second;
    int rc = MapWalk(
        fd->second,
@@ -100,8 +105,8 @@ int BpfMapRegistry::DumpMap(std::ostream &os, const std::string &name)
    return rc;
 }
 
-int BpfMapRegistry::UpdateMapElem(const std::string &name, const void *key, const void *value,
-                                  uint64_t flags)
+int BpfMapRegistry::MapElemOp(int cmd, const std::string &name, const void *key, const void *value,
+                              uint64_t flags)
 {
    auto fd = mMapFds.find(name);
    if (fd == mMapFds.end()) {
@@ -113,20 +118,18 @@ int BpfMapRegistry::UpdateMapElem(const std::string &name, const void *key, cons
    attr.elem.key = Ptr(key);
    attr.elem.value = Ptr(value);
    attr.elem.flags = flags;
-   return BpfSysCall(BPF_MAP_UPDATE_ELEM, &attr) < 0 ? -errno : 0;
+   return BpfSysCall(cmd, &attr) < 0 ? -errno : 0;
+}
+
+int BpfMapRegistry::UpdateMapElem(const std::string &name, const void *key, const void *value,
+                                  uint64_t flags)
+{
+   return MapElemOp(BPF_MAP_UPDATE_ELEM, name, key, value, flags);
 }
 
 int BpfMapRegistry::DeleteMapElem(const std::string &name, const void *key)
 {
-   auto fd = mMapFds.find(name);
-   if (fd == mMapFds.end()) {
-      return -1;
-   }
-   BpfAttr attr;
-   memset(&attr, 0, sizeof attr);
-   attr.elem.map_fd = static_cast<uint32_t>(fd->second);
-   attr.elem.key = Ptr(key);
-   return BpfSysCall(BPF_MAP_DELETE_ELEM, &attr) < 0 ? -errno : 0;
+   return MapElemOp(BPF_MAP_DELETE_ELEM, name, key, nullptr, 0);
 }
 
 int BpfMapRegistry::AddWorkerPort(uint16_t port)
@@ -178,9 +181,14 @@ int BpfMapRegistry::DeleteListedErrLogRecords(std::ostream &errOs)
          failed++;
       }
    }
+   ClearListedErrLogKeys();
+   return failed;
+}
+
+void BpfMapRegistry::ClearListedErrLogKeys()
+{
    mErrLogKeys.clear();
    mErrLogKeyIndex.clear();
-   return failed;
 }
 
 void BpfMapRegistry::WarnShortRecord(const char *mapName, const struct bpf_map_info &info,

@@ -104,8 +104,9 @@ class BpfMapRegistry
    void printFwdErrLog(std::ostream &os, const struct bpf_map_info &info, const void *key,
                        const void *value);
 
-   /// Keys of the error-log records printed since the last call to
-   /// DeleteListedErrLogRecords, in walk order. Of two records with the same
+   /// Keys of the error-log records printed by the latest dump of the error
+   /// log (each such dump starts afresh), in walk order, until
+   /// DeleteListedErrLogRecords. Of two records with the same
    /// time and id (keys differing beyond them), only the later one is listed,
    /// so only its key is kept.
    const std::vector<std::vector<unsigned char>> &ListedErrLogKeys() const { return mErrLogKeys; }
@@ -117,6 +118,12 @@ class BpfMapRegistry
    int DeleteListedErrLogRecords(std::ostream &errOs);
 
  protected:
+   /// The bpf element command `cmd` on map `name`: 0, -1 when the map is not
+   /// open, or a negated errno.
+   int MapElemOp(int cmd, const std::string &name, const void *key, const void *value,
+                 uint64_t flags);
+   /// Forgets the listed error-log keys.
+   void ClearListedErrLogKeys();
    /// Warns once per map on standard error that a record was too short.
    void WarnShortRecord(const char *mapName, const struct bpf_map_info &info, uint32_t needKey,
                         uint64_t needValue);

@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "bpfproxy/bpfMapRegistry.h"
+#include "support/kernelFixture.h"
 #include "tool/blockOutput.h"
 
 namespace {
@@ -34,63 +35,30 @@ namespace {
 const uint32_t kEntries = 65536;
 const char kGlobals[] = "/sys/fs/bpf/tc/globals";
 int gLabelFd = -1;
+fwdtest::ProxyMaps gMaps;
 
 long Bpf(int cmd, union bpf_attr *attr)
 {
    return syscall(__NR_bpf, cmd, attr, sizeof *attr);
 }
 
-int CreateAndPin(uint32_t type, uint32_t keySize, uint32_t valueSize, uint32_t entries,
-                 const char *name)
-{
-   union bpf_attr attr;
-   memset(&attr, 0, sizeof attr);
-   attr.map_type = type;
-   attr.key_size = keySize;
-   attr.value_size = valueSize;
-   attr.max_entries = entries;
-   int fd = static_cast<int>(Bpf(BPF_MAP_CREATE, &attr));
-   if (fd < 0) {
-      return -1;
-   }
-   std::string path = std::string(kGlobals) + "/" + name;
-   memset(&attr, 0, sizeof attr);
-   attr.pathname = reinterpret_cast<uintptr_t>(path.c_str());
-   attr.bpf_fd = fd;
-   return Bpf(BPF_OBJ_PIN, &attr) < 0 ? -1 : fd;
-}
-
 bool Setup(std::string *why)
 {
-   if (unshare(CLONE_NEWNS | CLONE_NEWNET) != 0 ||
-       mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-       mount("bpf", "/sys/fs/bpf", "bpf", 0, nullptr) != 0) {
-      *why = std::string("private namespaces and bpffs: ") + strerror(errno);
-      return false;
+   *why = fwdtest::EnterPrivateNamespaces();
+   if (why->empty()) {
+      *why = fwdtest::MountBpfFs("/sys/fs/bpf");
    }
-   mkdir("/sys/fs/bpf/tc", 0700);
-   mkdir(kGlobals, 0700);
-   gLabelFd = CreateAndPin(BPF_MAP_TYPE_HASH, 4, 2, kEntries, "label_port_map");
-   if (gLabelFd < 0 || CreateAndPin(BPF_MAP_TYPE_HASH, 2, 4, 256, "worker_port_map") < 0 ||
-       CreateAndPin(BPF_MAP_TYPE_PERCPU_ARRAY, 4, 8, 4, "bpf_fwd_stats") < 0 ||
-       CreateAndPin(BPF_MAP_TYPE_ARRAY, 4, 8, 5, "bpf_fwd_err") < 0 ||
-       CreateAndPin(BPF_MAP_TYPE_HASH, 16, 44, 1024, "bpf_fwd_err_log") < 0) {
-      *why = std::string("creating the maps: ") + strerror(errno);
-      return false;
+   if (why->empty()) {
+      *why = gMaps.Create("/sys/fs/bpf", fwdtest::ProxyMapSpecs(kEntries));
    }
-   for (uint32_t label = 0; label < kEntries; label++) {
-      uint16_t port = htons(static_cast<uint16_t>(1024 + label % 60000));
-      union bpf_attr attr;
-      memset(&attr, 0, sizeof attr);
-      attr.map_fd = gLabelFd;
-      attr.key = reinterpret_cast<uintptr_t>(&label);
-      attr.value = reinterpret_cast<uintptr_t>(&port);
-      if (Bpf(BPF_MAP_UPDATE_ELEM, &attr) < 0) {
-         *why = std::string("filling label_port_map: ") + strerror(errno);
-         return false;
+   for (uint32_t label = 0; why->empty() && label < kEntries; label++) {
+      int rc = gMaps.AddLabelPort(label, static_cast<uint16_t>(1024 + label % 60000));
+      if (rc < 0) {
+         *why = std::string("filling label_port_map: ") + strerror(-rc);
       }
    }
-   return true;
+   gLabelFd = gMaps.fd("label_port_map");
+   return why->empty();
 }
 
 // Reads `fd` to its end; returns the byte count.

@@ -14,16 +14,9 @@
 #include <gtest/gtest.h>
 
 #include "common/commonUtils.h"
+#include "support/kernelFixture.h"
 
 namespace {
-
-std::string MakeTempDir()
-{
-   char tmpl[] = "/tmp/fwd-common-XXXXXX";
-   const char *dir = mkdtemp(tmpl);
-   EXPECT_NE(dir, nullptr);
-   return dir == nullptr ? std::string() : std::string(dir);
-}
 
 std::string ReadFile(const std::string &path)
 {
@@ -111,21 +104,12 @@ TEST(CommonUtilsExecShell, StatusFormReturnsRawWaitStatus)
    }
 }
 
-// Output is kept byte for byte, NUL bytes and what follows them included.
-TEST(CommonUtilsExecShell, BinaryOutputIsKeptWhole)
+// Output is appended to what the caller holds, byte for byte, NUL bytes and
+// what follows them included.
+TEST(CommonUtilsExecShell, OutputIsAppendedWholeNeverCleared)
 {
-   const std::string want("a\0b\n\0\0c", 7);
-   std::string out;
-   int status = -1;
-   ASSERT_TRUE(CommonUtils::ExecShell("printf 'a\\000b\\n\\000\\000c'", out, status));
-   EXPECT_EQ(out, want);
-   std::string captured;
-   ASSERT_TRUE(CommonUtils::ExecShell("printf 'a\\000b\\n\\000\\000c'", captured));
-   EXPECT_EQ(captured, want);
-}
-
-TEST(CommonUtilsExecShell, OutputIsAppendedNeverCleared)
-{
+   const std::string binary("a\0b\n\0\0c", 7);
+   const char printBinary[] = "printf 'a\\000b\\n\\000\\000c'";
    std::string out = "kept:";
    int status = -1;
    ASSERT_TRUE(CommonUtils::ExecShell("echo one", out, status));
@@ -142,11 +126,18 @@ TEST(CommonUtilsExecShell, OutputIsAppendedNeverCleared)
    std::string viaStatus = "kept:";
    EXPECT_EQ(CommonUtils::ExecShellStatus("echo five; exit 3", viaStatus), 768);
    EXPECT_EQ(viaStatus, "kept:five\n");
+
+   std::string bytes = "kept:", capturedBytes = "kept:";
+   ASSERT_TRUE(CommonUtils::ExecShell(printBinary, bytes, status));
+   ASSERT_TRUE(CommonUtils::ExecShell(printBinary, capturedBytes));
+   EXPECT_EQ(bytes, "kept:" + binary);
+   EXPECT_EQ(capturedBytes, "kept:" + binary);
 }
 
 TEST(CommonUtilsExecShell, ForkFormWithWaitReapsTheChild)
 {
-   std::string dir = MakeTempDir();
+   fwdtest::TempDir tmp;
+   const std::string &dir = tmp.path();
    std::string file = dir + "/done";
    ASSERT_TRUE(CommonUtils::ExecShell("echo $0 > " + CommonUtils::ShellQuote(file), true));
    // The child has ended and been reaped: its output is complete and there is
@@ -155,13 +146,12 @@ TEST(CommonUtilsExecShell, ForkFormWithWaitReapsTheChild)
    errno = 0;
    EXPECT_EQ(waitpid(-1, nullptr, WNOHANG), -1);
    EXPECT_EQ(errno, ECHILD);
-   unlink(file.c_str());
-   rmdir(dir.c_str());
 }
 
 TEST(CommonUtilsExecShell, ForkFormWithoutWaitReturnsWhileChildRuns)
 {
-   std::string dir = MakeTempDir();
+   fwdtest::TempDir tmp;
+   const std::string &dir = tmp.path();
    std::string fifo = dir + "/gate";
    std::string file = dir + "/done";
    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
@@ -181,9 +171,6 @@ TEST(CommonUtilsExecShell, ForkFormWithoutWaitReturnsWhileChildRuns)
    ASSERT_GT(waitpid(-1, &status, 0), 0);
    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
    EXPECT_EQ(ReadFile(file), "go\n");
-   unlink(file.c_str());
-   unlink(fifo.c_str());
-   rmdir(dir.c_str());
 }
 
 // Every text must come back from the shell as exactly one unchanged word,
@@ -222,7 +209,8 @@ TEST(CommonUtilsExecShell, ShellQuoteKeepsPlainTextsAndNeutralisesOthers)
 // serialises its callers, so their commands never overlap.
 TEST(CommonUtilsExecShellConcurrency, FormsRunFromManyThreads)
 {
-   std::string dir = MakeTempDir();
+   fwdtest::TempDir tmp;
+   const std::string &dir = tmp.path();
    std::string trace = CommonUtils::ShellQuote(dir + "/trace");
    std::vector<std::thread> threads;
    std::vector<std::string> outputs(4);
@@ -242,15 +230,14 @@ TEST(CommonUtilsExecShellConcurrency, FormsRunFromManyThreads)
       EXPECT_EQ(outputs[i], std::to_string(i) + "\n");
    }
    EXPECT_EQ(ReadFile(dir + "/trace"), "(\n)\n(\n)\n(\n)\n(\n)\n");
-   unlink((dir + "/trace").c_str());
-   rmdir(dir.c_str());
 }
 
 // The capture and fork locks are independent: a fork-form command can feed
 // a capture-form command that is still running on another thread.
 TEST(CommonUtilsExecShellConcurrency, CaptureAndForkFormsDoNotShareALock)
 {
-   std::string dir = MakeTempDir();
+   fwdtest::TempDir tmp;
+   const std::string &dir = tmp.path();
    std::string fifo = dir + "/pipe";
    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
    const std::string q = CommonUtils::ShellQuote(fifo);
@@ -260,6 +247,4 @@ TEST(CommonUtilsExecShellConcurrency, CaptureAndForkFormsDoNotShareALock)
    reader.join();
    EXPECT_TRUE(forked);
    EXPECT_EQ(captured, "fed\n");
-   unlink(fifo.c_str());
-   rmdir(dir.c_str());
 }

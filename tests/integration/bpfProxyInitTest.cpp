@@ -28,6 +28,7 @@
 #include "lib/log/logTestOutput.h"
 #include "lib/sig/sig.h"
 #include "support/kernelFixture.h"
+#include "support/sockAddr.h"
 
 namespace {
 
@@ -92,17 +93,6 @@ std::map<std::string, uint64_t> ParseStats(const std::string &text)
       }
    }
    return sums;
-}
-
-std::vector<std::string> Lines(const std::string &text)
-{
-   std::vector<std::string> lines;
-   std::istringstream in(text);
-   std::string line;
-   while (std::getline(in, line)) {
-      lines.push_back(line);
-   }
-   return lines;
 }
 
 class BpfProxyInitTest : public fwdtest::PrivateBpfFsTest
@@ -206,19 +196,9 @@ class BpfProxyInitTest : public fwdtest::PrivateBpfFsTest
          if (ns < 0 || setns(ns, CLONE_NEWNET) != 0) {
             _exit(2);
          }
-         struct sockaddr_storage ss = {};
+         struct sockaddr_storage ss;
          socklen_t len;
-         auto *sin = reinterpret_cast<struct sockaddr_in *>(&ss);
-         auto *sin6 = reinterpret_cast<struct sockaddr_in6 *>(&ss);
-         if (inet_pton(AF_INET, addr.c_str(), &sin->sin_addr) == 1) {
-            sin->sin_family = AF_INET;
-            sin->sin_port = htons(port);
-            len = sizeof *sin;
-         } else if (inet_pton(AF_INET6, addr.c_str(), &sin6->sin6_addr) == 1) {
-            sin6->sin6_family = AF_INET6;
-            sin6->sin6_port = htons(port);
-            len = sizeof *sin6;
-         } else {
+         if (!fwdtest::SockAddrFromText(addr, port, &ss, &len)) {
             _exit(2);
          }
          int fd = socket(ss.ss_family, type, 0);
@@ -253,15 +233,6 @@ class BpfProxyInitTest : public fwdtest::PrivateBpfFsTest
       EXPECT_EQ(bind(fd, reinterpret_cast<struct sockaddr *>(&sin), sizeof sin), 0);
       EXPECT_EQ(listen(fd, 8), 0);
       return fd;
-   }
-
-   fwdtest::RunResult Fwdmaps(const std::string &map = "")
-   {
-      std::vector<std::string> argv = {FWD_FWDMAPS_PATH};
-      if (!map.empty()) {
-         argv.push_back(map);
-      }
-      return fwdtest::RunProcess(argv);
    }
 
    pid_t mPeer = -1;
@@ -340,13 +311,13 @@ TEST_F(BpfProxyInitTest, TrafficMovesCountersThatFwdmapsShows)
    ASSERT_EQ(PeerSend(SOCK_STREAM, kIpv4, 7000, "refused"), 1);
    close(listener);
 
-   auto list = Fwdmaps();
+   auto list = fwdtest::Fwdmaps({});
    EXPECT_EQ(list.status, 0);
    for (const char *name : kMapNames) {
       EXPECT_NE(list.out.find(name), std::string::npos) << list.out;
    }
 
-   auto stats = Fwdmaps("bpf_fwd_stats");
+   auto stats = fwdtest::Fwdmaps({"bpf_fwd_stats"});
    ASSERT_EQ(stats.status, 0) << stats.err;
    auto sums = ParseStats(stats.out);
    EXPECT_GE(sums["rx end bytes"], 1000u) << stats.out;
@@ -354,19 +325,19 @@ TEST_F(BpfProxyInitTest, TrafficMovesCountersThatFwdmapsShows)
    EXPECT_GT(sums["tx end bytes"], 0u) << stats.out; // the worker's handshake replies
    EXPECT_GT(sums["tx bytes"], sums["tx end bytes"]) << stats.out;
 
-   auto errs = Fwdmaps("bpf_fwd_err");
+   auto errs = fwdtest::Fwdmaps({"bpf_fwd_err"});
    ASSERT_EQ(errs.status, 0);
    EXPECT_NE(errs.out.find("error key: lookup label val: 3\n"), std::string::npos) << errs.out;
    EXPECT_NE(errs.out.find("error key: get label val: 0\n"), std::string::npos) << errs.out;
 
-   auto workers = Fwdmaps("worker_port_map");
+   auto workers = fwdtest::Fwdmaps({"worker_port_map"});
    EXPECT_EQ(workers.out, "worker bind port: 8080\n");
-   auto labels = Fwdmaps("label_port_map");
+   auto labels = fwdtest::Fwdmaps({"label_port_map"});
    EXPECT_EQ(labels.out, "label :0x270e\tport : 443\n");
 
-   auto log = Fwdmaps("bpf_fwd_err_log");
+   auto log = fwdtest::Fwdmaps({"bpf_fwd_err_log"});
    ASSERT_EQ(log.status, 0) << log.err;
-   auto lines = Lines(log.out);
+   auto lines = fwdtest::SortedLines(log.out);
    ASSERT_EQ(lines.size(), 3u) << log.out;
    int v4Udp = 0, v4Tcp = 0, v6 = 0;
    for (const std::string &l : lines) {
@@ -380,16 +351,17 @@ TEST_F(BpfProxyInitTest, TrafficMovesCountersThatFwdmapsShows)
    EXPECT_EQ(v4Tcp, 1) << log.out;
    EXPECT_EQ(v6, 1) << log.out;
    // Printing consumed the records.
-   EXPECT_EQ(Fwdmaps("bpf_fwd_err_log").out, "");
+   EXPECT_EQ(fwdtest::Fwdmaps({"bpf_fwd_err_log"}).out, "");
 
    // Registering the port afterwards: the program stops logging it.
    ASSERT_EQ(ctx->AddWorkerPort(htons(9999)), 0);
    ASSERT_EQ(PeerSend(SOCK_DGRAM, kIpv4, 9999, "now a worker"), 0);
-   EXPECT_EQ(Fwdmaps("bpf_fwd_err_log").out, "");
-   EXPECT_NE(Fwdmaps("bpf_fwd_err").out.find("lookup label val: 3\n"), std::string::npos);
+   EXPECT_EQ(fwdtest::Fwdmaps({"bpf_fwd_err_log"}).out, "");
+   EXPECT_NE(fwdtest::Fwdmaps({"bpf_fwd_err"}).out.find("lookup label val: 3\n"),
+             std::string::npos);
    EXPECT_EQ(ctx->RemoveWorkerPort(htons(9999)), 0);
    ASSERT_EQ(PeerSend(SOCK_DGRAM, kIpv4, 9999, "unknown again"), 0);
-   EXPECT_EQ(Lines(Fwdmaps("bpf_fwd_err_log").out).size(), 1u);
+   EXPECT_EQ(fwdtest::SortedLines(fwdtest::Fwdmaps({"bpf_fwd_err_log"}).out).size(), 1u);
 }
 
 // Names and paths with shell syntax reach tc as single words: nothing they

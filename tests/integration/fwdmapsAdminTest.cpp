@@ -20,6 +20,7 @@
 #include "tool/metricsOutput.h"
 #include "tool/promFormat.h"
 
+using fwdtest::Fwdmaps;
 using fwdtest::RunProcess;
 using fwdtest::RunResult;
 using nlohmann::json;
@@ -28,12 +29,6 @@ namespace {
 
 const std::vector<std::string> kMaps = {"label_port_map", "worker_port_map", "bpf_fwd_stats",
                                         "bpf_fwd_err", "bpf_fwd_err_log"};
-
-RunResult Fwdmaps(std::vector<std::string> args, const std::string &stdoutPath = "")
-{
-   args.insert(args.begin(), FWD_FWDMAPS_PATH);
-   return RunProcess(args, stdoutPath);
-}
 
 json ParseDocument(const RunResult &r)
 {
@@ -45,20 +40,6 @@ json ParseDocument(const RunResult &r)
       ADD_FAILURE() << e.what() << "\n" << r.out;
       return json();
    }
-}
-
-int PossibleCpus()
-{
-   std::ifstream in("/sys/devices/system/cpu/possible");
-   int count = 0;
-   std::string item;
-   while (std::getline(in, item, ',')) {
-      size_t dash = item.find('-');
-      count += dash == std::string::npos
-                   ? 1
-                   : std::stoi(item.substr(dash + 1)) - std::stoi(item.substr(0, dash)) + 1;
-   }
-   return count;
 }
 
 // No kernel needed: these never open a map.
@@ -100,20 +81,16 @@ TEST(FwdmapsCommandLine, HelpVersionAndUsageErrors)
    }
 }
 
-class FwdmapsAdmin : public fwdtest::PrivateBpfFsTest
+class FwdmapsAdmin : public fwdtest::ProxyMapsTest
 {
  protected:
    void SetUp() override
    {
-      PrivateBpfFsTest::SetUp();
+      ProxyMapsTest::SetUp();
       if (IsSkipped() || HasFatalFailure()) {
          return;
       }
-      std::string why = mMaps.Create(mBpfFs);
-      if (!why.empty()) {
-         FWD_SKIP_OR_FAIL("cannot create the proxy's maps: " + why);
-      }
-      mCpus = PossibleCpus();
+      mCpus = fwdtest::PossibleCpus();
       ASSERT_GE(mCpus, 1);
    }
 
@@ -143,9 +120,6 @@ class FwdmapsAdmin : public fwdtest::PrivateBpfFsTest
       ASSERT_EQ(mMaps.AddErrLog(1000, 9, "192.168.1.3", "192.168.1.4", 4, 6, 23, 2223), 0);
    }
 
-   long LogRecords() { return fwdtest::CountKeys(mMaps.fd("bpf_fwd_err_log"), 16); }
-
-   fwdtest::ProxyMaps mMaps;
    int mCpus = 0;
 };
 

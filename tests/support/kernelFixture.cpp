@@ -14,9 +14,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 
 namespace fwdtest {
 
@@ -39,7 +41,9 @@ uint64_t Ptr(const void *p)
    return static_cast<uint64_t>(reinterpret_cast<uintptr_t>(p));
 }
 
-int PossibleCpusNow()
+} // namespace
+
+int PossibleCpus()
 {
    std::ifstream in(kPossibleCpus);
    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
@@ -62,8 +66,6 @@ int PossibleCpusNow()
    }
    return count;
 }
-
-} // namespace
 
 bool KernelRequired()
 {
@@ -104,7 +106,9 @@ std::string MountBpfFs(const std::string &dir)
 
 std::string BindPossibleCpus(const std::string &content)
 {
-   static TempDir dir; // lives until the test process ends, like the mount
+   // The mount holds the file's inode; the directory goes at once, so
+   // nothing stays in /tmp however the test ends.
+   TempDir dir;
    std::string file = dir.path() + "/possible";
    {
       std::ofstream out(file, std::ios::trunc);
@@ -112,6 +116,9 @@ std::string BindPossibleCpus(const std::string &content)
       if (!out.flush()) {
          return "cannot write " + file;
       }
+   }
+   // An earlier bind holds an unlinked file, which cannot be mounted over.
+   while (umount2(kPossibleCpus, MNT_DETACH) == 0) {
    }
    if (mount(file.c_str(), kPossibleCpus, nullptr, MS_BIND, nullptr) != 0) {
       return Reason(std::string("bind mount over ") + kPossibleCpus);
@@ -178,6 +185,15 @@ int LookupElem(int fd, const void *key, void *value)
    attr.key = Ptr(key);
    attr.value = Ptr(value);
    return Bpf(BPF_MAP_LOOKUP_ELEM, &attr) < 0 ? -errno : 0;
+}
+
+int DeleteElem(int fd, const void *key)
+{
+   union bpf_attr attr;
+   memset(&attr, 0, sizeof attr);
+   attr.map_fd = static_cast<uint32_t>(fd);
+   attr.key = Ptr(key);
+   return Bpf(BPF_MAP_DELETE_ELEM, &attr) < 0 ? -errno : 0;
 }
 
 long CountKeys(int fd, uint32_t keySize)
@@ -266,7 +282,7 @@ int ProxyMaps::AddWorkerPort(uint16_t port)
 int ProxyMaps::SetStats(uint32_t index, const std::vector<uint64_t> &perCpu)
 {
    // The kernel copies one 8-byte slot per possible CPU.
-   int cpus = PossibleCpusNow();
+   int cpus = PossibleCpus();
    std::vector<uint64_t> value(cpus > 0 ? cpus : 1, 0);
    for (size_t i = 0; i < perCpu.size() && i < value.size(); i++) {
       value[i] = perCpu[i];
@@ -317,6 +333,52 @@ void PrivateBpfFsTest::SetUp()
    if (!why.empty()) {
       FWD_SKIP_OR_FAIL("bpffs unavailable: " + why);
    }
+}
+
+void ProxyMapsTest::SetUp()
+{
+   PrivateBpfFsTest::SetUp();
+   if (IsSkipped() || HasFatalFailure()) {
+      return;
+   }
+   std::string why = mMaps.Create(mBpfFs);
+   if (!why.empty()) {
+      FWD_SKIP_OR_FAIL("cannot build the proxy maps: " + why);
+   }
+}
+
+long ProxyMapsTest::LogRecords() const
+{
+   return CountKeys(mMaps.fd("bpf_fwd_err_log"), 16);
+}
+
+std::vector<MapSpec> ProxyMapSpecsWith(const MapSpec &layout)
+{
+   std::vector<MapSpec> specs = ProxyMapSpecs();
+   for (MapSpec &s : specs) {
+      if (s.name == layout.name) {
+         s = layout;
+      }
+   }
+   return specs;
+}
+
+void RemoveProxyPins(const std::string &bpffs)
+{
+   for (const MapSpec &s : ProxyMapSpecs()) {
+      unlink((bpffs + "/tc/globals/" + s.name).c_str());
+   }
+}
+
+std::vector<std::string> SortedLines(const std::string &text)
+{
+   std::vector<std::string> lines;
+   std::istringstream in(text);
+   for (std::string line; std::getline(in, line);) {
+      lines.push_back(line);
+   }
+   std::sort(lines.begin(), lines.end());
+   return lines;
 }
 
 RunResult RunProcess(const std::vector<std::string> &argv, const std::string &stdoutPath)

@@ -42,6 +42,9 @@ std::string MountBpfFs(const std::string &dir);
 /// reason.
 std::string BindPossibleCpus(const std::string &content);
 
+/// CPUs listed in the possible-CPU file (its ranges and single numbers).
+int PossibleCpus();
+
 /// A temporary directory, removed with its contents on destruction.
 class TempDir
 {
@@ -63,6 +66,7 @@ int CreateMap(uint32_t type, uint32_t keySize, uint32_t valueSize, uint32_t maxE
 int PinObject(int fd, const std::string &path);
 int UpdateElem(int fd, const void *key, const void *value, uint64_t flags = 0);
 int LookupElem(int fd, const void *key, void *value);
+int DeleteElem(int fd, const void *key);
 /// Number of keys in map `fd` (a get-next-key walk), or a negated errno.
 long CountKeys(int fd, uint32_t keySize);
 
@@ -121,6 +125,25 @@ class PrivateBpfFsTest : public ::testing::Test
    std::string mBpfFs = "/sys/fs/bpf";
 };
 
+/// PrivateBpfFsTest with the five proxy maps created and pinned in it.
+class ProxyMapsTest : public PrivateBpfFsTest
+{
+ protected:
+   void SetUp() override;
+   /// Error-log records left in the map.
+   long LogRecords() const;
+   ProxyMaps mMaps;
+};
+
+/// ProxyMapSpecs() with the layout of `layout.name` replaced by `layout`.
+std::vector<MapSpec> ProxyMapSpecsWith(const MapSpec &layout);
+
+/// Removes the five proxy pins below `bpffs`, so a test can pin afresh.
+void RemoveProxyPins(const std::string &bpffs);
+
+/// The lines of `text`, sorted (hash maps list in the kernel's order).
+std::vector<std::string> SortedLines(const std::string &text);
+
 /// What a child process did.
 struct RunResult
 {
@@ -133,6 +156,15 @@ struct RunResult
 /// from /dev/null, capturing standard output and standard error. With
 /// `stdoutPath`, standard output goes to that file instead (e.g. /dev/full).
 RunResult RunProcess(const std::vector<std::string> &argv, const std::string &stdoutPath = "");
+
+#ifdef FWD_FWDMAPS_PATH
+/// Runs the built fwdmaps with `args`, as RunProcess does.
+inline RunResult Fwdmaps(std::vector<std::string> args, const std::string &stdoutPath = "")
+{
+   args.insert(args.begin(), FWD_FWDMAPS_PATH);
+   return RunProcess(args, stdoutPath);
+}
+#endif
 
 } // namespace fwdtest
 

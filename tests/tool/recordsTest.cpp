@@ -112,10 +112,21 @@ TEST(ErrLogRecordTest, ParseRejectsWhatIsNotARecord)
    }
 }
 
+template <typename Record, bool (*Decode)(const RecordBytes &, Record *)>
+bool Decodes(const RecordBytes &b)
+{
+   Record r;
+   return Decode(b, &r);
+}
+
 TEST(RecordDecodeTest, ShortRecordsAreRefused)
 {
    unsigned char key[16] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
    unsigned char value[44] = {0x01, 0xBB, 3, 4, 5, 6, 7, 8};
+   const auto label = Decodes<LabelPortRecord, DecodeLabelPort>;
+   const auto worker = Decodes<WorkerPortRecord, DecodeWorkerPort>;
+   const auto err = Decodes<FwdErrRecord, DecodeFwdErr>;
+   const auto log = Decodes<ErrLogRecord, DecodeErrLog>;
    struct Case
    {
       const char *what;
@@ -123,56 +134,11 @@ TEST(RecordDecodeTest, ShortRecordsAreRefused)
       bool ok;
       bool (*decode)(const RecordBytes &);
    } cases[] = {
-       {"label", 4, 2, true,
-        [](const RecordBytes &b) {
-           LabelPortRecord r;
-           return DecodeLabelPort(b, &r);
-        }},
-       {"label key", 3, 2, false,
-        [](const RecordBytes &b) {
-           LabelPortRecord r;
-           return DecodeLabelPort(b, &r);
-        }},
-       {"label value", 4, 1, false,
-        [](const RecordBytes &b) {
-           LabelPortRecord r;
-           return DecodeLabelPort(b, &r);
-        }},
-       {"worker", 2, 0, true,
-        [](const RecordBytes &b) {
-           WorkerPortRecord r;
-           return DecodeWorkerPort(b, &r);
-        }},
-       {"worker key", 1, 4, false,
-        [](const RecordBytes &b) {
-           WorkerPortRecord r;
-           return DecodeWorkerPort(b, &r);
-        }},
-       {"err", 4, 8, true,
-        [](const RecordBytes &b) {
-           FwdErrRecord r;
-           return DecodeFwdErr(b, &r);
-        }},
-       {"err value", 4, 7, false,
-        [](const RecordBytes &b) {
-           FwdErrRecord r;
-           return DecodeFwdErr(b, &r);
-        }},
-       {"log", 12, 44, true,
-        [](const RecordBytes &b) {
-           ErrLogRecord r;
-           return DecodeErrLog(b, &r);
-        }},
-       {"log key", 11, 44, false,
-        [](const RecordBytes &b) {
-           ErrLogRecord r;
-           return DecodeErrLog(b, &r);
-        }},
-       {"log value", 16, 43, false,
-        [](const RecordBytes &b) {
-           ErrLogRecord r;
-           return DecodeErrLog(b, &r);
-        }},
+       {"label", 4, 2, true, label},        {"label key", 3, 2, false, label},
+       {"label value", 4, 1, false, label}, {"worker", 2, 0, true, worker},
+       {"worker key", 1, 4, false, worker}, {"err", 4, 8, true, err},
+       {"err value", 4, 7, false, err},     {"log", 12, 44, true, log},
+       {"log key", 11, 44, false, log},     {"log value", 16, 43, false, log},
    };
    for (const Case &c : cases) {
       EXPECT_EQ(c.ok, c.decode({key, c.keySize, value, c.valueSize})) << c.what;

@@ -17,51 +17,15 @@
 
 #include "support/kernelFixture.h"
 
+using fwdtest::Fwdmaps;
 using fwdtest::ProxyMaps;
-using fwdtest::RunProcess;
 using fwdtest::RunResult;
+using fwdtest::SortedLines;
 
 namespace {
 
 const char kKnownMaps[] = "label_port_map, worker_port_map, bpf_fwd_stats, bpf_fwd_err, "
                           "bpf_fwd_err_log";
-
-RunResult Fwdmaps(const std::vector<std::string> &args, const std::string &stdoutPath = "")
-{
-   std::vector<std::string> argv{FWD_FWDMAPS_PATH};
-   argv.insert(argv.end(), args.begin(), args.end());
-   return RunProcess(argv, stdoutPath);
-}
-
-std::vector<std::string> SortedLines(const std::string &text)
-{
-   std::vector<std::string> lines;
-   std::istringstream in(text);
-   std::string line;
-   while (std::getline(in, line)) {
-      lines.push_back(line);
-   }
-   std::sort(lines.begin(), lines.end());
-   return lines;
-}
-
-int PossibleCpus()
-{
-   std::ifstream in("/sys/devices/system/cpu/possible");
-   std::string text;
-   std::getline(in, text);
-   int count = 0, lo, hi;
-   std::istringstream items(text);
-   std::string item;
-   while (std::getline(items, item, ',')) {
-      if (sscanf(item.c_str(), "%d-%d", &lo, &hi) == 2) {
-         count += hi - lo + 1;
-      } else {
-         count += 1;
-      }
-   }
-   return count;
-}
 
 std::string StatsLines(const char *label, const std::vector<uint64_t> &perCpu, int cpus)
 {
@@ -73,26 +37,8 @@ std::string StatsLines(const char *label, const std::vector<uint64_t> &perCpu, i
    return text;
 }
 
-class FwdmapsTest : public fwdtest::PrivateBpfFsTest
-{
- protected:
-   void SetUp() override
-   {
-      PrivateBpfFsTest::SetUp();
-      if (IsSkipped() || HasFatalFailure()) {
-         return;
-      }
-      std::string why = mMaps.Create(mBpfFs);
-      if (!why.empty()) {
-         FWD_SKIP_OR_FAIL("cannot build the proxy maps: " + why);
-      }
-   }
-   ProxyMaps mMaps;
-};
-
-class FwdmapsBareTest : public fwdtest::PrivateBpfFsTest
-{
-};
+using FwdmapsTest = fwdtest::ProxyMapsTest;
+using FwdmapsBareTest = fwdtest::PrivateBpfFsTest;
 
 TEST_F(FwdmapsTest, PortMapsPrintEveryRecord)
 {
@@ -137,7 +83,7 @@ TEST_F(FwdmapsTest, ErrorCountersInKeyOrder)
 
 TEST_F(FwdmapsTest, StatsPrintEveryPossibleCpu)
 {
-   int cpus = PossibleCpus();
+   int cpus = fwdtest::PossibleCpus();
    ASSERT_GE(cpus, 1);
    std::vector<uint64_t> rx{1500, 7}, txEnd{18446744073709551615ull};
    ASSERT_EQ(0, mMaps.SetStats(0, rx));
@@ -229,7 +175,7 @@ TEST_F(FwdmapsTest, UnknownNamesAreUsageErrors)
 
 TEST_F(FwdmapsTest, PossibleCpuFileDecidesTheCounters)
 {
-   int cpus = PossibleCpus();
+   int cpus = fwdtest::PossibleCpus();
    std::vector<uint64_t> rx{11, 22};
    ASSERT_EQ(0, mMaps.SetStats(0, rx));
    std::string why = fwdtest::BindPossibleCpus("0-0\n");
@@ -296,100 +242,56 @@ TEST_F(FwdmapsBareTest, MissingPinNamesThePath)
    }
 }
 
-} // namespace
-
-namespace {
-
-TEST_F(FwdmapsBareTest, ShortRecordsAreSkippedWithOneWarning)
+// Maps of other layouts pinned under a proxy map's name. Records too short
+// for their printer are skipped with one warning and never deleted; a
+// program array can be walked, but the lookup of an empty slot fails in the
+// kernel, which is named with status 1.
+TEST_F(FwdmapsBareTest, OddLayoutsAreNamedOnStderr)
 {
-   // The same five maps with one of them too small for its printer.
    struct Case
    {
-      const char *map;
       fwdtest::MapSpec layout;
-      std::string warning;
-      long keysAfter;
-   } cases[] = {
-       {"label_port_map",
-        {"label_port_map", BPF_MAP_TYPE_HASH, 2, 2, 16},
-        "fwdmaps: label_port_map: skipping records shorter than 4-byte key and 2-byte value (map "
-        "has 2-byte key and 2-byte value)\n",
-        2},
-       {"bpf_fwd_err_log",
-        {"bpf_fwd_err_log", BPF_MAP_TYPE_HASH, 8, 44, 16},
-        "fwdmaps: bpf_fwd_err_log: skipping records shorter than 12-byte key and 44-byte value "
-        "(map has 8-byte key and 44-byte value)\n",
-        2}, // skipped records are not deleted
-   };
-   for (const Case &c : cases) {
-      SCOPED_TRACE(c.map);
-      std::vector<fwdtest::MapSpec> layouts = fwdtest::ProxyMapSpecs();
-      for (fwdtest::MapSpec &s : layouts) {
-         if (s.name == c.layout.name) {
-            s = c.layout;
-         }
-      }
-      ProxyMaps maps;
-      ASSERT_EQ("", maps.Create(mBpfFs, layouts));
-      if (c.layout.name == "label_port_map") {
-         ASSERT_EQ(0, maps.AddLabelPort(1, 2));
-         ASSERT_EQ(0, maps.AddLabelPort(3, 4));
-      } else {
-         ASSERT_EQ(0, maps.AddErrLog(1, 1, "10.0.0.1", "10.0.0.2", 1, 6, 1, 2));
-         ASSERT_EQ(0, maps.AddErrLog(2, 2, "10.0.0.1", "10.0.0.2", 1, 6, 1, 2));
-      }
-      RunResult r = Fwdmaps({c.map});
-      EXPECT_EQ(0, r.status);
-      EXPECT_EQ("", r.out);
-      EXPECT_EQ(c.warning, r.err);
-      EXPECT_EQ(c.keysAfter, fwdtest::CountKeys(maps.fd(c.map), c.layout.keySize));
-      // The next case pins afresh.
-      for (const fwdtest::MapSpec &s : layouts) {
-         unlink((mBpfFs + "/tc/globals/" + s.name).c_str());
-      }
-   }
-}
-
-} // namespace
-
-namespace {
-
-TEST_F(FwdmapsBareTest, WalkFailureIsNamedAndExitsOne)
-{
-   // A program array pinned under a proxy map's name: its keys can be
-   // walked, but the lookup of an empty slot fails in the kernel.
-   struct Case
-   {
-      const char *map;
+      int status;
       std::string err;
    } cases[] = {
-       {"bpf_fwd_err", "fwdmaps: bpf_fwd_err: map walk failed: No such file or directory\n"},
-       {"bpf_fwd_err_log",
+       {{"label_port_map", BPF_MAP_TYPE_HASH, 2, 2, 16},
+        0,
+        "fwdmaps: label_port_map: skipping records shorter than 4-byte key and 2-byte value (map "
+        "has 2-byte key and 2-byte value)\n"},
+       {{"bpf_fwd_err_log", BPF_MAP_TYPE_HASH, 8, 44, 16},
+        0,
+        "fwdmaps: bpf_fwd_err_log: skipping records shorter than 12-byte key and 44-byte value "
+        "(map has 8-byte key and 44-byte value)\n"},
+       {{"bpf_fwd_err", BPF_MAP_TYPE_PROG_ARRAY, 4, 4, 2},
+        1,
+        "fwdmaps: bpf_fwd_err: map walk failed: No such file or directory\n"},
+       {{"bpf_fwd_err_log", BPF_MAP_TYPE_PROG_ARRAY, 4, 4, 2},
+        1,
         "fwdmaps: bpf_fwd_err_log: map walk failed: No such file or directory\n"},
    };
    for (const Case &c : cases) {
-      SCOPED_TRACE(c.map);
-      std::vector<fwdtest::MapSpec> layouts = fwdtest::ProxyMapSpecs();
-      for (fwdtest::MapSpec &s : layouts) {
-         if (s.name == c.map) {
-            s = {c.map, BPF_MAP_TYPE_PROG_ARRAY, 4, 4, 2};
+      SCOPED_TRACE(c.err);
+      ProxyMaps maps;
+      ASSERT_EQ("", maps.Create(mBpfFs, fwdtest::ProxyMapSpecsWith(c.layout)));
+      const std::string &map = c.layout.name;
+      long keys = 0;
+      if (c.layout.type == BPF_MAP_TYPE_HASH) {
+         for (uint32_t i = 1; i <= 2; i++, keys++) {
+            ASSERT_EQ(0, map == "label_port_map"
+                             ? maps.AddLabelPort(i, i)
+                             : maps.AddErrLog(i, i, "10.0.0.1", "10.0.0.2", 1, 6, 1, 2));
          }
       }
-      ProxyMaps maps;
-      ASSERT_EQ("", maps.Create(mBpfFs, layouts));
-      RunResult r = Fwdmaps({c.map});
-      EXPECT_EQ(1, r.status);
+      RunResult r = Fwdmaps({map});
+      EXPECT_EQ(c.status, r.status);
       EXPECT_EQ("", r.out);
       EXPECT_EQ(c.err, r.err);
-      for (const fwdtest::MapSpec &s : layouts) {
-         unlink((mBpfFs + "/tc/globals/" + s.name).c_str());
+      if (keys > 0) {
+         EXPECT_EQ(keys, fwdtest::CountKeys(maps.fd(map), c.layout.keySize));
       }
+      fwdtest::RemoveProxyPins(mBpfFs);
    }
 }
-
-} // namespace
-
-namespace {
 
 // Standard output on a terminal is written line by line, on a pipe in
 // blocks; the bytes must not differ.
@@ -435,10 +337,6 @@ TEST_F(FwdmapsTest, TerminalAndPipeGetTheSameBytes)
    close(slave);
    close(master);
 }
-
-} // namespace
-
-namespace {
 
 // Two records that differ only in the key's padding have the same key text:
 // one line is listed, and the record not shown stays for the next run.

@@ -18,26 +18,12 @@
 #include "bpfproxy/bpfMapRegistry.h"
 #include "support/kernelFixture.h"
 
-using fwdtest::ProxyMaps;
-
 namespace {
 
-class MapRegistryTest : public fwdtest::PrivateBpfFsTest
+class MapRegistryTest : public fwdtest::ProxyMapsTest
 {
  protected:
-   void SetUp() override
-   {
-      PrivateBpfFsTest::SetUp();
-      if (IsSkipped() || HasFatalFailure()) {
-         return;
-      }
-      std::string why = mMaps.Create(mBpfFs);
-      if (!why.empty()) {
-         FWD_SKIP_OR_FAIL("cannot build the proxy maps: " + why);
-      }
-   }
    void TearDown() override { MapWalkSetLookupHook(nullptr); }
-   ProxyMaps mMaps;
 };
 
 TEST_F(MapRegistryTest, PortOperationsReachTheKernel)
@@ -181,16 +167,40 @@ TEST_F(MapRegistryTest, ErrLogDeletedOnlyWhenAsked)
       uint32_t extra, pad;
    } gone = {101, 1, 0};
    ASSERT_EQ(0, mMaps.AddErrLog(900, 9, "10.0.0.1", "10.0.0.2", 1, 6, 1, 2)); // not listed
-   union bpf_attr attr;
-   memset(&attr, 0, sizeof attr);
-   attr.map_fd = logFd;
-   attr.key = reinterpret_cast<uintptr_t>(&gone);
-   ASSERT_EQ(0, syscall(__NR_bpf, BPF_MAP_DELETE_ELEM, &attr, sizeof attr));
+   ASSERT_EQ(0, fwdtest::DeleteElem(logFd, &gone));
 
    std::ostringstream err;
    EXPECT_EQ(1, reg.DeleteListedErrLogRecords(err));
    EXPECT_EQ("delete log file failed. ret: -2 map name: bpf_fwd_err_log\n", err.str());
    EXPECT_EQ(1, fwdtest::CountKeys(logFd, 16)); // only the record added later
+}
+
+// A listing whose output failed deletes nothing; the next listing with the
+// same registry owns only the keys it listed itself, so records that went
+// in between are not deleted twice.
+TEST_F(MapRegistryTest, EachErrLogListingOwnsOnlyItsKeys)
+{
+   for (int i = 0; i < 3; i++) {
+      ASSERT_EQ(0, mMaps.AddErrLog(100 + i, i, "10.0.0.1", "10.0.0.2", 1, 6, 1, 2));
+   }
+   BpfMapRegistry reg;
+   ASSERT_EQ(0, reg.OpenAllMaps());
+   std::ostringstream first, second, err;
+   ASSERT_EQ(0, reg.DumpMap(first, "bpf_fwd_err_log"));
+   EXPECT_EQ(3u, reg.ListedErrLogKeys().size());
+   struct
+   {
+      uint64_t t;
+      uint32_t extra, pad;
+   } gone = {101, 1, 0};
+   ASSERT_EQ(0, fwdtest::DeleteElem(mMaps.fd("bpf_fwd_err_log"), &gone)); // another run took it
+
+   ASSERT_EQ(0, reg.DumpMap(second, "bpf_fwd_err_log"));
+   EXPECT_EQ(2u, reg.ListedErrLogKeys().size());
+   EXPECT_EQ(0, reg.DeleteListedErrLogRecords(err));
+   EXPECT_EQ("", err.str());
+   EXPECT_TRUE(reg.ListedErrLogKeys().empty());
+   EXPECT_EQ(0, LogRecords());
 }
 
 } // namespace

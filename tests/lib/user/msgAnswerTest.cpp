@@ -1,12 +1,17 @@
-// Automatic answers and silenced posts, driven by real preference values.
+// Automatic answers and silenced posts driven by real preference values, and
+// what the dictionary and the message module write to the log.
 #include <gtest/gtest.h>
 
 #include <stdlib.h>
 
+#include <atomic>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "lib/config/preference.h"
+#include "lib/log/logTestOutput.h"
+#include "lib/user/dictionary.h"
 #include "lib/user/msg.h"
 
 namespace {
@@ -15,10 +20,14 @@ std::vector<std::string> shown;
 
 struct MsgAnswer : public ::testing::Test
 {
+   LogOutput *out = nullptr;
    void SetUp() override
    {
+      LogTestOutputOptions opts;
+      opts.wholeMessage = TRUE;
+      out = LogTestOutput_Create(&opts);
+      ASSERT_TRUE(Log_AddOutput(out));
       Preference_InitSystemOnly();
-      shown.clear();
       MsgCallback cb = {};
       cb.post = [](MsgType, const char *id, const char *) {
          shown.push_back(std::string("post ") + id);
@@ -33,43 +42,53 @@ struct MsgAnswer : public ::testing::Test
       };
       Msg_SetCallback(&cb);
    }
-   void TearDown() override { Preference_Exit(); }
+   void TearDown() override
+   {
+      Preference_Exit();
+      Log_Exit();
+   }
    void Set(const char *text) { ASSERT_TRUE(Preference_SetFromString(text, TRUE)) << text; }
+   // The logged messages that start with one of the prefixes.
+   std::vector<std::string> Logged(std::vector<std::string> prefixes)
+   {
+      std::vector<std::string> kept;
+      for (const std::string &t : LogTestOutput_Texts(out)) {
+         for (const std::string &p : prefixes) {
+            if (t.compare(0, p.size(), p) == 0) {
+               kept.push_back(t);
+               break;
+            }
+         }
+      }
+      return kept;
+   }
 };
 
 TEST_F(MsgAnswer, AnswerKeyPicksAChoiceWithoutAsking)
 {
    const char *choices[] = {MSGID(button.yes) "_Yes", MSGID(button.no) "_No",
                             MSGID(button.later) "Ask me _later", nullptr};
-   struct
-   {
-      const char *setting;
-      uint32 expected;
-   } cases[] = {
-       {"answer.q.pick=No", 1},
-       {"answer.q.pick=_no", 1},
-       {"answer.q.pick=ASK ME LATER", 2},
-       {"answer.q.pick=A_sk me later", 2},
-   };
+   const std::pair<const char *, uint32> cases[] = {{"answer.q.pick=No", 1},
+                                                    {"answer.q.pick=_no", 1},
+                                                    {"answer.q.pick=ASK ME LATER", 2},
+                                                    {"answer.q.pick=A_sk me later", 2}};
    for (const auto &c : cases) {
-      Set(c.setting);
-      EXPECT_EQ(c.expected, Msg_Question(choices, 0, MSGID(q.pick) "Pick one")) << c.setting;
+      Set(c.first);
+      EXPECT_EQ(c.second, Msg_Question(choices, 0, MSGID(q.pick) "Pick one")) << c.first;
    }
-   EXPECT_TRUE(shown.empty());
-
-   // An answer that matches no choice asks the host.
-   Set("answer.q.pick=maybe");
-   EXPECT_EQ(0u, Msg_Question(choices, 2, MSGID(q.pick) "Pick one"));
-   EXPECT_EQ((std::vector<std::string>{"question q.pick"}), shown);
-}
-
-TEST_F(MsgAnswer, HintAnsweredCancel)
-{
+   std::vector<std::string> logged = Logged({"MsgIsAnswered", "MsgQuestion"});
+   ASSERT_GE(logged.size(), 2u);
+   EXPECT_EQ("MsgIsAnswered: Using config default 'No' as the answer for 'q.pick'\n", logged[0]);
+   EXPECT_EQ("MsgQuestion: q.pick reply=1\n", logged[1]);
    Set("answer.h.risky=Cancel");
    EXPECT_EQ(HINT_CANCEL, Msg_Hint(MSG_HINT_OKCANCEL, MSGID(h.risky) "Risky"));
    EXPECT_TRUE(shown.empty());
+
+   // An answer that matches no choice asks the host, as does an unanswered hint.
+   Set("answer.q.pick=maybe");
+   EXPECT_EQ(0u, Msg_Question(choices, 2, MSGID(q.pick) "Pick one"));
    EXPECT_EQ(HINT_CONTINUE, Msg_Hint(MSG_HINT_OKCANCEL, MSGID(h.other) "Other"));
-   EXPECT_EQ((std::vector<std::string>{"hint h.other"}), shown);
+   EXPECT_EQ((std::vector<std::string>{"question q.pick", "hint h.other"}), shown);
 }
 
 TEST_F(MsgAnswer, AutoAnswerTakesTheDefault)
@@ -82,6 +101,12 @@ TEST_F(MsgAnswer, AutoAnswerTakesTheDefault)
    EXPECT_TRUE(shown.empty());
    // Posting consumed the pending list all the same.
    EXPECT_EQ(nullptr, Msg_Pending());
+   EXPECT_EQ((std::vector<std::string>{
+                 "MsgIsAnswered: Using builtin default 'No' as the answer for 'q.auto'\n",
+                 "MsgQuestion: q.auto reply=1\n",
+                 "MsgIsAnswered: Using builtin default 'OK' as the answer for 'p.auto'\n",
+                 "MsgIsAnswered: Using builtin default 'OK' as the answer for 'h.auto'\n"}),
+             Logged({"MsgIsAnswered", "MsgQuestion"}));
 }
 
 TEST_F(MsgAnswer, NoOkSilencesAllButErrors)
@@ -94,6 +119,85 @@ TEST_F(MsgAnswer, NoOkSilencesAllButErrors)
    Set("msg.noOKnoWarning=TRUE");
    Msg_Post(MSG_WARNING, MSGID(p.warn2) "warning");
    EXPECT_EQ((std::vector<std::string>{"post p.err"}), shown);
+}
+
+TEST_F(MsgAnswer, DictionaryLog)
+{
+   Dictionary *dict = Dictionary_Create();
+   Dictionary_SetText(dict, "raw", "a.text");
+   Dictionary_SetBool(dict, TRUE, "a.bool");
+   Dictionary_SetLong(dict, -3, "a.long");
+   Dictionary_SetDouble(dict, 0.5, "a.double");
+   Dictionary_SetInt64(dict, INT64_C(1) << 40, "a.int64");
+   const char *none = nullptr;
+   Dictionary_Set(dict, &none, DICT_STRING, "a.none", nullptr);
+   free(Dictionary_GetString(dict, "remembered", "a.default")); // not logged
+   Dictionary_Log(dict);
+   Dictionary_Free(dict);
+   EXPECT_EQ((std::vector<std::string>{
+                 "DICT                    a.text = \"raw\"\n",
+                 "DICT                    a.bool = \"TRUE\"\n",
+                 "DICT                    a.long = \"-3\"\n",
+                 "DICT                  a.double = \"0.5\"\n",
+                 "DICT                   a.int64 = \"1099511627776\"\n",
+                 "DICT                    a.none = \"\"\n",
+             }),
+             Logged({"DICT"}));
+}
+
+TEST_F(MsgAnswer, ListLoggedNewestFirstPostsAndResetsOldestFirst)
+{
+   LogTestOutput_Clear(out);
+   MsgList *list = nullptr;
+   MsgList_Append(&list, MSGID(l.one) "one %d", 1);
+   MsgList_Append(&list, MSGID(l.two) "two\n");
+   MsgList_Log(list);
+   MsgList_Free(list);
+   Msg_Append(MSGID(p.one) "one");
+   Msg_Post(MSG_WARNING, MSGID(p.two) "two");
+   Msg_Append(MSGID(r.one) "dropped");
+   Msg_Reset(TRUE);
+   Msg_Append(MSGID(r.two) "silently dropped");
+   Msg_Reset(FALSE);
+   const std::string dashes(40, '-');
+   EXPECT_EQ((std::vector<std::string>{"[l.two] two\n", "[l.one] one 1\n", "Msg_Post: Warning\n",
+                                       "[p.one] one\n", "[p.two] two\n", dashes + "\n",
+                                       "Msg_Reset:\n", "[r.one] dropped\n", dashes + "\n"}),
+             Logged({"Msg_", "[", "---"}));
+}
+
+// Many threads append, post and localise at once; each sees only its own
+// pending messages. Run under ThreadSanitizer too.
+TEST(MsgConcurrency, ThreadsPostTheirOwnMessages)
+{
+   static std::atomic<int> posts{0};
+   static std::atomic<int> wrong{0};
+   MsgCallback cb = {};
+   cb.post = [](MsgType, const char *id, const char *text) {
+      posts++;
+      // Every post holds exactly the poster's two messages.
+      std::string expected = std::string("mine ") + (id + 2) + "\nthen " + (id + 2) + "\n";
+      wrong += expected != text;
+   };
+   Msg_SetCallback(&cb);
+   std::vector<std::thread> threads;
+   for (int t = 0; t < 4; t++) {
+      threads.emplace_back([t]() {
+         for (int i = 0; i < 200; i++) {
+            std::string tag = std::to_string(t) + "." + std::to_string(i);
+            Msg_Append(MSGID(c.first) "mine %s", tag.c_str());
+            char id[32];
+            snprintf(id, sizeof id, "@&!*@*@(t.%s)then %%s", tag.c_str());
+            Msg_Post(MSG_INFO, id, tag.c_str());
+            free(Msg_FormatSizeInBytes((uint64)i << 20));
+         }
+      });
+   }
+   for (auto &th : threads) {
+      th.join();
+   }
+   EXPECT_EQ(800, posts.load());
+   EXPECT_EQ(0, wrong.load());
 }
 
 } // namespace

@@ -1,16 +1,16 @@
-// The preference layers through HOME: the user files, the in-memory layer,
-// remembered defaults, start-up and shutdown. The system files are tested in
-// a private mount namespace (tests/integration).
+// The getters and the preference layers through HOME: the user files, the
+// in-memory layer, remembered defaults, start-up and shutdown. The system
+// files are tested in a private mount namespace (tests/integration).
 #include "lib/config/preference.h"
 
 #include <gtest/gtest.h>
 
+#include <math.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -18,19 +18,19 @@
 #include "lib/config/config.h"
 #include "lib/log/log.h"
 #include "lib/log/logTestOutput.h"
+#include "support/kernelFixture.h"
+#include "support/textFiles.h"
 
 namespace {
+
+using fwdtest::ConfigText;
 
 class PreferenceTest : public ::testing::Test
 {
  protected:
    void SetUp() override
    {
-      char tmpl[] = "/tmp/prefhome.XXXXXX";
-      ASSERT_NE(mkdtemp(tmpl), nullptr);
-      mHome = tmpl;
-      ASSERT_EQ(mkdir((mHome + "/.keltria").c_str(), 0755), 0);
-      setenv("HOME", mHome.c_str(), 1);
+      setenv("HOME", mHome.path().c_str(), 1);
       mLog = LogTestOutput_Create(nullptr);
       ASSERT_TRUE(Log_AddOutput(mLog));
    }
@@ -38,37 +38,42 @@ class PreferenceTest : public ::testing::Test
    {
       Preference_Exit();
       Log_Exit();
-      std::string cmd = "rm -rf '" + mHome + "'";
-      ASSERT_EQ(system(cmd.c_str()), 0);
    }
-
+   std::string UserFile(const char *name) { return mHome.path() + "/.keltria/" + name; }
    void WriteUserFile(const char *name, const std::string &content)
    {
-      std::ofstream(mHome + "/.keltria/" + name) << content;
+      fwdtest::WriteFile(UserFile(name), content);
    }
-
    std::string Logged() { return LogTestOutput_Joined(mLog); }
 
-   static std::string GetString(const char *dflt, const char *key)
-   {
-      char *v = Config_GetString(dflt, "%s", key);
-      std::string s = v != nullptr ? v : "<null>";
-      free(v);
-      return s;
-   }
-
-   std::string mHome;
+   fwdtest::TempDir mHome;
    LogOutput *mLog = nullptr;
 };
 
-TEST_F(PreferenceTest, EarlyLookupGivesTheDefault)
+TEST_F(PreferenceTest, GettersBeforeStartUpGiveTheDefault)
 {
-   EXPECT_EQ(GetString("/sys/fs/bpf/", "BpfProxy.FsPath"), "/sys/fs/bpf/");
+   const char *def = "/sys/fs/bpf/";
+   char *s = Config_GetString(def, "BpfProxy.FsPath");
+   EXPECT_STREQ(def, s);
+   EXPECT_NE(def, s); // a copy the caller frees
+   free(s);
    EXPECT_NE(Logged().find("PREF early PreferenceGet(BpfProxy.FsPath), using default\n"),
              std::string::npos);
+   EXPECT_EQ(nullptr, Config_GetString(nullptr, "absent.%s", "key"));
+   EXPECT_EQ(nullptr, Config_GetPathName(nullptr, "absent"));
+   EXPECT_FALSE(Config_GetBool(FALSE, "BpfProxy.Enabled"));
+   EXPECT_EQ(-1, Config_GetTriState(-1, "t"));
+   EXPECT_EQ(-7, Config_GetLong(-7, "l.%d", 3));
+   EXPECT_EQ(INT64_C(1) << 50, Config_GetInt64(INT64_C(1) << 50, "i"));
+   EXPECT_TRUE(isnan(Config_GetDouble(NAN, "d")));
    EXPECT_TRUE(Preference_NotSet("BpfProxy.FsPath"));
    EXPECT_FALSE(Preference_SetFromString("a=b", TRUE));
    Preference_Exit(); // safe when not started
+
+   setenv("FWD_TEST_DIR", "logs", 1);
+   char *p = Config_GetPathName("~/x/$FWD_TEST_DIR/f", "log.dir");
+   EXPECT_EQ(mHome.path() + "/x/logs/f", p);
+   free(p);
 }
 
 TEST_F(PreferenceTest, UserLayersAndPrecedence)
@@ -76,58 +81,54 @@ TEST_F(PreferenceTest, UserLayersAndPrecedence)
    WriteUserFile("config", "# user defaults\n"
                            "BpfProxy.FsPath = \"/run/bpf\"\n"
                            "both = \"from config\"\n"
-                           "flag = FALSE\n"
-                           "count = 0x10\n");
+                           "flag = FALSE\n");
    WriteUserFile("preferences", "both = \"from preferences\"\n");
    ASSERT_TRUE(Preference_Init());
-   EXPECT_EQ(GetString("/sys/fs/bpf/", "BpfProxy.FsPath"), "/run/bpf");
-   EXPECT_EQ(GetString(nullptr, "both"), "from preferences");
+   EXPECT_EQ(ConfigText("/sys/fs/bpf/", "BpfProxy.FsPath"), "/run/bpf");
+   EXPECT_EQ(ConfigText(nullptr, "both"), "from preferences");
    EXPECT_FALSE(Config_GetBool(TRUE, "flag"));
-   EXPECT_EQ(Config_GetLong(0, "count"), 16);
-   EXPECT_TRUE(Config_GetBool(TRUE, "BpfProxy.Enabled"));
-   EXPECT_EQ(GetString(nullptr, "absent"), "<null>");
-
+   EXPECT_FALSE(Config_NotSet("flag"));
+   EXPECT_TRUE(Preference_NotSet("mem.only"));
+   EXPECT_TRUE(Preference_SetFromString("mem.only=1", FALSE));
+   EXPECT_FALSE(Preference_NotSet("mem.only"));
    // The in-memory layer sits above both user layers.
    EXPECT_TRUE(Preference_SetFromString("both=from memory", TRUE));
-   EXPECT_EQ(GetString(nullptr, "both"), "from memory");
+   EXPECT_EQ(ConfigText(nullptr, "both"), "from memory");
    EXPECT_FALSE(Preference_SetFromString("both=again", FALSE));
-   EXPECT_EQ(GetString(nullptr, "both"), "from memory");
+   EXPECT_EQ(ConfigText(nullptr, "both"), "from memory");
    EXPECT_TRUE(Preference_SetFromString("both=again", TRUE));
-   EXPECT_EQ(GetString(nullptr, "both"), "again");
+   EXPECT_EQ(ConfigText(nullptr, "both"), "again");
 }
 
-TEST_F(PreferenceTest, RememberedDefault)
+// Values from the in-memory layer, converted on first typed lookup.
+TEST_F(PreferenceTest, ValuesFallbacksAndRememberedDefaults)
 {
-   ASSERT_TRUE(Preference_Init());
+   Preference_InitSystemOnly();
+   for (const char *s :
+        {"k.maybe=maybe", "k.num=0x10", "k.big=-1", "k.d=2.5", "k.tri=auto", "k.bad=12abc"}) {
+      ASSERT_TRUE(Preference_SetFromString(s, TRUE));
+   }
+   // Not a boolean word: the default, and the entry keeps it.
+   EXPECT_TRUE(Config_GetBool(TRUE, "k.maybe"));
+   EXPECT_TRUE(Config_GetBool(FALSE, "k.maybe"));
+   EXPECT_EQ(16, Config_GetLong(0, "k.num"));
+   EXPECT_EQ(-1, Config_GetInt64(0, "k.big"));
+   EXPECT_EQ(2.5, Config_GetDouble(0, "k.d"));
+   EXPECT_EQ(-1, Config_GetTriState(0, "k.tri"));
+   EXPECT_EQ(5, Config_GetLong(5, "k.bad"));
+
+   // The first default wins and is no setting; zero defaults and a TRUE
+   // boolean record nothing.
+   EXPECT_EQ(ConfigText("a", "key"), "a");
+   EXPECT_EQ(ConfigText("b", "key"), "a");
    EXPECT_TRUE(Preference_NotSet("key"));
-   EXPECT_EQ(GetString("a", "key"), "a");
-   EXPECT_EQ(GetString("b", "key"), "a");
-   // A remembered default is no setting.
-   EXPECT_TRUE(Preference_NotSet("key"));
-   // Zero defaults and a TRUE boolean record nothing.
+   EXPECT_TRUE(Config_NotSet("key"));
    EXPECT_EQ(Config_GetLong(0, "n"), 0);
    EXPECT_EQ(Config_GetLong(5, "n"), 5);
    EXPECT_EQ(Config_GetLong(7, "n"), 5);
-   EXPECT_FALSE(Config_GetBool(FALSE, "b"));
    EXPECT_TRUE(Config_GetBool(TRUE, "b"));
-}
-
-TEST_F(PreferenceTest, NotSetSeesEveryLayer)
-{
-   WriteUserFile("config", "inconfig = 1\n");
-   ASSERT_TRUE(Preference_Init());
-   EXPECT_FALSE(Preference_NotSet("inconfig"));
-   EXPECT_TRUE(Preference_NotSet("inmemory"));
-   Preference_SetFromString("inmemory=1", FALSE);
-   EXPECT_FALSE(Preference_NotSet("inmemory"));
-   EXPECT_FALSE(Config_NotSet("inmemory"));
-}
-
-TEST_F(PreferenceTest, SystemOnlySkipsTheUserFiles)
-{
-   WriteUserFile("config", "k = user\n");
-   Preference_InitSystemOnly();
-   EXPECT_EQ(GetString("dflt", "k"), "dflt");
+   EXPECT_FALSE(Config_GetBool(FALSE, "b"));
+   // The system-only start never reads the user files.
    Preference_Log();
    EXPECT_EQ(Logged().find("USER DEFAULTS"), std::string::npos);
 }
@@ -138,48 +139,41 @@ TEST_F(PreferenceTest, BadUserFileIsLoggedAndKeepsWhatWasRead)
    ASSERT_TRUE(Preference_Init());
    EXPECT_EQ(Config_GetLong(0, "good"), 1);
    EXPECT_EQ(Config_GetLong(0, "later"), 0);
-   std::string path = mHome + "/.keltria/config";
    std::string log = Logged();
-   EXPECT_NE(
-       log.find("[msg.dictionary.read.syntaxError] File \"" + path + "\" line 2: Syntax error.\n"),
-       std::string::npos)
-       << log;
-   EXPECT_NE(log.find("PREF Optional preferences file not found at " + path +
-                      ". Using default values.\n"),
-             std::string::npos);
-   // The missing preferences file is logged the same way.
-   EXPECT_NE(log.find("PREF Optional preferences file not found at " + mHome +
-                      "/.keltria/preferences. Using default values.\n"),
-             std::string::npos);
+   for (const std::string &line : {"[msg.dictionary.read.syntaxError] File \"" +
+                                       UserFile("config") + "\" line 2: Syntax error.\n",
+                                   "PREF Optional preferences file not found at " +
+                                       UserFile("config") + ". Using default values.\n",
+                                   "PREF Optional preferences file not found at " +
+                                       UserFile("preferences") + ". Using default values.\n"}) {
+      EXPECT_NE(log.find(line), std::string::npos) << line << log;
+   }
 }
 
 TEST_F(PreferenceTest, RestartReadsTheFilesAgain)
 {
    WriteUserFile("config", "k = one\n");
    ASSERT_TRUE(Preference_Init());
-   EXPECT_EQ(GetString(nullptr, "k"), "one");
+   EXPECT_EQ(ConfigText(nullptr, "k"), "one");
    WriteUserFile("config", "k = two\n");
    ASSERT_TRUE(Preference_Init()); // already started: nothing happens
-   EXPECT_EQ(GetString(nullptr, "k"), "one");
+   EXPECT_EQ(ConfigText(nullptr, "k"), "one");
    Preference_Exit();
-   EXPECT_EQ(GetString("early", "k"), "early");
+   EXPECT_EQ(ConfigText("early", "k"), "early");
    ASSERT_TRUE(Preference_Init());
-   EXPECT_EQ(GetString(nullptr, "k"), "two");
+   EXPECT_EQ(ConfigText(nullptr, "k"), "two");
 }
 
 TEST_F(PreferenceTest, HomeUnsetLooksBelowTheWorkingDirectory)
 {
-   std::string cwd = mHome + "/work";
-   ASSERT_EQ(mkdir(cwd.c_str(), 0755), 0);
-   ASSERT_EQ(mkdir((cwd + "/~").c_str(), 0755), 0);
-   ASSERT_EQ(mkdir((cwd + "/~/.keltria").c_str(), 0755), 0);
-   std::ofstream(cwd + "/~/.keltria/config") << "k = relative\n";
+   std::string cwd = mHome.path() + "/work";
+   fwdtest::WriteFile(cwd + "/~/.keltria/config", "k = relative\n");
    char old[4096];
    ASSERT_NE(getcwd(old, sizeof old), nullptr);
    ASSERT_EQ(chdir(cwd.c_str()), 0);
    unsetenv("HOME");
    ASSERT_TRUE(Preference_Init());
-   EXPECT_EQ(GetString(nullptr, "k"), "relative");
+   EXPECT_EQ(ConfigText(nullptr, "k"), "relative");
    ASSERT_EQ(chdir(old), 0);
 }
 
@@ -194,16 +188,21 @@ TEST_F(PreferenceTest, SetuidProcessIgnoresTheUserFiles)
          _exit(3);
       }
       Preference_Init();
-      char *v = Config_GetString("dflt", "k");
-      bool ignored = v != nullptr && strcmp(v, "dflt") == 0;
+      bool ignored = ConfigText("dflt", "k") == "dflt";
       bool logged =
           Logged().find("setuid: ignoring user's config and preferences\n") != std::string::npos;
       _exit(ignored && logged ? 0 : 1);
    }
    int status = 0;
    ASSERT_EQ(waitpid(pid, &status, 0), pid);
-   ASSERT_TRUE(WIFEXITED(status));
-   EXPECT_EQ(WEXITSTATUS(status), 0);
+   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+}
+
+std::string Entry(const char *name, const char *value)
+{
+   char line[128];
+   snprintf(line, sizeof line, "DICT %25s = \"%s\"\n", name, value);
+   return line;
 }
 
 TEST_F(PreferenceTest, DumpShowsEveryLayer)
@@ -214,24 +213,21 @@ TEST_F(PreferenceTest, DumpShowsEveryLayer)
    LogTestOutput_Clear(mLog);
    Preference_Log();
    std::string log = Logged();
-   const std::string headings[] = {
+   const std::string lines[] = {
        "DICT --- GLOBAL SETTINGS /usr/lib/keltria/settings\n",
        "DICT --- NON PERSISTENT (null)\n",
-       "DICT --- USER PREFERENCES " + mHome + "/.keltria/preferences\n",
-       "DICT --- USER DEFAULTS " + mHome + "/.keltria/config\n",
+       Entry("mem", "1"),
+       "DICT --- USER PREFERENCES " + UserFile("preferences") + "\n",
+       "DICT --- USER DEFAULTS " + UserFile("config") + "\n",
+       Entry("shown", "yes"),
        "DICT --- HOST DEFAULTS /etc/keltria/config\n",
        "DICT --- SITE DEFAULTS /usr/lib/keltria/config\n",
    };
    size_t pos = 0;
-   for (const std::string &h : headings) {
-      size_t at = log.find(h, pos);
-      EXPECT_NE(at, std::string::npos) << h << "\n" << log;
+   for (const std::string &line : lines) {
+      size_t at = log.find(line, pos);
+      EXPECT_NE(at, std::string::npos) << line << "\n" << log;
       pos = at == std::string::npos ? pos : at;
-   }
-   for (const auto &kv : {std::make_pair("mem", "1"), std::make_pair("shown", "yes")}) {
-      char line[128];
-      snprintf(line, sizeof line, "DICT %25s = \"%s\"\n", kv.first, kv.second);
-      EXPECT_NE(log.find(line), std::string::npos) << line << log;
    }
    // libdir is remembered as a default in HOST DEFAULTS but never dumped.
    EXPECT_EQ(log.find("libdir"), std::string::npos);
@@ -239,28 +235,18 @@ TEST_F(PreferenceTest, DumpShowsEveryLayer)
 
 TEST(PreferenceConcurrencyTest, RacingStartersAndReadersShareOneState)
 {
-   char tmpl[] = "/tmp/prefhome.XXXXXX";
-   ASSERT_NE(mkdtemp(tmpl), nullptr);
-   std::string home = tmpl;
-   ASSERT_EQ(mkdir((home + "/.keltria").c_str(), 0755), 0);
-   std::ofstream(home + "/.keltria/config") << "shared = \"value\"\n";
-   setenv("HOME", home.c_str(), 1);
-
+   fwdtest::TempDir home;
+   fwdtest::WriteFile(home.path() + "/.keltria/config", "shared = \"value\"\n");
+   setenv("HOME", home.path().c_str(), 1);
    const int kThreads = 4;
    std::vector<std::thread> threads;
-   std::vector<std::string> seen(kThreads);
-   std::vector<std::string> remembered(kThreads);
+   std::vector<std::string> seen(kThreads), remembered(kThreads);
    for (int t = 0; t < kThreads; t++) {
       threads.emplace_back([t, &seen, &remembered] {
          Preference_Init();
          for (int i = 0; i < 200; i++) {
-            char *v = Config_GetString(nullptr, "shared");
-            seen[t] = v != nullptr ? v : "";
-            free(v);
-            std::string dflt = "thread" + std::to_string(t);
-            v = Config_GetString(dflt.c_str(), "unset.key");
-            remembered[t] = v;
-            free(v);
+            seen[t] = ConfigText(nullptr, "shared");
+            remembered[t] = ConfigText(("thread" + std::to_string(t)).c_str(), "unset.key");
          }
       });
    }
@@ -273,8 +259,6 @@ TEST(PreferenceConcurrencyTest, RacingStartersAndReadersShareOneState)
       EXPECT_EQ(remembered[t], remembered[0]);
    }
    Preference_Exit();
-   std::string cmd = "rm -rf '" + home + "'";
-   ASSERT_EQ(system(cmd.c_str()), 0);
 }
 
 } // namespace

@@ -172,71 +172,6 @@ TEST_F(FwdmapsAdmin, JsonOfEveryMapMatchesWhatWasStored)
    EXPECT_EQ(ParseDocument(list), (json{{"maps", kMaps}}));
 }
 
-TEST_F(FwdmapsAdmin, JsonErrorLogIsSortedAsTheListingAndConsumed)
-{
-   FillLog();
-   RunResult text = Fwdmaps({"bpf_fwd_err_log"});
-   ASSERT_EQ(text.status, 0) << text.err;
-   ASSERT_EQ(LogRecords(), 0);
-
-   FillLog();
-   RunResult r = Fwdmaps({"-j", "bpf_fwd_err_log"});
-   EXPECT_EQ(r.status, 0) << r.err;
-   EXPECT_EQ(r.err, "");
-   json doc = ParseDocument(r);
-   EXPECT_EQ(LogRecords(), 0) << "the log is consumed once the document is out";
-
-   // Same records, same order as the text listing, decoded the same way.
-   std::vector<std::string> lines;
-   std::istringstream in(text.out);
-   for (std::string line; std::getline(in, line);) {
-      lines.push_back(line);
-   }
-   ASSERT_EQ(doc["records"].size(), lines.size()) << r.out;
-   for (size_t i = 0; i < lines.size(); i++) {
-      const json &rec = doc["records"][i];
-      std::ostringstream asText;
-      asText << rec["time_ns"].get<uint64_t>() << "(ns):sip: " << rec["sip"].get<std::string>()
-             << " dip: " << rec["dip"].get<std::string>() << " err: " << rec["err"]
-             << " l4proto: " << rec["l4proto"] << " sport: " << rec["sport"]
-             << " dport: " << rec["dport"];
-      EXPECT_EQ(asText.str(), lines[i]);
-   }
-   EXPECT_EQ(doc["records"][0]["time_ns"], 1000);
-   EXPECT_EQ(doc["records"][0]["extra_id"], 10);
-   EXPECT_EQ(doc["records"][1]["extra_id"], 9);
-   EXPECT_EQ(doc["records"][4]["time_ns"], 999);
-   EXPECT_EQ(doc["records"][3], json::parse(R"({"time_ns":5,"extra_id":1,"ip_ver":6,
-      "sip":"2001:db8::1","dip":"2001:db8::2","err":3,"l4proto":17,"sport":5353,"dport":53})"));
-   EXPECT_EQ(doc["records"][2]["ip_ver"], 4);
-}
-
-TEST_F(FwdmapsAdmin, FailedOutputLosesNothing)
-{
-   Fill();
-   FillLog();
-   const struct
-   {
-      std::vector<std::string> args;
-   } cases[] = {
-       {{"--json", "bpf_fwd_err_log"}},
-       {{"--json", "bpf_fwd_stats"}},
-       {{"--prometheus"}},
-   };
-   for (const auto &c : cases) {
-      SCOPED_TRACE(c.args[0] + (c.args.size() > 1 ? " " + c.args[1] : ""));
-      RunResult r = Fwdmaps(c.args, "/dev/full");
-      EXPECT_EQ(r.status, 1) << r.err;
-      EXPECT_NE(r.err.find("fwdmaps: "), std::string::npos) << r.err;
-      EXPECT_NE(r.err.find("No space left on device"), std::string::npos) << r.err;
-      EXPECT_EQ(LogRecords(), 5) << "nothing deleted when the document was not written";
-   }
-   RunResult r = Fwdmaps({"--json", "bpf_fwd_err_log"});
-   EXPECT_EQ(r.status, 0) << r.err;
-   EXPECT_EQ(ParseDocument(r)["records"].size(), 5u);
-   EXPECT_EQ(LogRecords(), 0);
-}
-
 TEST_F(FwdmapsAdmin, PrometheusOutputIsAValidExposition)
 {
    Fill();
@@ -336,28 +271,6 @@ TEST_F(FwdmapsAdmin, ErrLogStaysWhenTheOutputCannotBeFinished)
    EXPECT_EQ(LogRecords(), 0);
 }
 
-TEST_F(FwdmapsAdmin, OpenFailureLeavesMachineReadableOutputEmpty)
-{
-   ASSERT_EQ(unlink((mBpfFs + "/tc/globals/bpf_fwd_stats").c_str()), 0);
-   const struct
-   {
-      std::vector<std::string> args;
-      const char *out;
-   } cases[] = {
-       {{"--json", "bpf_fwd_err"}, ""},
-       {{"--prometheus"}, ""},
-       {{"bpf_fwd_err"}, "bpf open map failed\n"},
-   };
-   for (const auto &c : cases) {
-      SCOPED_TRACE(c.args[0]);
-      RunResult r = Fwdmaps(c.args);
-      EXPECT_EQ(r.status, 255);
-      EXPECT_EQ(r.out, c.out);
-      EXPECT_EQ(r.err,
-                "fwdmaps: /sys/fs/bpf//tc/globals/bpf_fwd_stats: No such file or directory\n");
-   }
-}
-
 TEST_F(FwdmapsAdmin, OptionsComeBeforeTheMapName)
 {
    Fill();
@@ -367,55 +280,6 @@ TEST_F(FwdmapsAdmin, OptionsComeBeforeTheMapName)
    RunResult dashdash = Fwdmaps({"--json", "--", "bpf_fwd_err"});
    EXPECT_EQ(dashdash.status, 0) << dashdash.err;
    EXPECT_EQ(ParseDocument(dashdash)["map"], "bpf_fwd_err");
-}
-
-// Maps whose records are shorter than the layouts: skipped with one warning
-// per map, never read past, in JSON and metrics as in the text form.
-using FwdmapsShortRecords = fwdtest::PrivateBpfFsTest;
-
-TEST_F(FwdmapsShortRecords, SkippedInJsonAndMetrics)
-{
-   std::vector<fwdtest::MapSpec> layouts = fwdtest::ProxyMapSpecs();
-   layouts[2].valueSize = 4; // bpf_fwd_stats
-   layouts[3].valueSize = 4; // bpf_fwd_err
-   fwdtest::ProxyMaps maps;
-   std::string why = maps.Create(mBpfFs, layouts);
-   if (!why.empty()) {
-      FWD_SKIP_OR_FAIL("cannot create the proxy's maps: " + why);
-   }
-   const struct
-   {
-      std::vector<std::string> args;
-      std::string out;
-      std::vector<std::string> warned;
-   } cases[] = {
-       {{"--json", "bpf_fwd_err"}, "{\"map\":\"bpf_fwd_err\",\"records\":[]}\n", {"bpf_fwd_err"}},
-       {{"--json", "bpf_fwd_stats"},
-        "{\"map\":\"bpf_fwd_stats\",\"records\":[]}\n",
-        {"bpf_fwd_stats"}},
-       {{"--prometheus"}, "", {"bpf_fwd_stats", "bpf_fwd_err"}},
-   };
-   for (const auto &c : cases) {
-      SCOPED_TRACE(c.args[0] + (c.args.size() > 1 ? " " + c.args[1] : ""));
-      RunResult r = Fwdmaps(c.args);
-      EXPECT_EQ(r.status, 0) << r.err;
-      if (!c.out.empty()) {
-         EXPECT_EQ(r.out, c.out);
-      } else {
-         EXPECT_EQ(promformat::Check(r.out, nullptr), "") << r.out;
-         EXPECT_EQ(r.out.find("} "), std::string::npos) << "no samples:\n" << r.out;
-      }
-      std::string expectedErr;
-      for (const std::string &map : c.warned) {
-         size_t at = r.err.find("fwdmaps: " + map + ": skipping records shorter than ");
-         EXPECT_NE(at, std::string::npos) << r.err;
-         EXPECT_EQ(r.err.find("fwdmaps: " + map + ": ", at + 1), std::string::npos)
-             << "one warning per map:\n"
-             << r.err;
-      }
-      EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), static_cast<long>(c.warned.size()))
-          << r.err;
-   }
 }
 
 // Completion runs the installed script under a real bash.

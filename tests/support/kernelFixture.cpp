@@ -352,12 +352,12 @@ long ProxyMapsTest::LogRecords() const
    return CountKeys(mMaps.fd("bpf_fwd_err_log"), 16);
 }
 
-std::vector<MapSpec> ProxyMapSpecsWith(const MapSpec &layout)
+std::vector<MapSpec> ProxyMapSpecsWith(const std::vector<MapSpec> &odd)
 {
    std::vector<MapSpec> specs = ProxyMapSpecs();
-   for (MapSpec &s : specs) {
-      if (s.name == layout.name) {
-         s = layout;
+   for (const MapSpec &layout : odd) {
+      for (MapSpec &s : specs) {
+         s = s.name == layout.name ? layout : s;
       }
    }
    return specs;

@@ -135,8 +135,8 @@ class ProxyMapsTest : public PrivateBpfFsTest
    ProxyMaps mMaps;
 };
 
-/// ProxyMapSpecs() with the layout of `layout.name` replaced by `layout`.
-std::vector<MapSpec> ProxyMapSpecsWith(const MapSpec &layout);
+/// ProxyMapSpecs() with the layouts of the same names replaced by `odd`.
+std::vector<MapSpec> ProxyMapSpecsWith(const std::vector<MapSpec> &odd);
 
 /// Removes the five proxy pins below `bpffs`, so a test can pin afresh.
 void RemoveProxyPins(const std::string &bpffs);

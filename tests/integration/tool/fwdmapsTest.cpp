@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "support/kernelFixture.h"
 
 using fwdtest::Fwdmaps;
@@ -38,126 +40,141 @@ std::string StatsLines(const char *label, const std::vector<uint64_t> &perCpu, i
 }
 
 using FwdmapsTest = fwdtest::ProxyMapsTest;
-using FwdmapsBareTest = fwdtest::PrivateBpfFsTest;
 
-TEST_F(FwdmapsTest, PortMapsPrintEveryRecord)
+// Every printer on real maps, empty ones included; words after the map name
+// are ignored.
+TEST_F(FwdmapsTest, EveryMapPrintsEveryRecord)
 {
+   const int cpus = fwdtest::PossibleCpus();
+   ASSERT_GE(cpus, 1);
+   const std::vector<uint64_t> rx{1500, 7}, txEnd{18446744073709551615ull};
+   const std::string stats =
+       StatsLines("rx bytes: ", rx, cpus) + StatsLines("rx end bytes: ", {}, cpus) +
+       StatsLines("tx bytes: ", {}, cpus) + StatsLines("tx end bytes: ", txEnd, cpus);
+   struct Case
+   {
+      std::vector<std::string> args;
+      std::string out;
+      bool hash; // listed in the kernel's order: compared sorted
+   } empty[] = {{{"label_port_map"}, "", true},
+                {{"worker_port_map"}, "", true},
+                {{"bpf_fwd_err_log"}, "", true}},
+     filled[] = {
+         {{"label_port_map"},
+          "label :0x0\tport : 0\nlabel :0x2a\tport : 443\n"
+          "label :0xdeadbeef\tport : 65535\n",
+          true},
+         {{"worker_port_map"}, "worker bind port: 22\nworker bind port: 8080\n", true},
+         {{"bpf_fwd_err", "ignored", "words"},
+          "error key: get label val: 0\nerror key: invalid hmac val: 18446744073709551615\n"
+          "error key: lookup label val: 0\nerror key: do dnat val: 0\n"
+          "error key: do check sum val: 12\n",
+          false},
+         {{"bpf_fwd_stats"}, stats, false},
+     };
+   for (const Case &c : empty) {
+      SCOPED_TRACE(c.args[0]);
+      RunResult r = Fwdmaps(c.args);
+      EXPECT_EQ(0, r.status);
+      EXPECT_EQ("", r.out);
+      EXPECT_EQ("", r.err);
+   }
    ASSERT_EQ(0, mMaps.AddLabelPort(42, 443));
    ASSERT_EQ(0, mMaps.AddLabelPort(0, 0));
    ASSERT_EQ(0, mMaps.AddLabelPort(0xdeadbeef, 65535));
    ASSERT_EQ(0, mMaps.AddWorkerPort(8080));
    ASSERT_EQ(0, mMaps.AddWorkerPort(22));
-
-   struct Case
-   {
-      const char *map;
-      std::vector<std::string> lines;
-   } cases[] = {
-       {"label_port_map",
-        {"label :0x0\tport : 0", "label :0x2a\tport : 443", "label :0xdeadbeef\tport : 65535"}},
-       {"worker_port_map", {"worker bind port: 22", "worker bind port: 8080"}},
-   };
-   for (const Case &c : cases) {
-      SCOPED_TRACE(c.map);
-      RunResult r = Fwdmaps({c.map});
-      EXPECT_EQ(0, r.status);
-      EXPECT_EQ("", r.err);
-      EXPECT_EQ(c.lines, SortedLines(r.out)); // hash maps: kernel order
-   }
-}
-
-TEST_F(FwdmapsTest, ErrorCountersInKeyOrder)
-{
    ASSERT_EQ(0, mMaps.SetErrCount(4, 12));
    ASSERT_EQ(0, mMaps.SetErrCount(1, 18446744073709551615ull));
-   RunResult r = Fwdmaps({"bpf_fwd_err", "ignored", "words"});
-   EXPECT_EQ(0, r.status);
-   EXPECT_EQ("", r.err);
-   EXPECT_EQ("error key: get label val: 0\n"
-             "error key: invalid hmac val: 18446744073709551615\n"
-             "error key: lookup label val: 0\n"
-             "error key: do dnat val: 0\n"
-             "error key: do check sum val: 12\n",
-             r.out);
-}
-
-TEST_F(FwdmapsTest, StatsPrintEveryPossibleCpu)
-{
-   int cpus = fwdtest::PossibleCpus();
-   ASSERT_GE(cpus, 1);
-   std::vector<uint64_t> rx{1500, 7}, txEnd{18446744073709551615ull};
    ASSERT_EQ(0, mMaps.SetStats(0, rx));
    ASSERT_EQ(0, mMaps.SetStats(3, txEnd));
-   RunResult r = Fwdmaps({"bpf_fwd_stats"});
-   EXPECT_EQ(0, r.status);
-   EXPECT_EQ("", r.err);
-   EXPECT_EQ(StatsLines("rx bytes: ", rx, cpus) + StatsLines("rx end bytes: ", {}, cpus) +
-                 StatsLines("tx bytes: ", {}, cpus) + StatsLines("tx end bytes: ", txEnd, cpus),
-             r.out);
-}
-
-TEST_F(FwdmapsTest, ErrLogListedInKeyTextOrderAndConsumed)
-{
-   // Byte-wise order of "<time>:<extra>": 100 > 1000 ('0' < ':'), 999 last,
-   // extra id 10 before 9.
-   ASSERT_EQ(0, mMaps.AddErrLog(999, 1, "10.0.0.9", "10.0.0.10", 2, 6, 1, 2));
-   ASSERT_EQ(0, mMaps.AddErrLog(1000, 9, "10.0.0.1", "10.0.0.2", 1, 6, 40000, 443));
-   ASSERT_EQ(0, mMaps.AddErrLog(1000, 10, "192.168.1.1", "192.168.1.2", 0, 17, 53, 5353));
-   ASSERT_EQ(0, mMaps.AddErrLog(100, 0, "0.0.0.0", "255.255.255.255", 4294967295u, 1, 0, 0));
-   ASSERT_EQ(0, mMaps.AddErrLog(5, 0, "2001:db8::1", "2001:db8::2", 3, 17, 5353, 53));
-   ASSERT_EQ(0, mMaps.AddErrLog(6, 0, "::ffff:10.0.0.1", "::", 3, 58, 1, 2, 0)); // ip_ver 0
-   RunResult r = Fwdmaps({"bpf_fwd_err_log"});
-   EXPECT_EQ(0, r.status);
-   EXPECT_EQ("", r.err);
-   EXPECT_EQ("1000(ns):sip: 192.168.1.1 dip: 192.168.1.2 err: 0 l4proto: 17 sport: 53 dport: 5353\n"
-             "1000(ns):sip: 10.0.0.1 dip: 10.0.0.2 err: 1 l4proto: 6 sport: 40000 dport: 443\n"
-             "100(ns):sip: 0.0.0.0 dip: 255.255.255.255 err: 4294967295 l4proto: 1 sport: 0 "
-             "dport: 0\n"
-             "5(ns):sip: 2001:db8::1 dip: 2001:db8::2 err: 3 l4proto: 17 sport: 5353 dport: 53\n"
-             "6(ns):sip: ::ffff:10.0.0.1 dip: :: err: 3 l4proto: 58 sport: 1 dport: 2\n"
-             "999(ns):sip: 10.0.0.9 dip: 10.0.0.10 err: 2 l4proto: 6 sport: 1 dport: 2\n",
-             r.out);
-   EXPECT_EQ(0, fwdtest::CountKeys(mMaps.fd("bpf_fwd_err_log"), 16));
-
-   RunResult again = Fwdmaps({"bpf_fwd_err_log"});
-   EXPECT_EQ(0, again.status);
-   EXPECT_EQ("", again.out);
-   EXPECT_EQ("", again.err);
-}
-
-TEST_F(FwdmapsTest, EmptyMapsPrintNothing)
-{
-   for (const char *map : {"label_port_map", "worker_port_map", "bpf_fwd_err_log"}) {
-      SCOPED_TRACE(map);
-      RunResult r = Fwdmaps({map});
+   for (const Case &c : filled) {
+      SCOPED_TRACE(c.args[0]);
+      RunResult r = Fwdmaps(c.args);
       EXPECT_EQ(0, r.status);
-      EXPECT_EQ("", r.out);
       EXPECT_EQ("", r.err);
+      if (c.hash) {
+         EXPECT_EQ(SortedLines(c.out), SortedLines(r.out));
+      } else {
+         EXPECT_EQ(c.out, r.out);
+      }
    }
 }
 
+// The text listing and the JSON document give the same records in the same
+// order, and each consumes the log.
+TEST_F(FwdmapsTest, ErrLogListedInKeyTextOrderAndConsumed)
+{
+   const std::string listing =
+       "1000(ns):sip: 192.168.1.1 dip: 192.168.1.2 err: 0 l4proto: 17 sport: 53 dport: 5353\n"
+       "1000(ns):sip: 10.0.0.1 dip: 10.0.0.2 err: 1 l4proto: 6 sport: 40000 dport: 443\n"
+       "100(ns):sip: 0.0.0.0 dip: 255.255.255.255 err: 4294967295 l4proto: 1 sport: 0 dport: 0\n"
+       "5(ns):sip: 2001:db8::1 dip: 2001:db8::2 err: 3 l4proto: 17 sport: 5353 dport: 53\n"
+       "6(ns):sip: ::ffff:10.0.0.1 dip: :: err: 3 l4proto: 58 sport: 1 dport: 2\n"
+       "999(ns):sip: 10.0.0.9 dip: 10.0.0.10 err: 2 l4proto: 6 sport: 1 dport: 2\n";
+   for (bool json : {false, true}) {
+      SCOPED_TRACE(json ? "json" : "text");
+      // Byte-wise order of "<time>:<extra>": 100 > 1000 ('0' < ':'), 999
+      // last, extra id 10 before 9.
+      ASSERT_EQ(0, mMaps.AddErrLog(999, 1, "10.0.0.9", "10.0.0.10", 2, 6, 1, 2));
+      ASSERT_EQ(0, mMaps.AddErrLog(1000, 9, "10.0.0.1", "10.0.0.2", 1, 6, 40000, 443));
+      ASSERT_EQ(0, mMaps.AddErrLog(1000, 10, "192.168.1.1", "192.168.1.2", 0, 17, 53, 5353));
+      ASSERT_EQ(0, mMaps.AddErrLog(100, 0, "0.0.0.0", "255.255.255.255", 4294967295u, 1, 0, 0));
+      ASSERT_EQ(0, mMaps.AddErrLog(5, 0, "2001:db8::1", "2001:db8::2", 3, 17, 5353, 53));
+      ASSERT_EQ(0, mMaps.AddErrLog(6, 0, "::ffff:10.0.0.1", "::", 3, 58, 1, 2, 0)); // ip_ver 0
+      RunResult r = json ? Fwdmaps({"-j", "bpf_fwd_err_log"}) : Fwdmaps({"bpf_fwd_err_log"});
+      EXPECT_EQ(0, r.status);
+      EXPECT_EQ("", r.err);
+      std::string out = r.out;
+      if (json) {
+         nlohmann::json doc = nlohmann::json::parse(r.out, nullptr, false);
+         ASSERT_FALSE(doc.is_discarded()) << r.out;
+         EXPECT_EQ("bpf_fwd_err_log", doc["map"]);
+         out.clear();
+         for (const nlohmann::json &rec : doc["records"]) {
+            EXPECT_EQ(rec["ip_ver"], rec["time_ns"] == 5 || rec["time_ns"] == 6 ? 6 : 4);
+            out += std::to_string(rec["time_ns"].get<uint64_t>()) +
+                   "(ns):sip: " + rec["sip"].get<std::string>() +
+                   " dip: " + rec["dip"].get<std::string>() + " err: " + rec["err"].dump() +
+                   " l4proto: " + rec["l4proto"].dump() + " sport: " + rec["sport"].dump() +
+                   " dport: " + rec["dport"].dump() + "\n";
+         }
+      }
+      EXPECT_EQ(listing, out) << r.out;
+      EXPECT_EQ(0, LogRecords());
+      RunResult again = Fwdmaps({"bpf_fwd_err_log"});
+      EXPECT_EQ(0, again.status);
+      EXPECT_EQ("", again.out + again.err);
+   }
+}
+
+// Output that cannot be written: every form says why with status 1, and no
+// error-log record is deleted.
 TEST_F(FwdmapsTest, FullOutputLosesNoRecord)
 {
    for (int i = 0; i < 3; i++) {
       ASSERT_EQ(0, mMaps.AddErrLog(1000 + i, i, "10.0.0.1", "10.0.0.2", 1, 6, 1, 2));
    }
    ASSERT_EQ(0, mMaps.AddLabelPort(1, 2));
+   ASSERT_EQ(0, mMaps.SetErrCount(1, 2));
+   const std::string full = "fwdmaps: standard output: No space left on device\n";
+   const std::string kept = full + "fwdmaps: bpf_fwd_err_log: no record deleted\n";
    struct Case
    {
-      const char *map;
+      std::vector<std::string> args;
       std::string err;
    } cases[] = {
-       {"bpf_fwd_err_log", "fwdmaps: standard output: No space left on device\n"
-                           "fwdmaps: bpf_fwd_err_log: no record deleted\n"},
-       {"label_port_map", "fwdmaps: standard output: No space left on device\n"},
+       {{"bpf_fwd_err_log"}, kept}, {{"--json", "bpf_fwd_err_log"}, kept},
+       {{"label_port_map"}, full},  {{"--json", "bpf_fwd_stats"}, full},
+       {{"--prometheus"}, full},
    };
    for (const Case &c : cases) {
-      SCOPED_TRACE(c.map);
-      RunResult r = Fwdmaps({c.map}, "/dev/full");
+      SCOPED_TRACE(c.args[0] + " " + (c.args.size() > 1 ? c.args[1] : ""));
+      RunResult r = Fwdmaps(c.args, "/dev/full");
       EXPECT_EQ(1, r.status);
       EXPECT_EQ(c.err, r.err);
+      EXPECT_EQ(3, LogRecords());
    }
-   EXPECT_EQ(3, fwdtest::CountKeys(mMaps.fd("bpf_fwd_err_log"), 16));
 }
 
 TEST_F(FwdmapsTest, UnknownNamesAreUsageErrors)
@@ -211,7 +228,7 @@ TEST_F(FwdmapsTest, PossibleCpuFileDecidesTheCounters)
    }
 }
 
-TEST_F(FwdmapsBareTest, ListLineNeedsNoMaps)
+TEST_F(FwdmapsTest, ListLineNeedsNoMaps)
 {
    RunResult r = Fwdmaps({});
    EXPECT_EQ(0, r.status);
@@ -221,75 +238,110 @@ TEST_F(FwdmapsBareTest, ListLineNeedsNoMaps)
    EXPECT_EQ("", r.err);
 }
 
-TEST_F(FwdmapsBareTest, MissingPinNamesThePath)
+// A missing pin stops the open: the text form says so on standard output,
+// the machine-readable forms print nothing; standard error names the path.
+TEST_F(FwdmapsTest, MissingPinNamesThePath)
 {
-   // Only the first two maps pinned: the open stops at bpf_fwd_stats.
-   ProxyMaps maps;
-   std::vector<fwdtest::MapSpec> layouts = fwdtest::ProxyMapSpecs();
-   layouts.resize(2);
-   ASSERT_EQ("", maps.Create(mBpfFs, layouts));
+   ASSERT_EQ(0, unlink((mBpfFs + "/tc/globals/bpf_fwd_stats").c_str()));
    struct Case
    {
-      const char *map;
-   } cases[] = {{"bpf_fwd_err"}, {"label_port_map"}};
+      std::vector<std::string> args;
+      const char *out;
+   } cases[] = {
+       {{"bpf_fwd_err"}, "bpf open map failed\n"},
+       {{"label_port_map"}, "bpf open map failed\n"}, // opened before the missing one
+       {{"--json", "bpf_fwd_err"}, ""},
+       {{"--prometheus"}, ""},
+   };
    for (const Case &c : cases) {
-      SCOPED_TRACE(c.map);
-      RunResult r = Fwdmaps({c.map});
+      SCOPED_TRACE(c.args[0]);
+      RunResult r = Fwdmaps(c.args);
       EXPECT_EQ(255, r.status);
-      EXPECT_EQ("bpf open map failed\n", r.out);
+      EXPECT_EQ(c.out, r.out);
       EXPECT_EQ("fwdmaps: /sys/fs/bpf//tc/globals/bpf_fwd_stats: No such file or directory\n",
                 r.err);
    }
 }
 
-// Maps of other layouts pinned under a proxy map's name. Records too short
-// for their printer are skipped with one warning and never deleted; a
-// program array can be walked, but the lookup of an empty slot fails in the
-// kernel, which is named with status 1.
-TEST_F(FwdmapsBareTest, OddLayoutsAreNamedOnStderr)
+// Maps of other layouts pinned under proxy map names. Records too short for
+// their printer are skipped with one warning per map, in every form, and
+// never deleted; a program array can be walked, but the lookup of an empty
+// slot fails in the kernel, which is named with status 1.
+TEST_F(FwdmapsTest, OddLayoutsAreNamedOnStderr)
 {
+   using fwdtest::MapSpec;
+   const std::string stats = "fwdmaps: bpf_fwd_stats: skipping records shorter than 4-byte key "
+                             "and " +
+                             std::to_string(8 * fwdtest::PossibleCpus()) +
+                             "-byte value (map has 4-byte key and 4-byte value)\n";
+   const std::string err = "fwdmaps: bpf_fwd_err: skipping records shorter than 4-byte key and "
+                           "8-byte value (map has 4-byte key and 4-byte value)\n";
+   const MapSpec shortStats{"bpf_fwd_stats", BPF_MAP_TYPE_PERCPU_ARRAY, 4, 4, 4};
+   const MapSpec shortErr{"bpf_fwd_err", BPF_MAP_TYPE_ARRAY, 4, 4, 5};
    struct Case
    {
-      fwdtest::MapSpec layout;
+      std::vector<MapSpec> layouts;
+      std::vector<std::string> args;
       int status;
-      std::string err;
+      std::string out, err;
    } cases[] = {
-       {{"label_port_map", BPF_MAP_TYPE_HASH, 2, 2, 16},
+       {{{"label_port_map", BPF_MAP_TYPE_HASH, 2, 2, 16}},
+        {"label_port_map"},
         0,
+        "",
         "fwdmaps: label_port_map: skipping records shorter than 4-byte key and 2-byte value (map "
         "has 2-byte key and 2-byte value)\n"},
-       {{"bpf_fwd_err_log", BPF_MAP_TYPE_HASH, 8, 44, 16},
+       {{{"bpf_fwd_err_log", BPF_MAP_TYPE_HASH, 8, 44, 16}},
+        {"bpf_fwd_err_log"},
         0,
+        "",
         "fwdmaps: bpf_fwd_err_log: skipping records shorter than 12-byte key and 44-byte value "
         "(map has 8-byte key and 44-byte value)\n"},
-       {{"bpf_fwd_err", BPF_MAP_TYPE_PROG_ARRAY, 4, 4, 2},
+       {{shortErr},
+        {"--json", "bpf_fwd_err"},
+        0,
+        "{\"map\":\"bpf_fwd_err\",\"records\":[]}\n",
+        err},
+       {{shortStats},
+        {"--json", "bpf_fwd_stats"},
+        0,
+        "{\"map\":\"bpf_fwd_stats\",\"records\":[]}\n",
+        stats},
+       {{shortStats, shortErr}, {"--prometheus"}, 0, "", stats + err},
+       {{{"bpf_fwd_err", BPF_MAP_TYPE_PROG_ARRAY, 4, 4, 2}},
+        {"bpf_fwd_err"},
         1,
+        "",
         "fwdmaps: bpf_fwd_err: map walk failed: No such file or directory\n"},
-       {{"bpf_fwd_err_log", BPF_MAP_TYPE_PROG_ARRAY, 4, 4, 2},
+       {{{"bpf_fwd_err_log", BPF_MAP_TYPE_PROG_ARRAY, 4, 4, 2}},
+        {"bpf_fwd_err_log"},
         1,
+        "",
         "fwdmaps: bpf_fwd_err_log: map walk failed: No such file or directory\n"},
    };
    for (const Case &c : cases) {
       SCOPED_TRACE(c.err);
-      ProxyMaps maps;
-      ASSERT_EQ("", maps.Create(mBpfFs, fwdtest::ProxyMapSpecsWith(c.layout)));
-      const std::string &map = c.layout.name;
-      long keys = 0;
-      if (c.layout.type == BPF_MAP_TYPE_HASH) {
-         for (uint32_t i = 1; i <= 2; i++, keys++) {
-            ASSERT_EQ(0, map == "label_port_map"
-                             ? maps.AddLabelPort(i, i)
-                             : maps.AddErrLog(i, i, "10.0.0.1", "10.0.0.2", 1, 6, 1, 2));
-         }
-      }
-      RunResult r = Fwdmaps({map});
-      EXPECT_EQ(c.status, r.status);
-      EXPECT_EQ("", r.out);
-      EXPECT_EQ(c.err, r.err);
-      if (keys > 0) {
-         EXPECT_EQ(keys, fwdtest::CountKeys(maps.fd(map), c.layout.keySize));
-      }
       fwdtest::RemoveProxyPins(mBpfFs);
+      ProxyMaps maps;
+      ASSERT_EQ("", maps.Create(mBpfFs, fwdtest::ProxyMapSpecsWith(c.layouts)));
+      const MapSpec &odd = c.layouts[0];
+      const bool hash = odd.type == BPF_MAP_TYPE_HASH;
+      for (uint32_t i = 1; hash && i <= 2; i++) {
+         ASSERT_EQ(0, odd.name == "label_port_map"
+                          ? maps.AddLabelPort(i, i)
+                          : maps.AddErrLog(i, i, "10.0.0.1", "10.0.0.2", 1, 6, 1, 2));
+      }
+      RunResult r = Fwdmaps(c.args);
+      EXPECT_EQ(c.status, r.status);
+      if (c.args[0] == "--prometheus") {
+         EXPECT_EQ(std::string::npos, r.out.find("} ")) << "no samples:\n" << r.out;
+      } else {
+         EXPECT_EQ(c.out, r.out);
+      }
+      EXPECT_EQ(c.err, r.err);
+      if (hash) {
+         EXPECT_EQ(2, fwdtest::CountKeys(maps.fd(odd.name), odd.keySize));
+      }
    }
 }
 

@@ -166,7 +166,9 @@ int PinObject(int fd, const std::string &path)
    return Bpf(BPF_OBJ_PIN, &attr) < 0 ? -errno : 0;
 }
 
-int UpdateElem(int fd, const void *key, const void *value, uint64_t flags)
+namespace {
+
+int ElemCall(int cmd, int fd, const void *key, const void *value, uint64_t flags)
 {
    union bpf_attr attr;
    memset(&attr, 0, sizeof attr);
@@ -174,26 +176,24 @@ int UpdateElem(int fd, const void *key, const void *value, uint64_t flags)
    attr.key = Ptr(key);
    attr.value = Ptr(value);
    attr.flags = flags;
-   return Bpf(BPF_MAP_UPDATE_ELEM, &attr) < 0 ? -errno : 0;
+   return Bpf(cmd, &attr) < 0 ? -errno : 0;
+}
+
+} // namespace
+
+int UpdateElem(int fd, const void *key, const void *value, uint64_t flags)
+{
+   return ElemCall(BPF_MAP_UPDATE_ELEM, fd, key, value, flags);
 }
 
 int LookupElem(int fd, const void *key, void *value)
 {
-   union bpf_attr attr;
-   memset(&attr, 0, sizeof attr);
-   attr.map_fd = static_cast<uint32_t>(fd);
-   attr.key = Ptr(key);
-   attr.value = Ptr(value);
-   return Bpf(BPF_MAP_LOOKUP_ELEM, &attr) < 0 ? -errno : 0;
+   return ElemCall(BPF_MAP_LOOKUP_ELEM, fd, key, value, 0);
 }
 
 int DeleteElem(int fd, const void *key)
 {
-   union bpf_attr attr;
-   memset(&attr, 0, sizeof attr);
-   attr.map_fd = static_cast<uint32_t>(fd);
-   attr.key = Ptr(key);
-   return Bpf(BPF_MAP_DELETE_ELEM, &attr) < 0 ? -errno : 0;
+   return ElemCall(BPF_MAP_DELETE_ELEM, fd, key, nullptr, 0);
 }
 
 long CountKeys(int fd, uint32_t keySize)

@@ -117,22 +117,22 @@ static MXUserRecLock *LogGetLock(LogState *state)
    return lock;
 }
 
+// The depth is counted without locking too: it is what keeps an output that
+// logs from its write from re-entering the outputs without end.
 static void LogLock(LogState *state)
 {
-   if (state->noLocking) {
-      return;
+   if (!state->noLocking) {
+      MXUser_AcquireRecLock(LogGetLock(state));
    }
-   MXUser_AcquireRecLock(LogGetLock(state));
    state->lockDepth++;
 }
 
 static void LogUnlock(LogState *state)
 {
-   if (state->noLocking) {
-      return;
-   }
    state->lockDepth--;
-   MXUser_ReleaseRecLock(state->lock);
+   if (!state->noLocking) {
+      MXUser_ReleaseRecLock(state->lock);
+   }
 }
 
 /* Formatting. */
@@ -830,13 +830,11 @@ void Log_SetNoLocking(Bool on)
    Bool wasOn = logState.noLocking;
    logState.noLocking = on;
    if (on && !wasOn) {
-      // Release the lock taken above ourselves: unlocking now does nothing.
-      logState.lockDepth = 0;
+      // Release the lock taken above ourselves: unlocking now only counts.
       MXUser_ReleaseRecLock(logState.lock);
    } else if (!on && wasOn) {
-      // Taking the lock did nothing; hold it so the release below balances.
+      // Taking the lock only counted; hold it so the release below balances.
       MXUser_AcquireRecLock(LogGetLock(&logState));
-      logState.lockDepth = 1;
    }
    LogUnlock(&logState);
 }

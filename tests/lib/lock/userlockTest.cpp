@@ -2,17 +2,14 @@
 // condition-variable time-outs, and the misuse panics in forked children.
 #include <stdlib.h>
 #include <string.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <functional>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "lib/lock/userlock.h"
-#include "lib/log/childRun.h"
+#include "lib/log/logTestSupport.h"
 
 namespace {
 
@@ -27,117 +24,83 @@ std::vector<uint64> ListedSerials()
    return serials;
 }
 
-TEST(LockFreshProcess, SerialNumbersStartAtOne)
+TEST(LockFreshProcess, SerialNumbersStartAtOneSignaturesShareABase)
 {
    if (getenv("FWD_LOCK_FRESH") != nullptr) {
       // Re-executed: no lock exists yet in this process.
-      MXUserRecLock *first = MXUser_CreateRecLock("first", 0);
-      MXUserExclLock *second = MXUser_CreateExclLock("second", 0);
-      EXPECT_EQ(1u, MXUser_GetRecLockSerialNumber(first));
-      EXPECT_EQ(2u, MXUser_GetExclLockSerialNumber(second));
-      MXUser_DestroyExclLock(second);
-      MXUser_DestroyRecLock(first);
+      MXUserRecLock *r1 = MXUser_CreateRecLock("r1", 0);
+      MXUserRecLock *r2 = MXUser_CreateRecLock("r2", 0);
+      MXUserExclLock *x = MXUser_CreateExclLock("x", 0);
+      EXPECT_EQ(1u, MXUser_GetRecLockSerialNumber(r1));
+      EXPECT_EQ(2u, MXUser_GetRecLockSerialNumber(r2));
+      EXPECT_EQ(3u, MXUser_GetExclLockSerialNumber(x));
+      uint32 s1 = MXUser_GetRecLockSignature(r1);
+      EXPECT_EQ(s1, MXUser_GetRecLockSignature(r2));
+      EXPECT_EQ(MXUSER_TYPE_REC, s1 >> 28);
+      EXPECT_EQ(MXUSER_TYPE_EXCL, MXUser_GetExclLockSignature(x) >> 28);
+      EXPECT_EQ(s1 & 0x0FFFFFFF, MXUser_GetExclLockSignature(x) & 0x0FFFFFFF);
+      EXPECT_NE(0u, s1 & 0x0FFFFFFF);
+      EXPECT_FALSE(MXUser_InPanic());
+      MXUser_SetInPanic("%s", "test");
+      EXPECT_TRUE(MXUser_InPanic()) << "the panic state is sticky";
+      MXUser_DestroyExclLock(x);
+      MXUser_DestroyRecLock(r2);
+      MXUser_DestroyRecLock(r1);
       return;
    }
-   pid_t pid = fork();
-   ASSERT_GE(pid, 0);
-   if (pid == 0) {
+   ChildResult child = RunInChild([] {
       setenv("FWD_LOCK_FRESH", "1", 1);
       execl("/proc/self/exe", "lib_tests", "--gtest_filter=LockFreshProcess.*", (char *)nullptr);
       _exit(127);
-   }
-   int status = 0;
-   ASSERT_EQ(pid, waitpid(pid, &status, 0));
-   ASSERT_TRUE(WIFEXITED(status));
-   EXPECT_EQ(0, WEXITSTATUS(status));
+   });
+   ASSERT_TRUE(child.exited);
+   EXPECT_EQ(0, child.status);
 }
 
-TEST(Lock, SignaturesShareOneBaseAndCarryTheKind)
-{
-   MXUserRecLock *r1 = MXUser_CreateRecLock("r1", 0);
-   MXUserRecLock *r2 = MXUser_CreateRecLock("r2", 0);
-   MXUserExclLock *x = MXUser_CreateExclLock("x", 0);
-
-   uint32 s1 = MXUser_GetRecLockSignature(r1);
-   EXPECT_EQ(s1, MXUser_GetRecLockSignature(r2));
-   EXPECT_EQ(MXUSER_TYPE_REC, s1 >> 28);
-   EXPECT_EQ(MXUSER_TYPE_EXCL, MXUser_GetExclLockSignature(x) >> 28);
-   EXPECT_EQ(s1 & 0x0FFFFFFF, MXUser_GetExclLockSignature(x) & 0x0FFFFFFF);
-   EXPECT_NE(0u, s1 & 0x0FFFFFFF);
-
-   EXPECT_EQ(MXUser_GetRecLockSerialNumber(r1) + 1, MXUser_GetRecLockSerialNumber(r2));
-   EXPECT_EQ(MXUser_GetRecLockSerialNumber(r2) + 1, MXUser_GetExclLockSerialNumber(x));
-
-   MXUser_DestroyExclLock(x);
-   MXUser_DestroyRecLock(r2);
-   MXUser_DestroyRecLock(r1);
-}
-
-TEST(Lock, NamesAreCopiedOrMadeFromTheCaller)
+TEST(Lock, NamesListAndReferences)
 {
    char name[] = "mine";
-   MXUserRecLock *named = MXUser_CreateRecLock(name, RANK_msgLock);
-   name[0] = 'X';
-   EXPECT_STREQ("mine", MXUser_GetRecLockName(named));
-
-   MXUserRecLock *anonR = MXUser_CreateRecLock(nullptr, 0);
-   MXUserExclLock *anonX = MXUser_CreateExclLock(nullptr, 0);
-   EXPECT_EQ(0, strncmp("R-0x", MXUser_GetRecLockName(anonR), 4));
-   EXPECT_EQ(0, strncmp("X-0x", MXUser_GetExclLockName(anonX), 4));
-
-   MXUser_DestroyExclLock(anonX);
-   MXUser_DestroyRecLock(anonR);
-   MXUser_DestroyRecLock(named);
-}
-
-TEST(Lock, ListKeepsCreationOrderAcrossRemovals)
-{
    uint32 before = MXUser_LockCount();
-   MXUserRecLock *a = MXUser_CreateRecLock("a", 0);
-   MXUserExclLock *b = MXUser_CreateExclLock("b", 0);
-   MXUserRecLock *c = MXUser_CreateRecLock("c", 0);
+   MXUserRecLock *a = MXUser_CreateRecLock(name, RANK_msgLock);
+   name[0] = 'X';
+   EXPECT_STREQ("mine", MXUser_GetRecLockName(a)) << "names are copied";
+   MXUserExclLock *b = MXUser_CreateExclLock(nullptr, 0);
+   MXUserRecLock *c = MXUser_CreateRecLock(nullptr, 0);
+   EXPECT_EQ(0, strncmp("X-0x", MXUser_GetExclLockName(b), 4));
+   EXPECT_EQ(0, strncmp("R-0x", MXUser_GetRecLockName(c), 4));
    EXPECT_EQ(before + 3, MXUser_LockCount());
 
    std::vector<uint64> all = ListedSerials();
    ASSERT_GE(all.size(), 3u);
-   std::vector<uint64> tail(all.end() - 3, all.end());
    EXPECT_EQ(
        (std::vector<uint64>{MXUser_GetRecLockSerialNumber(a), MXUser_GetExclLockSerialNumber(b),
                             MXUser_GetRecLockSerialNumber(c)}),
-       tail);
+       std::vector<uint64>(all.end() - 3, all.end()));
 
-   uint64 serialC = MXUser_GetRecLockSerialNumber(c);
+   // A second reference keeps a recursive lock alive and usable.
+   MXUser_IncRefRecLock(a);
+   MXUser_DestroyRecLock(a);
+   EXPECT_EQ(before + 3, MXUser_LockCount());
+   MXUser_AcquireRecLock(a);
+   MXUser_ReleaseRecLock(a);
    MXUser_DestroyRecLock(a); // possibly the head
    MXUser_DestroyExclLock(b);
    all = ListedSerials();
    EXPECT_EQ(before + 1, all.size());
-   EXPECT_EQ(serialC, all.back());
+   EXPECT_EQ(MXUser_GetRecLockSerialNumber(c), all.back());
    MXUser_DestroyRecLock(c);
    EXPECT_EQ(before, MXUser_LockCount());
 }
 
-TEST(Lock, ReferencesKeepARecursiveLockAlive)
-{
-   uint32 before = MXUser_LockCount();
-   MXUserRecLock *lock = MXUser_CreateRecLock("shared", 0);
-   MXUser_IncRefRecLock(lock);
-   MXUser_DestroyRecLock(lock);
-   EXPECT_EQ(before + 1, MXUser_LockCount());
-   MXUser_AcquireRecLock(lock); // still usable
-   MXUser_ReleaseRecLock(lock);
-   MXUser_DestroyRecLock(lock);
-   EXPECT_EQ(before, MXUser_LockCount());
-}
-
-TEST(Lock, OwnerCountsNestedAcquires)
+TEST(Lock, OwnerCountsNestedAcquiresAndExpiredWaitsRestoreThem)
 {
    MXUserRecLock *r = MXUser_CreateRecLock("r", 0);
-   MXUserExclLock *x = MXUser_CreateExclLock("x", 0);
-
+   MXUserCondVar *cv = MXUser_CreateCondVarRecLock(r);
    EXPECT_FALSE(MXUser_IsCurThreadOwnerRecLock(r));
    MXUser_AcquireRecLock(r);
    EXPECT_TRUE(MXUser_TryAcquireRecLock(r));
    MXUser_AcquireRecLock(r);
+   EXPECT_FALSE(MXUser_TimedWaitCondVarRecLock(r, cv, 1));
    EXPECT_EQ(3, MXUser_GetRecLockCount(r));
    for (int i = 0; i < 3; i++) {
       EXPECT_TRUE(MXUser_IsCurThreadOwnerRecLock(r));
@@ -145,38 +108,15 @@ TEST(Lock, OwnerCountsNestedAcquires)
    }
    EXPECT_FALSE(MXUser_IsCurThreadOwnerRecLock(r));
 
+   MXUserExclLock *x = MXUser_CreateExclLock("x", 0);
+   MXUserCondVar *xcv = MXUser_CreateCondVarExclLock(x);
    EXPECT_TRUE(MXUser_TryAcquireExclLock(x));
    MXUser_AcquireExclLock(x); // the owner only counts
+   EXPECT_FALSE(MXUser_TimedWaitCondVarExclLock(x, xcv, 1));
    MXUser_ReleaseExclLock(x);
    EXPECT_TRUE(MXUser_IsCurThreadOwnerExclLock(x));
    MXUser_ReleaseExclLock(x);
    EXPECT_FALSE(MXUser_IsCurThreadOwnerExclLock(x));
-
-   MXUser_DestroyExclLock(x);
-   MXUser_DestroyRecLock(r);
-}
-
-TEST(Lock, TimedWaitThatExpiresRestoresTheCount)
-{
-   MXUserRecLock *r = MXUser_CreateRecLock("r", 0);
-   MXUserCondVar *cv = MXUser_CreateCondVarRecLock(r);
-   MXUser_AcquireRecLock(r);
-   MXUser_AcquireRecLock(r);
-   MXUser_AcquireRecLock(r);
-   EXPECT_FALSE(MXUser_TimedWaitCondVarRecLock(r, cv, 1));
-   EXPECT_EQ(3, MXUser_GetRecLockCount(r));
-   EXPECT_TRUE(MXUser_IsCurThreadOwnerRecLock(r));
-   for (int i = 0; i < 3; i++) {
-      MXUser_ReleaseRecLock(r);
-   }
-   EXPECT_FALSE(MXUser_IsCurThreadOwnerRecLock(r));
-
-   MXUserExclLock *x = MXUser_CreateExclLock("x", 0);
-   MXUserCondVar *xcv = MXUser_CreateCondVarExclLock(x);
-   MXUser_AcquireExclLock(x);
-   EXPECT_FALSE(MXUser_TimedWaitCondVarExclLock(x, xcv, 1));
-   EXPECT_TRUE(MXUser_IsCurThreadOwnerExclLock(x));
-   MXUser_ReleaseExclLock(x);
 
    MXUser_DestroyCondVar(xcv);
    MXUser_DestroyExclLock(x);
@@ -184,79 +124,66 @@ TEST(Lock, TimedWaitThatExpiresRestoresTheCount)
    MXUser_DestroyRecLock(r);
 }
 
-TEST(Lock, PanicStateIsSticky)
+// Each misuse ends the process with 255 after dumping the lock at level 3;
+// an output copying warnings to standard error makes the dump visible.
+TEST(Lock, MisuseDumpsTheLockThenPanics)
 {
-   ChildResult child = RunInChild([] {
-      if (MXUser_InPanic()) {
-         _exit(2);
-      }
-      MXUser_SetInPanic("%s", "test");
-      _exit(MXUser_InPanic() ? 0 : 3);
-   });
-   ASSERT_TRUE(child.exited);
-   EXPECT_EQ(0, child.status);
-}
-
-struct MisuseCase
-{
-   const char *what;
-   std::function<void()> body;
-   const char *message;
-};
-
-// Each misuse must end the process with 255 and name what went wrong.
-TEST(Lock, MisusePanicsInAChild)
-{
-   const MisuseCase cases[] = {
-       {"destroy held recursive",
-        [] {
-           MXUserRecLock *r = MXUser_CreateRecLock("held", 0);
+   struct
+   {
+      void (*body)();
+      std::vector<const char *> lines; // in this order on standard error
+   } cases[] = {
+       {[] {
+           MXUserRecLock *r = MXUser_CreateRecLock("held", RANK_msgLock);
            MXUser_AcquireRecLock(r);
            MXUser_DestroyRecLock(r);
         },
-        "MXUserCondDestroyRecLock: Destroy of an acquired recursive lock\n"},
-       {"destroy held exclusive",
-        [] {
-           MXUserExclLock *x = MXUser_CreateExclLock("held", 0);
+        {"MXUserDumpRecLock: Recursive lock @ 0x", "\tsignature 0x2",
+         "\tname held\n\trank 0xFEFFFFFF\n", "\tserial number ", "\treference count 0\n",
+         "\tlock count 1\n", "\taddress of owner data 0x",
+         "MXUserCondDestroyRecLock: Destroy of an acquired recursive lock\n"}},
+       {[] {
+           MXUserExclLock *x = MXUser_CreateExclLock("heldX", RANK_getSafeTmpDirLock);
+           MXUser_AcquireExclLock(x);
            MXUser_AcquireExclLock(x);
            MXUser_DestroyExclLock(x);
         },
-        "MXUser_DestroyExclLock: Destroy of an acquired exclusive lock\n"},
-       {"release free recursive",
-        [] {
-           MXUserRecLock *r = MXUser_CreateRecLock("free", 0);
-           MXUser_ReleaseRecLock(r);
-        },
-        "MXUser_ReleaseRecLock: Non-owner release of a recursive lock\n"},
-       {"release free exclusive",
-        [] {
-           MXUserExclLock *x = MXUser_CreateExclLock("free", 0);
-           MXUser_ReleaseExclLock(x);
-        },
-        "MXUser_ReleaseExclLock: Non-owner release of an exclusive lock\n"},
-       {"wait with another lock",
-        [] {
+        {"MXUserDumpExclLock: Exclusive lock @ 0x", "\tsignature 0x4",
+         "\tname heldX\n\trank 0xF0007087\n", "\tserial number ", "\tlock count 2\n",
+         "\taddress of owner data 0x",
+         "MXUser_DestroyExclLock: Destroy of an acquired exclusive lock\n"}},
+       {[] { MXUser_ReleaseRecLock(MXUser_CreateRecLock("free", 0)); },
+        {"\tname free\n", "\tlock count 0\n",
+         "MXUser_ReleaseRecLock: Non-owner release of a recursive lock\n"}},
+       {[] { MXUser_ReleaseExclLock(MXUser_CreateExclLock("free", 0)); },
+        {"\tname free\n", "MXUser_ReleaseExclLock: Non-owner release of an exclusive lock\n"}},
+       {[] {
            MXUserRecLock *a = MXUser_CreateRecLock("alpha", 0);
            MXUserRecLock *b = MXUser_CreateRecLock("beta", 0);
            MXUserCondVar *cv = MXUser_CreateCondVarRecLock(a);
            MXUser_AcquireRecLock(b);
            MXUser_WaitCondVarRecLock(b, cv);
         },
-        "MXUserWaitCondVar: invalid use of lock beta with condVar (0x"},
-       {"wait without holding",
-        [] {
+        {"\tname beta\n", "MXUserWaitCondVar: invalid use of lock beta with condVar (0x"}},
+       {[] {
            MXUserExclLock *x = MXUser_CreateExclLock("loose", 0);
-           MXUserCondVar *cv = MXUser_CreateCondVarExclLock(x);
-           MXUser_TimedWaitCondVarExclLock(x, cv, 1);
+           MXUser_TimedWaitCondVarExclLock(x, MXUser_CreateCondVarExclLock(x), 1);
         },
-        "MXUserWaitCondVar: lock loose not held by caller for condVar (0x"},
+        {"\tname loose\n", "MXUserWaitCondVar: lock loose not held by caller for condVar (0x"}},
    };
-   for (const MisuseCase &c : cases) {
-      SCOPED_TRACE(c.what);
-      ChildResult child = RunInChild(c.body);
+   for (const auto &c : cases) {
+      SCOPED_TRACE(c.lines.back());
+      ChildResult child = RunInChild([&] {
+         AddTestOutput("test", LOG_WARNING, FALSE, LOG_WARNING);
+         c.body();
+      });
       ASSERT_TRUE(child.exited);
       EXPECT_EQ(255, child.status);
-      EXPECT_NE(std::string::npos, child.err.find(c.message)) << child.err;
+      size_t at = 0;
+      for (const char *line : c.lines) {
+         at = child.err.find(line, at);
+         ASSERT_NE(std::string::npos, at) << line << " in:\n" << child.err;
+      }
    }
 }
 

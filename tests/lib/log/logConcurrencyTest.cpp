@@ -5,13 +5,10 @@
 #include <atomic>
 #include <map>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
 
-#include "lib/log/childRun.h"
-#include "lib/log/logTestOutput.h"
 #include "lib/log/logTestSupport.h"
 
 namespace {
@@ -25,25 +22,7 @@ std::string Pad(int seq)
    return std::string((size_t)(seq % 50), 'x');
 }
 
-template <typename Body> void RunThreads(Body body)
-{
-   std::atomic<int> waiting{kThreads};
-   std::vector<std::thread> pool;
-   for (int t = 0; t < kThreads; t++) {
-      pool.emplace_back([&, t] {
-         waiting.fetch_sub(1);
-         while (waiting.load() > 0) {
-            std::this_thread::yield();
-         }
-         body(t);
-      });
-   }
-   for (auto &th : pool) {
-      th.join();
-   }
-}
-
-// Parses "T<thread> <seq> ..." and checks the padding that follows.
+// Parses "T<thread> <seq> <padding>\n".
 bool ParseLine(const std::string &line, int *thread, int *seq)
 {
    int used = 0;
@@ -53,27 +32,39 @@ bool ParseLine(const std::string &line, int *thread, int *seq)
    return line.substr((size_t)used + 1) == Pad(*seq) + "\n";
 }
 
+// Checks that every thread's lines arrive whole, in order and without gaps,
+// and that lines 2k and 2k+1 (one message) are neighbours.
+void ExpectOrderedPairs(const std::vector<std::string> &lines, size_t expected)
+{
+   ASSERT_EQ(expected, lines.size());
+   std::map<int, int> next;
+   for (size_t k = 0; k < lines.size(); k++) {
+      int t, seq;
+      ASSERT_TRUE(ParseLine(lines[k], &t, &seq)) << lines[k];
+      ASSERT_EQ(next[t], seq) << lines[k];
+      ASSERT_EQ(k % 2, (size_t)seq % 2) << "the lines of one message were split";
+      next[t] = seq + 1;
+   }
+}
+
 TEST(LogConcurrency, ThreadsFillingTheBufferKeepWholeEntriesAndCounts)
 {
    DrainPreOutputBuffer();
    const int perThread = 800;
-   RunThreads([&](int t) {
+   RunThreads(kThreads, [&](int t) {
       for (int i = 0; i < perThread; i++) {
          Log("T%d %d %s", t, i, Pad(i).c_str());
       }
    });
-   LogOutput *out = LogTestOutput_Create(nullptr);
-   ASSERT_TRUE(Log_AddOutput(out));
+   LogOutput *out = AddTestOutput();
    std::vector<std::string> got = LogTestOutput_Texts(out);
    ASSERT_FALSE(got.empty());
-
    size_t bytes = 0;
    std::map<int, int> last;
    for (const std::string &line : got) {
       int t = -1, seq = -1;
       ASSERT_TRUE(ParseLine(line, &t, &seq)) << line;
-      auto it = last.find(t);
-      ASSERT_TRUE(it == last.end() || seq == it->second + 1) << "gap or disorder in " << line;
+      ASSERT_TRUE(last.count(t) == 0 || seq == last[t] + 1) << "gap or disorder in " << line;
       last[t] = seq;
       bytes += line.size() + 2 + LOG_RING_RECORD_SIZE;
    }
@@ -89,71 +80,45 @@ TEST(LogConcurrency, ThreadsFillingTheBufferKeepWholeEntriesAndCounts)
    Log_Exit();
 }
 
-TEST(LogConcurrency, LinesOfOneMessageStayTogether)
+TEST(LogConcurrency, LinesOfOneMessageStayTogetherInOutputsAndOnStandardError)
 {
    DrainPreOutputBuffer();
-   LogTestOutputOptions lineOpts;
-   lineOpts.name = "lines";
-   LogOutput *lines = LogTestOutput_Create(&lineOpts);
-   ASSERT_TRUE(Log_AddOutput(lines));
+   char path[] = "/tmp/logConcurrencyXXXXXX";
+   int fd = mkstemp(path);
+   ASSERT_GE(fd, 0);
+   unlink(path);
+   int savedErr = dup(STDERR_FILENO);
+   dup2(fd, STDERR_FILENO);
+   LogOutput *lines = AddTestOutput("lines", LOG_INFO, FALSE, LOG_INFO);
    const int perThread = 300;
-   RunThreads([&](int t) {
-      for (int i = 0; i < perThread; i++) {
-         Log("T%d %d %s\nT%d %d %s\n", t, 2 * i, Pad(2 * i).c_str(), t, 2 * i + 1,
-             Pad(2 * i + 1).c_str());
+   RunThreads(kThreads, [&](int t) {
+      for (int i = 0; i < 2 * perThread; i += 2) {
+         Log("T%d %d %s\nT%d %d %s\n", t, i, Pad(i).c_str(), t, i + 1, Pad(i + 1).c_str());
       }
    });
-   std::vector<LogTestEntry> got = LogTestOutput_Entries(lines);
-   ASSERT_EQ((size_t)(2 * kThreads * perThread), got.size());
-   std::map<int, int> next;
-   for (size_t k = 0; k < got.size(); k += 2) {
-      int t1, s1, t2, s2;
-      ASSERT_TRUE(ParseLine(got[k].text, &t1, &s1)) << got[k].text;
-      ASSERT_TRUE(ParseLine(got[k + 1].text, &t2, &s2)) << got[k + 1].text;
-      ASSERT_EQ(t1, t2);
-      ASSERT_EQ(s1 + 1, s2);
-      ASSERT_EQ(0, got[k].record.continuation);
-      ASSERT_EQ(1, got[k + 1].record.continuation);
-      ASSERT_EQ(next[t1], s1);
-      next[t1] = s2 + 1;
-   }
-   Log_Exit();
-}
+   dup2(savedErr, STDERR_FILENO);
+   close(savedErr);
 
-TEST(LogConcurrency, StandardErrorLinesDoNotInterleave)
-{
-   const int perThread = 200;
-   ChildResult child = RunInChild([&] {
-      LogTestOutputOptions opts;
-      opts.stderrLevel = LOG_INFO;
-      if (!Log_AddOutput(LogTestOutput_Create(&opts))) {
-         _exit(2);
-      }
-      RunThreads([&](int t) {
-         for (int i = 0; i < perThread; i++) {
-            // Long enough to need more than one write if unguarded.
-            Log("T%d %d %s", t, i, Pad(i).c_str());
-         }
-      });
-      Log_Exit();
-   });
-   ASSERT_TRUE(child.exited);
-   ASSERT_EQ(0, child.status);
-   std::map<int, int> next;
-   size_t start = 0;
-   int count = 0;
-   while (start < child.err.size()) {
-      size_t end = child.err.find('\n', start);
-      ASSERT_NE(std::string::npos, end);
-      std::string line = child.err.substr(start, end + 1 - start);
-      int t, seq;
-      ASSERT_TRUE(ParseLine(line, &t, &seq)) << line;
-      ASSERT_EQ(next[t], seq);
-      next[t] = seq + 1;
-      count++;
-      start = end + 1;
+   std::vector<std::string> texts;
+   std::vector<LogTestEntry> got = LogTestOutput_Entries(lines);
+   for (size_t k = 0; k < got.size(); k++) {
+      texts.push_back(got[k].text);
+      ASSERT_EQ(k % 2, got[k].record.continuation);
    }
-   EXPECT_EQ(kThreads * perThread, count);
+   ExpectOrderedPairs(texts, 2 * kThreads * perThread);
+
+   std::string err(1 << 20, '\0');
+   ssize_t n = pread(fd, &err[0], err.size(), 0);
+   close(fd);
+   ASSERT_GT(n, 0);
+   err.resize((size_t)n);
+   std::vector<std::string> errLines;
+   for (size_t start = 0, end; (end = err.find('\n', start)) != std::string::npos;
+        start = end + 1) {
+      errLines.push_back(err.substr(start, end + 1 - start));
+   }
+   ExpectOrderedPairs(errLines, 2 * kThreads * perThread);
+   Log_Exit();
 }
 
 TEST(LogConcurrency, OutputsComeAndGoWhileThreadsLog)
@@ -162,7 +127,15 @@ TEST(LogConcurrency, OutputsComeAndGoWhileThreadsLog)
    std::atomic<bool> done{false};
    std::atomic<int> logged{0};
    int malformed = 0;
-   std::thread registrar([&] {
+   RunThreads(kThreads + 1, [&](int t) {
+      if (t < kThreads) {
+         while (!done.load()) {
+            Log("T%d %d %s", t, 0, Pad(0).c_str());
+            Log_IsEnabled(LOG_INFO);
+            logged.fetch_add(1);
+         }
+         return;
+      }
       while (logged.load() < kThreads) {
          std::this_thread::yield();
       }
@@ -171,8 +144,8 @@ TEST(LogConcurrency, OutputsComeAndGoWhileThreadsLog)
          if (Log_AddOutput(out)) {
             Log_SetOutputLevel(out, LOG_DEBUG);
             for (const std::string &text : LogTestOutput_Texts(out)) {
-               int t, seq;
-               malformed += ParseLine(text, &t, &seq) ? 0 : 1;
+               int th, seq;
+               malformed += ParseLine(text, &th, &seq) ? 0 : 1;
             }
             Log_ReplaceOutput(out, nullptr, FALSE);
          } else {
@@ -181,17 +154,8 @@ TEST(LogConcurrency, OutputsComeAndGoWhileThreadsLog)
       }
       done.store(true);
    });
-   RunThreads([&](int t) {
-      while (!done.load()) {
-         Log("T%d %d %s", t, 0, Pad(0).c_str());
-         Log_IsEnabled(LOG_INFO);
-         logged.fetch_add(1);
-      }
-   });
-   registrar.join();
    EXPECT_FALSE(Log_HaveOutputs());
    EXPECT_EQ(LOG_INFO, Log_GetModuleFileLevel(0));
-   EXPECT_GT(logged.load(), 0);
    EXPECT_EQ(0, malformed);
 }
 

@@ -1,5 +1,5 @@
 // What outputs receive: replay of buffered messages, line splitting, level
-// filtering, and the registration rules.
+// filtering, standard error, and errno.
 #include <errno.h>
 
 #include <string>
@@ -7,7 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include "lib/log/logTestOutput.h"
 #include "lib/log/logTestSupport.h"
 
 namespace {
@@ -21,10 +20,8 @@ TEST(LogOutput, FirstOutputReceivesBufferedMessagesOldestFirst)
    Warning("two\n");
    Log_Level(LOG_VERBOSE, "dropped: above the default threshold");
    Log_Level(LOG_AUDIT, "audit");
-   LogOutput *out = LogTestOutput_Create(nullptr);
-   ASSERT_TRUE(Log_AddOutput(out));
+   LogOutput *out = AddTestOutput();
    EXPECT_EQ((Texts{"one 1\n", "two\n", "audit\n"}), LogTestOutput_Texts(out));
-
    Log("three");
    std::vector<LogTestEntry> entries = LogTestOutput_Entries(out);
    ASSERT_EQ(4u, entries.size());
@@ -38,16 +35,8 @@ TEST(LogOutput, FirstOutputReceivesBufferedMessagesOldestFirst)
 TEST(LogOutput, LineOutputsGetLinesAndWholeOutputsGetMessages)
 {
    DrainPreOutputBuffer();
-   LogTestOutputOptions lineOpts;
-   lineOpts.name = "lines";
-   LogTestOutputOptions wholeOpts;
-   wholeOpts.name = "whole";
-   wholeOpts.wholeMessage = TRUE;
-   LogOutput *lines = LogTestOutput_Create(&lineOpts);
-   LogOutput *whole = LogTestOutput_Create(&wholeOpts);
-   ASSERT_TRUE(Log_AddOutput(lines));
-   ASSERT_TRUE(Log_AddOutput(whole));
-
+   LogOutput *lines = AddTestOutput("lines");
+   LogOutput *whole = AddTestOutput("whole", LOG_INFO, TRUE);
    Log("first\nsecond\nthird");
    EXPECT_EQ((Texts{"first\nsecond\nthird\n"}), LogTestOutput_Texts(whole));
    std::vector<LogTestEntry> got = LogTestOutput_Entries(lines);
@@ -63,23 +52,10 @@ TEST(LogOutput, LineOutputsGetLinesAndWholeOutputsGetMessages)
 TEST(LogOutput, EachOutputFiltersByItsOwnThreshold)
 {
    DrainPreOutputBuffer();
-   LogTestOutputOptions quiet;
-   quiet.name = "quiet";
-   quiet.fileLevel = LOG_WARNING;
-   LogTestOutputOptions chatty;
-   chatty.name = "chatty";
-   chatty.fileLevel = LOG_DEBUG;
-   LogTestOutputOptions off;
-   off.name = "off";
-   off.fileLevel = -1;
-   LogOutput *q = LogTestOutput_Create(&quiet);
-   LogOutput *c = LogTestOutput_Create(&chatty);
-   LogOutput *o = LogTestOutput_Create(&off);
-   ASSERT_TRUE(Log_AddOutput(q));
-   ASSERT_TRUE(Log_AddOutput(c));
-   ASSERT_TRUE(Log_AddOutput(o));
+   LogOutput *q = AddTestOutput("quiet", LOG_WARNING);
+   LogOutput *c = AddTestOutput("chatty", LOG_DEBUG);
+   LogOutput *o = AddTestOutput("off", -1);
    EXPECT_EQ(LOG_DEBUG, Log_GetModuleFileLevel(0));
-
    Log_Level(LOG_ERROR, "error");
    Log("info");
    Log_Level(LOG_DEBUG, "debug");
@@ -95,11 +71,26 @@ TEST(LogOutput, EachOutputFiltersByItsOwnThreshold)
    EXPECT_EQ(-1, Log_GetModuleStderrLevel(0));
 }
 
+TEST(LogOutput, FirstOutputsThresholdSendsBareTextToStandardError)
+{
+   ChildResult child = RunInChild([] {
+      AddTestOutput("test", LOG_INFO, FALSE, LOG_WARNING);
+      Log_Level(LOG_ERROR, "error %d", 2);
+      Warning("warning with qzv");
+      Log("info stays out");
+      Log_Level(LOG_AUDIT, "audit never goes to stderr");
+      Log_Exit();
+      Warning("no outputs: nothing on stderr");
+   });
+   ASSERT_TRUE(child.exited);
+   EXPECT_EQ(0, child.status);
+   EXPECT_EQ("error 2\nwarning with ***\n", child.err);
+}
+
 TEST(LogOutput, ErrnoSurvivesEveryEntryPoint)
 {
    DrainPreOutputBuffer();
-   LogOutput *out = LogTestOutput_Create(nullptr);
-   ASSERT_TRUE(Log_AddOutput(out));
+   LogOutput *out = AddTestOutput();
    uint32 counter = 0;
    errno = EBADF;
    Log("a");

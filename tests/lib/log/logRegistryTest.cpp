@@ -7,7 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include "lib/log/logTestOutput.h"
 #include "lib/log/logTestSupport.h"
 
 namespace {
@@ -55,13 +54,8 @@ TEST(LogRegistry, KindRules)
        {{K2}, K4, false},   {{K3}, K4, false},    {{K4}, K4, true},  {{K5}, K4, false},
        {{F}, K5, false},    {{K5}, K5, false},    {{K4}, K5, false},
    };
-   for (const auto &c : cases) {
-      std::string what;
-      for (uint32 k : c.present) {
-         what += std::to_string(k) + " ";
-      }
-      EXPECT_EQ(c.added, TryAdd(c.present, c.adding))
-          << "present: " << what << "adding: " << c.adding;
+   for (size_t i = 0; i < sizeof cases / sizeof cases[0]; i++) {
+      EXPECT_EQ(cases[i].added, TryAdd(cases[i].present, cases[i].adding)) << "case " << i;
    }
 }
 
@@ -85,8 +79,7 @@ TEST(LogRegistry, CountNameAndOpenRules)
    EXPECT_FALSE(Log_AddOutput(twin));
    EXPECT_EQ(1u, LogTestOutput_OpenCount(twin));
    EXPECT_TRUE(Log_FreeOutput(twin));
-   LogOutput *other = Make(LOG_OUTPUT_KIND_3, "file");
-   EXPECT_TRUE(Log_AddOutput(other)) << "same name, other kind";
+   AddTestOutput("file"); // same name, other kind
    Log_Exit();
 
    uint32 destroyed = 0;
@@ -147,52 +140,40 @@ Bool FixedOpId(size_t size, char *buf)
 
 TEST(LogRegistry, ExitClearsTheOperationIdAndKeepsTheBuffer)
 {
-   LogOutput *first = LogTestOutput_Create(nullptr);
-   ASSERT_TRUE(Log_AddOutput(first));
+   LogOutput *first = AddTestOutput();
    Log_RegisterOpIdFunction(FixedOpId);
    Log("with id");
-   std::vector<LogTestEntry> got = LogTestOutput_Entries(first);
-   ASSERT_FALSE(got.empty());
-   EXPECT_STREQ("op-42", got.back().record.opId);
+   EXPECT_STREQ("op-42", LogTestOutput_Entries(first).back().record.opId);
    Log_Exit();
 
    Log("buffered after exit");
-   LogOutput *second = LogTestOutput_Create(nullptr);
-   ASSERT_TRUE(Log_AddOutput(second));
-   got = LogTestOutput_Entries(second);
+   LogOutput *second = AddTestOutput();
+   std::vector<LogTestEntry> got = LogTestOutput_Entries(second);
    ASSERT_FALSE(got.empty());
    EXPECT_EQ("buffered after exit\n", got.back().text);
    EXPECT_STREQ("", got.back().record.opId);
    Log_Exit();
 }
 
+// With or without locking: the message is not re-entered without end.
 TEST(LogRegistry, MessagesAnOutputLogsWaitForTheNextMessage)
 {
-   // Start from an empty buffer, so that registration replays nothing.
-   DrainPreOutputBuffer();
-   LogTestOutputOptions opts;
-   opts.logFromWrite = "from the output";
-   LogOutput *out = LogTestOutput_Create(&opts);
-   ASSERT_TRUE(Log_AddOutput(out));
-   Log("first");
-   EXPECT_EQ((std::vector<std::string>{"first\n"}), LogTestOutput_Texts(out));
-   Log("second");
-   EXPECT_EQ((std::vector<std::string>{"first\n", "from the output\n", "second\n"}),
-             LogTestOutput_Texts(out));
-   Log_Exit();
-}
-
-TEST(LogRegistry, NoLockingStillDelivers)
-{
-   DrainPreOutputBuffer();
-   LogOutput *out = LogTestOutput_Create(nullptr);
-   ASSERT_TRUE(Log_AddOutput(out));
-   Log_SetNoLocking(TRUE);
-   Log("unlocked");
-   Log_SetNoLocking(FALSE);
-   Log("locked");
-   EXPECT_EQ((std::vector<std::string>{"unlocked\n", "locked\n"}), LogTestOutput_Texts(out));
-   Log_Exit();
+   for (Bool noLocking : {FALSE, TRUE}) {
+      DrainPreOutputBuffer(); // so that registration replays nothing
+      LogTestOutputOptions opts;
+      opts.logFromWrite = "from the output";
+      LogOutput *out = LogTestOutput_Create(&opts);
+      ASSERT_TRUE(Log_AddOutput(out));
+      Log_SetNoLocking(noLocking);
+      Log("first");
+      EXPECT_EQ((std::vector<std::string>{"first\n"}), LogTestOutput_Texts(out));
+      Log("second");
+      Log_SetNoLocking(FALSE);
+      EXPECT_EQ((std::vector<std::string>{"first\n", "from the output\n", "second\n"}),
+                LogTestOutput_Texts(out))
+          << "no locking: " << noLocking;
+      Log_Exit();
+   }
 }
 
 } // namespace

@@ -9,7 +9,6 @@
 
 #include <gtest/gtest.h>
 
-#include "lib/log/logTestOutput.h"
 #include "lib/log/logTestSupport.h"
 
 namespace {
@@ -116,9 +115,7 @@ TEST(LogRingBuffer, PreOutputBufferKeepsTheNewestMessagesThatFit)
    for (int i = 0; i < total; i++) {
       Log("m%04d %s", i, std::string(93, '.').c_str());
    }
-   LogOutput *out = LogTestOutput_Create(nullptr);
-   ASSERT_TRUE(Log_AddOutput(out));
-   std::vector<std::string> got = LogTestOutput_Texts(out);
+   std::vector<std::string> got = LogTestOutput_Texts(AddTestOutput());
    ASSERT_EQ(266u, got.size());
    for (size_t k = 0; k < got.size(); k++) {
       char want[16];

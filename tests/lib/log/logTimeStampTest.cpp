@@ -13,8 +13,6 @@
 
 #include <gtest/gtest.h>
 
-#include "lib/log/childRun.h"
-#include "lib/log/logTestOutput.h"
 #include "lib/log/logTestSupport.h"
 #include "lib/misc/threadState.h"
 
@@ -29,21 +27,6 @@ time_t ParseStamp(const char *stamp)
    return timegm(&tm);
 }
 
-TEST(LogTimeStamp, OrdinaryStampIsUtcWithMilliseconds)
-{
-   LogRecord rec;
-   time_t before = time(nullptr);
-   LogMakeRecord(&rec, Log_LevelDescriptor(LOG_INFO), nullptr);
-   time_t after = time(nullptr);
-   EXPECT_TRUE(std::regex_match(rec.timeStamp, std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d)")))
-       << rec.timeStamp;
-   EXPECT_TRUE(std::regex_match(rec.msecs, std::regex(R"(\.\d{3})"))) << rec.msecs;
-   EXPECT_STREQ("Z", rec.zone);
-   time_t stamp = ParseStamp(rec.timeStamp);
-   EXPECT_GE(stamp, before);
-   EXPECT_LE(stamp, after);
-}
-
 LogRecord signalRecord;
 
 void StampInHandler(int)
@@ -54,25 +37,33 @@ void StampInHandler(int)
    ThreadState_LeaveSignalHandler();
 }
 
-TEST(LogTimeStamp, SignalHandlerFormReusesTheLastStamp)
+TEST(LogTimeStamp, OrdinaryStampIsUtcAndTheSignalHandlerFormReusesIt)
 {
    // Both messages wait in the pre-output buffer, so the handler allocates
    // nothing; the output added afterwards receives them with their records.
    DrainPreOutputBuffer();
+   time_t before = time(nullptr);
    Log("before");
+   time_t after = time(nullptr);
    struct sigaction sa = {};
    sa.sa_handler = StampInHandler;
    struct sigaction old;
    ASSERT_EQ(0, sigaction(SIGUSR1, &sa, &old));
    ASSERT_EQ(0, raise(SIGUSR1));
    sigaction(SIGUSR1, &old, nullptr);
-   LogOutput *out = LogTestOutput_Create(nullptr);
-   ASSERT_TRUE(Log_AddOutput(out));
-
-   std::vector<LogTestEntry> got = LogTestOutput_Entries(out);
+   std::vector<LogTestEntry> got = LogTestOutput_Entries(AddTestOutput());
    ASSERT_EQ(2u, got.size());
    const LogRecord &ordinary = got[0].record;
    const LogRecord &inHandler = got[1].record;
+   // The ordinary stamp: UTC with milliseconds.
+   EXPECT_TRUE(
+       std::regex_match(ordinary.timeStamp, std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d)")))
+       << ordinary.timeStamp;
+   EXPECT_TRUE(std::regex_match(ordinary.msecs, std::regex(R"(\.\d{3})"))) << ordinary.msecs;
+   EXPECT_STREQ("Z", ordinary.zone);
+   EXPECT_GE(ParseStamp(ordinary.timeStamp), before);
+   EXPECT_LE(ParseStamp(ordinary.timeStamp), after);
+
    std::string base = ordinary.timeStamp;
    std::string stamp = inHandler.timeStamp;
    ASSERT_EQ(0, stamp.compare(0, base.size(), base)) << stamp;
@@ -123,8 +114,7 @@ TEST(LogThreadName, SetNamesAreCutAndReachTheRecord)
        {"012345678901234567890123456789\xC3\xA9", "012345678901234567890123456789"},
    };
    DrainPreOutputBuffer();
-   LogOutput *out = LogTestOutput_Create(nullptr);
-   ASSERT_TRUE(Log_AddOutput(out));
+   LogOutput *out = AddTestOutput();
    for (const auto &c : cases) {
       ThreadState_SetName(c.set);
       EXPECT_EQ(c.want, ThreadState_GetName());
@@ -137,27 +127,6 @@ TEST(LogThreadName, SetNamesAreCutAndReachTheRecord)
    ThreadState_SetName("");
    EXPECT_EQ("host-" + std::to_string((long)syscall(SYS_gettid)), ThreadState_GetName());
    Log_Exit();
-}
-
-TEST(LogStderr, FirstOutputsThresholdSendsBareTextToStandardError)
-{
-   ChildResult child = RunInChild([] {
-      LogTestOutputOptions opts;
-      opts.stderrLevel = LOG_WARNING;
-      opts.fileLevel = LOG_INFO;
-      if (!Log_AddOutput(LogTestOutput_Create(&opts))) {
-         _exit(2);
-      }
-      Log_Level(LOG_ERROR, "error %d", 2);
-      Warning("warning with qzv");
-      Log("info stays out");
-      Log_Level(LOG_AUDIT, "audit never goes to stderr");
-      Log_Exit();
-      Warning("no outputs: nothing on stderr");
-   });
-   ASSERT_TRUE(child.exited);
-   EXPECT_EQ(0, child.status);
-   EXPECT_EQ("error 2\nwarning with ***\n", child.err);
 }
 
 } // namespace

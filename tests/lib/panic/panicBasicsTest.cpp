@@ -8,9 +8,9 @@
 #include <gtest/gtest.h>
 
 #include "lib/lock/userlock.h"
-#include "lib/log/childRun.h"
 #include "lib/log/logOutput.h"
 #include "lib/log/logTestOutput.h"
+#include "lib/log/logTestSupport.h"
 #include "lib/panic/panic.h"
 
 namespace {

@@ -8,31 +8,19 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include "lib/misc/msgList.h"
 #include "lib/user/dictionary.h"
 #include "lib/user/msg.h"
 #include "support/kernelFixture.h"
+#include "support/textFiles.h"
 
 namespace {
 
-std::string ReadFile(const std::string &path)
-{
-   std::ifstream in(path, std::ios::binary);
-   std::stringstream ss;
-   ss << in.rdbuf();
-   return ss.str();
-}
-
 std::string PendingText()
 {
-   char *text = MsgList_ToString(Msg_Pending());
-   std::string out = text != nullptr ? text : "";
-   free(text);
-   return out;
+   return fwdtest::MsgText(Msg_Pending());
 }
 
 class DictionaryWriteFullTest : public ::testing::Test
@@ -52,7 +40,7 @@ class DictionaryWriteFullTest : public ::testing::Test
       }
       mMounted = true;
       mPath = mMount + "/config";
-      std::ofstream(mPath) << "# keep me\nold = \"value\"\n";
+      fwdtest::WriteFile(mPath, "# keep me\nold = \"value\"\n");
       Msg_Reset(FALSE);
    }
    void TearDown() override
@@ -79,12 +67,13 @@ TEST_F(DictionaryWriteFullTest, FailedSaveKeepsTheOldFile)
    }
    EXPECT_FALSE(Dictionary_Write(dict, mPath.c_str()));
    std::string complaints = PendingText();
-   EXPECT_NE(complaints.find("configuration file \"" + mPath + "~\""), std::string::npos)
-       << complaints;
-   EXPECT_NE(complaints.find("No space left on device"), std::string::npos) << complaints;
+   for (const std::string &part :
+        {"configuration file \"" + mPath + "~\"", std::string("No space left on device")}) {
+      EXPECT_NE(complaints.find(part), std::string::npos) << complaints;
+   }
    // The temporary file is gone and the target is as it was.
    EXPECT_NE(access((mPath + "~").c_str(), F_OK), 0);
-   EXPECT_EQ(ReadFile(mPath), "# keep me\nold = \"value\"\n");
+   EXPECT_EQ(fwdtest::ReadFile(mPath), "# keep me\nold = \"value\"\n");
    // The dictionary still counts as changed, so a later save can retry.
    EXPECT_TRUE(Dictionary_IsDirty(dict));
 
@@ -95,7 +84,7 @@ TEST_F(DictionaryWriteFullTest, FailedSaveKeepsTheOldFile)
    Dictionary_SetString(dict, "new", "old");
    Msg_Reset(FALSE);
    EXPECT_TRUE(Dictionary_Write(dict, mPath.c_str())) << PendingText();
-   EXPECT_EQ(ReadFile(mPath), "# keep me\n.encoding = \"UTF-8\"\nold = \"new\"\n");
+   EXPECT_EQ(fwdtest::ReadFile(mPath), "# keep me\n.encoding = \"UTF-8\"\nold = \"new\"\n");
    MsgList_Free(msgs);
    Dictionary_Free(dict);
 }

@@ -10,7 +10,6 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
 #include <string>
 
 #include "lib/config/config.h"
@@ -18,6 +17,7 @@
 #include "lib/log/log.h"
 #include "lib/log/logTestOutput.h"
 #include "support/kernelFixture.h"
+#include "support/textFiles.h"
 
 namespace {
 
@@ -87,17 +87,15 @@ class PreferenceLayersTest : public ::testing::Test
 
    static void Write(const std::string &path, const std::string &content)
    {
-      fs::create_directories(fs::path(path).parent_path());
-      std::ofstream(path) << content;
+      fwdtest::WriteFile(path, content);
    }
    std::string UserFile(const char *name) const { return mHome.path() + "/.keltria/" + name; }
-
-   static std::string Get(const char *key)
+   static std::string Get(const char *key) { return fwdtest::ConfigText("<default>", key); }
+   std::string Dump()
    {
-      char *v = Config_GetString("<default>", "%s", key);
-      std::string s = v != nullptr ? v : "<null>";
-      free(v);
-      return s;
+      LogTestOutput_Clear(mLog);
+      Preference_Log();
+      return LogTestOutput_Joined(mLog);
    }
 
    fwdtest::TempDir mHome;
@@ -106,29 +104,20 @@ class PreferenceLayersTest : public ::testing::Test
 
 TEST_F(PreferenceLayersTest, PrecedenceOfTheFiveFiles)
 {
-   // Each file sets "own.<layer>" and every key of the layers below it, so
-   // each key tells which layer won.
+   // Each key is set in some of the files, so its value tells which layer won.
    Write("/usr/lib/keltria/settings", "k1 = settings\nk3 = settings\n");
    Write(UserFile("preferences"), "k1 = prefs\nk2 = prefs\nk4 = prefs\n");
    Write(UserFile("config"), "k2 = config\nk4 = config\nk5 = config\n");
    Write("/etc/keltria/config", "k4 = host\nk5 = host\nk6 = host\n");
    Write("/usr/lib/keltria/config", "k3 = site\nk5 = site\nk6 = site\nk7 = site\n");
    ASSERT_TRUE(Preference_Init());
-   struct
-   {
-      const char *key;
-      const char *value;
-   } cases[] = {
-       {"k1", "settings"}, // settings above user preferences
-       {"k2", "prefs"},    // preferences above user config
-       {"k3", "settings"}, // settings above site
-       {"k4", "prefs"},    // user files above host defaults
-       {"k5", "config"},   // user config above host defaults
-       {"k6", "host"},     // host above site
-       {"k7", "site"},     {"k8", "<default>"},
+   // Settings over preferences over user config over host over site.
+   const std::pair<const char *, const char *> cases[] = {
+       {"k1", "settings"}, {"k2", "prefs"}, {"k3", "settings"}, {"k4", "prefs"},
+       {"k5", "config"},   {"k6", "host"},  {"k7", "site"},     {"k8", "<default>"},
    };
    for (const auto &c : cases) {
-      EXPECT_EQ(Get(c.key), c.value) << c.key;
+      EXPECT_EQ(Get(c.first), c.second) << c.first;
    }
    // The in-memory layer is second only to the global settings.
    Preference_SetFromString("k1=memory", TRUE);
@@ -144,19 +133,15 @@ TEST_F(PreferenceLayersTest, NoFilesAtAll)
    ASSERT_TRUE(Preference_Init());
    EXPECT_EQ(Get("BpfProxy.FsPath"), "<default>");
    std::string log = LogTestOutput_Joined(mLog);
-   for (std::string path :
+   for (const std::string &path :
         {std::string("/etc/keltria/config"), std::string("/usr/lib/keltria/settings"),
          std::string("/usr/lib/keltria/config"), UserFile("config"), UserFile("preferences")}) {
-      SCOPED_TRACE(path);
-      EXPECT_NE(log.find("DictionaryLoad: Cannot open file \"" + path +
-                         "\": No such file or directory.\n"),
-                std::string::npos);
-      EXPECT_NE(log.find("[msg.dictionary.load.openFailed] Cannot open file \"" + path +
-                         "\": No such file or directory.\n"),
-                std::string::npos);
-      EXPECT_NE(log.find("PREF Optional preferences file not found at " + path +
-                         ". Using default values.\n"),
-                std::string::npos);
+      const std::string cannot = "Cannot open file \"" + path + "\": No such file or directory.\n";
+      for (const std::string &line :
+           {"DictionaryLoad: " + cannot, "[msg.dictionary.load.openFailed] " + cannot,
+            "PREF Optional preferences file not found at " + path + ". Using default values.\n"}) {
+         EXPECT_NE(log.find(line), std::string::npos) << line;
+      }
    }
    // The host file is read first.
    EXPECT_LT(log.find("/etc/keltria/config"), log.find("/usr/lib/keltria/settings"));
@@ -165,42 +150,36 @@ TEST_F(PreferenceLayersTest, NoFilesAtAll)
 TEST_F(PreferenceLayersTest, LibdirMovesSettingsAndSiteDefaults)
 {
    fwdtest::TempDir lib;
-   Write("/etc/keltria/config", "libdir = \"" + lib.path() + "\"\n");
    Write(lib.path() + "/settings", "fromsettings = moved\n");
    Write(lib.path() + "/config", "fromsite = moved\n");
    Write("/usr/lib/keltria/settings", "fromsettings = default\nstale = 1\n");
    Write("/usr/lib/keltria/config", "fromsite = default\n");
-   ASSERT_TRUE(Preference_Init());
-   EXPECT_EQ(Get("fromsettings"), "moved");
-   EXPECT_EQ(Get("fromsite"), "moved");
-   EXPECT_EQ(Get("stale"), "<default>");
-   LogTestOutput_Clear(mLog);
-   Preference_Log();
-   std::string log = LogTestOutput_Joined(mLog);
-   EXPECT_NE(log.find("DICT --- GLOBAL SETTINGS " + lib.path() + "/settings\n"), std::string::npos)
-       << log;
-   EXPECT_NE(log.find("DICT --- SITE DEFAULTS " + lib.path() + "/config\n"), std::string::npos);
+   // The directory is joined to the file name as it stands.
+   for (const std::string &dir : {lib.path(), lib.path() + "/"}) {
+      Write("/etc/keltria/config", "libdir = \"" + dir + "\"\n");
+      ASSERT_TRUE(Preference_Init());
+      EXPECT_EQ(Get("fromsettings"), "moved");
+      EXPECT_EQ(Get("fromsite"), "moved");
+      EXPECT_EQ(Get("stale"), "<default>");
+      std::string log = Dump();
+      EXPECT_NE(log.find("DICT --- GLOBAL SETTINGS " + dir + "/settings\n"), std::string::npos)
+          << log;
+      EXPECT_NE(log.find("DICT --- SITE DEFAULTS " + dir + "/config\n"), std::string::npos);
+      Preference_Exit();
+   }
 }
 
-TEST_F(PreferenceLayersTest, LibdirIsJoinedWithoutASeparator)
+TEST_F(PreferenceLayersTest, DisableUserPreferencesOnlyFromTheHostFile)
 {
-   fwdtest::TempDir lib;
-   Write("/etc/keltria/config", "libdir = \"" + lib.path() + "/\"\n");
-   Write(lib.path() + "/settings", "k = found\n");
-   ASSERT_TRUE(Preference_Init());
-   EXPECT_EQ(Get("k"), "found");
-   LogTestOutput_Clear(mLog);
-   Preference_Log();
-   EXPECT_NE(
-       LogTestOutput_Joined(mLog).find("DICT --- GLOBAL SETTINGS " + lib.path() + "//settings\n"),
-       std::string::npos);
-}
-
-TEST_F(PreferenceLayersTest, DisableUserPreferences)
-{
-   Write("/etc/keltria/config", "disableUserPreferences = TRUE\nk = host\n");
    Write(UserFile("config"), "k = user\n");
    Write(UserFile("preferences"), "p = user\n");
+   Write("/usr/lib/keltria/settings", "disableUserPreferences = TRUE\n");
+   ASSERT_TRUE(Preference_Init());
+   EXPECT_EQ(Get("k"), "user");
+   Preference_Exit();
+
+   Write("/etc/keltria/config", "disableUserPreferences = TRUE\nk = host\n");
+   LogTestOutput_Clear(mLog);
    ASSERT_TRUE(Preference_Init());
    EXPECT_EQ(Get("k"), "host");
    EXPECT_EQ(Get("p"), "<default>");
@@ -208,14 +187,6 @@ TEST_F(PreferenceLayersTest, DisableUserPreferences)
    EXPECT_NE(log.find("PREF Disabling user preferences because disableUserPreferences is set.\n"),
              std::string::npos);
    EXPECT_EQ(log.find(UserFile("config")), std::string::npos);
-}
-
-TEST_F(PreferenceLayersTest, DisableUserPreferencesOnlyFromTheHostFile)
-{
-   Write("/usr/lib/keltria/settings", "disableUserPreferences = TRUE\n");
-   Write(UserFile("config"), "k = user\n");
-   ASSERT_TRUE(Preference_Init());
-   EXPECT_EQ(Get("k"), "user");
 }
 
 TEST_F(PreferenceLayersTest, BadSystemFileDoesNotStopStartUp)

@@ -112,13 +112,11 @@ char *DictLLUnescape(const char *p, size_t len)
    return s;
 }
 
-// Parses one line (no terminator) into name and value.
-void DictLLParse(const char *p, size_t len, char **name, char **value)
+// Finds the name and the raw value of an assignment line (no terminator).
+Bool DictLLScan(const char *p, size_t len, DictLLSpans *spans)
 {
    const unsigned char *s = (const unsigned char *)p;
    size_t i = 0;
-   *name = NULL;
-   *value = NULL;
 
    while (i < len && DictLLIsBlank(s[i])) {
       i++;
@@ -129,13 +127,13 @@ void DictLLParse(const char *p, size_t len, char **name, char **value)
    }
    size_t nameEnd = i;
    if (nameEnd == nameStart) {
-      return;
+      return FALSE;
    }
    while (i < len && DictLLIsBlank(s[i])) {
       i++;
    }
    if (i == len || s[i] != '=') {
-      return;
+      return FALSE;
    }
    i++;
    while (i < len && DictLLIsBlank(s[i])) {
@@ -150,7 +148,7 @@ void DictLLParse(const char *p, size_t len, char **name, char **value)
       }
       valueEnd = i;
       if (i == len || s[i] != '"') {
-         return;
+         return FALSE;
       }
       i++;
    } else {
@@ -164,10 +162,25 @@ void DictLLParse(const char *p, size_t len, char **name, char **value)
       i++;
    }
    if (i != len && s[i] != '#') {
-      return;
+      return FALSE;
    }
-   *name = DictLLCopy(p + nameStart, nameEnd - nameStart);
-   *value = DictLLUnescape(p + valueStart, valueEnd - valueStart);
+   spans->nameStart = nameStart;
+   spans->nameLength = nameEnd - nameStart;
+   spans->valueStart = valueStart;
+   spans->valueLength = valueEnd - valueStart;
+   return TRUE;
+}
+
+// Parses one line (no terminator) into owned name and value, or NULLs.
+void DictLLParse(const char *p, size_t len, char **name, char **value)
+{
+   DictLLSpans spans;
+   *name = NULL;
+   *value = NULL;
+   if (DictLLScan(p, len, &spans)) {
+      *name = DictLLCopy(p + spans.nameStart, spans.nameLength);
+      *value = DictLLUnescape(p + spans.valueStart, spans.valueLength);
+   }
 }
 
 // Reads one line of any length into *out; the terminator is dropped.
@@ -200,6 +213,16 @@ int DictLLReadRawLine(FILE *stream, std::string *out)
 }
 
 } // namespace
+
+Bool DictLL_ScanLine(const char *line, size_t length, DictLLSpans *spans)
+{
+   return DictLLScan(line, length, spans);
+}
+
+char *DictLL_UnescapeValue(const char *raw, size_t length)
+{
+   return DictLLUnescape(raw, length);
+}
 
 Bool DictLL_ParseLine(const char *line, size_t length, char **name, char **value)
 {

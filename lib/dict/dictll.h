@@ -29,6 +29,21 @@ const char *DictLL_UnmarshalLine(const char *buf, size_t bufSize, char **line, c
 /// owned texts and returns TRUE for an assignment; NULL and FALSE otherwise.
 Bool DictLL_ParseLine(const char *line, size_t length, char **name, char **value);
 
+/// Where the parts of an assignment lie within its line.
+typedef struct DictLLSpans
+{
+   size_t nameStart, nameLength;
+   size_t valueStart, valueLength; ///< The raw value: quotes off, escapes kept.
+} DictLLSpans;
+
+/// As DictLL_ParseLine, but copies nothing: fills *spans and returns TRUE for
+/// an assignment, FALSE otherwise.
+Bool DictLL_ScanLine(const char *line, size_t length, DictLLSpans *spans);
+
+/// An owned copy of raw[0, length) with the "|" escapes undone (a "|"
+/// without two hex digits stays). Release it with free.
+char *DictLL_UnescapeValue(const char *raw, size_t length);
+
 /// Reads one line from stream. A line ends at "\n", "\r\n", a lone "\r" or
 /// the end of the stream; the terminator is not part of it and there is no
 /// length limit. Outputs as for DictLL_UnmarshalLine (all NULL unless a line

@@ -59,7 +59,7 @@ static inline unsigned char DictionaryLower(unsigned char c)
 }
 
 // FNV-1a over the bytes, folded to lower case unless names are exact.
-static uint32 DictionaryHash(const Dictionary *dict, const char *name)
+uint32 DictionaryHashName(const Dictionary *dict, const char *name)
 {
    uint32 h = 2166136261u;
    const unsigned char *p = (const unsigned char *)name;
@@ -145,7 +145,11 @@ static void DictionaryIndexRemove(Dictionary *dict, DictionaryEntry *e)
 
 DictionaryEntry *DictionaryFindEntry(const Dictionary *dict, const char *name)
 {
-   uint32 h = DictionaryHash(dict, name);
+   return DictionaryFindEntryHashed(dict, name, DictionaryHashName(dict, name));
+}
+
+DictionaryEntry *DictionaryFindEntryHashed(const Dictionary *dict, const char *name, uint32 h)
+{
    for (DictionaryEntry *e = dict->buckets[h & (dict->numBuckets - 1)]; e != NULL;
         e = e->hashNext) {
       if (e->hash == h && DictionaryNamesEqual(dict, e->name, name)) {
@@ -186,21 +190,56 @@ static void DictionaryCheckType(DictionaryValueType type)
    }
 }
 
-DictionaryEntry *DictionaryCreateEntryNoCopy(Dictionary *dict, char *name, DictionaryValueType type,
-                                             DictionaryValue value)
+static void DictionaryInitLine(Dictionary *dict, DictionaryLine *line, const char *text,
+                               size_t length, DictionaryEntry *entry);
+
+// Makes an entry; with a line text, the line lives in the same allocation
+// (after the name) and is appended: one block per line read.
+static DictionaryEntry *DictionaryNewEntry(Dictionary *dict, const char *name, size_t nameLength,
+                                           uint32 hash, DictionaryValueType type,
+                                           DictionaryValue value, const char *text, size_t length)
 {
    type &= DICT_TYPE_MASK;
    DictionaryCheckType(type);
-   DictionaryEntry *e = (DictionaryEntry *)DictionaryAlloc(sizeof *e);
-   e->name = name;
+   const size_t align = alignof(DictionaryLine);
+   size_t lineOffset = (sizeof(DictionaryEntry) + nameLength + 1 + align - 1) / align * align;
+   if (text != NULL) {
+      length = strnlen(text, length);
+   }
+   size_t size = text != NULL ? lineOffset + sizeof(DictionaryLine) + length + 2
+                              : sizeof(DictionaryEntry) + nameLength + 1;
+   DictionaryEntry *e = (DictionaryEntry *)DictionaryAlloc(size);
+   memcpy(e->nameText, name, nameLength);
+   e->name = e->nameText;
    e->type = type;
    e->value = value;
-   e->hash = DictionaryHash(dict, name);
+   e->hash = hash;
    DictionaryListInsertBefore(&dict->entries, &e->links);
    dict->numEntries++;
    DictionaryIndexGrow(dict);
    DictionaryIndexInsert(dict, e);
+   if (text != NULL) {
+      DictionaryLine *line = (DictionaryLine *)((char *)e + lineOffset);
+      DictionaryInitLine(dict, line, text, length, e);
+      line->inEntry = TRUE;
+      DictionaryListInsertBefore(&dict->lines, &line->links);
+   }
    return e;
+}
+
+DictionaryEntry *DictionaryCreateEntryHashed(Dictionary *dict, const char *name, size_t nameLength,
+                                             uint32 hash, DictionaryValueType type,
+                                             DictionaryValue value)
+{
+   return DictionaryNewEntry(dict, name, nameLength, hash, type, value, NULL, 0);
+}
+
+DictionaryEntry *DictionaryCreateEntryWithLine(Dictionary *dict, const char *name,
+                                               size_t nameLength, uint32 hash,
+                                               DictionaryValue value, const char *text,
+                                               size_t length)
+{
+   return DictionaryNewEntry(dict, name, nameLength, hash, DICT_ANY, value, text, length);
 }
 
 DictionaryEntry *DictionaryCreateEntry(Dictionary *dict, const char *name, DictionaryValueType type,
@@ -211,7 +250,8 @@ DictionaryEntry *DictionaryCreateEntry(Dictionary *dict, const char *name, Dicti
    if (DictionaryIsTextType(type)) {
       copy.text = DictionaryStrdup(copy.text);
    }
-   return DictionaryCreateEntryNoCopy(dict, DictionaryStrdup(name), type, copy);
+   return DictionaryCreateEntryHashed(dict, name, strlen(name), DictionaryHashName(dict, name),
+                                      type, copy);
 }
 
 void DictionaryFreeValue(DictionaryEntry *e)
@@ -224,10 +264,14 @@ void DictionaryFreeValue(DictionaryEntry *e)
    e->textForm = NULL;
 }
 
-static void DictionaryFreeEntry(DictionaryEntry *e)
+static void DictionaryFreeEntry(Dictionary *dict, DictionaryEntry *e)
 {
+   if (e->line != NULL) {
+      // Its line may share the allocation; it must not outlive the entry.
+      DictionaryRemoveLine(dict, e->line);
+   }
    DictionaryFreeValue(e);
-   DictionaryFreeText(e->name);
+   explicit_bzero(e->nameText, strlen(e->nameText));
    DictionaryFreeText(e->ownLine);
    free(e);
 }
@@ -243,44 +287,80 @@ void DictionaryRemoveEntry(Dictionary *dict, DictionaryEntry *e)
       DictionaryRemoveLine(dict, e->line);
    }
    dict->numEntries--;
-   DictionaryFreeEntry(e);
+   DictionaryFreeEntry(dict, e);
 }
 
 /* ---- Lines ------------------------------------------------------------- */
 
-static DictionaryLine *DictionaryNewLine(char *text, DictionaryEntry *entry)
+// Fills a line record whose keptText has room for length + 2 bytes; the
+// length is already cut at a NUL byte.
+static void DictionaryInitLine(Dictionary *dict, DictionaryLine *line, const char *text,
+                               size_t length, DictionaryEntry *entry)
 {
-   DictionaryLine *line = (DictionaryLine *)DictionaryAlloc(sizeof *line);
-   line->text = text;
+   memcpy(line->keptText, text, length);
+   line->keptText[length] = '\n';
+   line->keptText[length + 1] = '\0';
+   line->text = line->keptText;
+   line->length = length + 1;
+   line->inEntry = FALSE;
    line->entry = entry;
    if (entry != NULL) {
       entry->line = line;
    }
+   dict->lineBytes += line->length;
+}
+
+// The record and its text in one allocation.
+static DictionaryLine *DictionaryNewLine(Dictionary *dict, const char *text, size_t length,
+                                         DictionaryEntry *entry)
+{
+   length = strnlen(text, length);
+   DictionaryLine *line = (DictionaryLine *)malloc(sizeof *line + length + 2);
+   if (line == NULL) {
+      Panic("VERIFY %s:%d\n", "vela/lib/user/dictionary_core", __LINE__);
+   }
+   DictionaryInitLine(dict, line, text, length, entry);
    return line;
 }
 
-DictionaryLine *DictionaryAppendLine(Dictionary *dict, char *text, DictionaryEntry *entry)
+DictionaryLine *DictionaryAppendLine(Dictionary *dict, const char *text, size_t length,
+                                     DictionaryEntry *entry)
 {
-   DictionaryLine *line = DictionaryNewLine(text, entry);
+   DictionaryLine *line = DictionaryNewLine(dict, text, length, entry);
    DictionaryListInsertBefore(&dict->lines, &line->links);
    return line;
 }
 
-DictionaryLine *DictionaryPrependLine(Dictionary *dict, char *text, DictionaryEntry *entry)
+DictionaryLine *DictionaryPrependLine(Dictionary *dict, const char *text, size_t length,
+                                      DictionaryEntry *entry)
 {
-   DictionaryLine *line = DictionaryNewLine(text, entry);
+   DictionaryLine *line = DictionaryNewLine(dict, text, length, entry);
    DictionaryListInsertBefore(dict->lines.next, &line->links);
    return line;
 }
 
-void DictionaryRemoveLine(Dictionary *, DictionaryLine *line)
+void DictionaryRemoveLine(Dictionary *dict, DictionaryLine *line)
 {
    DictionaryListUnlink(&line->links);
    if (line->entry != NULL && line->entry->line == line) {
       line->entry->line = NULL;
    }
-   DictionaryFreeText(line->text);
-   free(line);
+   DictionarySetLineText(dict, line, NULL, 0);
+   if (!line->inEntry) {
+      free(line);
+   }
+}
+
+void DictionarySetLineText(Dictionary *dict, DictionaryLine *line, char *text, size_t length)
+{
+   dict->lineBytes = dict->lineBytes - line->length + length;
+   if (line->text == line->keptText) {
+      explicit_bzero(line->keptText, line->length);
+   } else {
+      DictionaryFreeText(line->text);
+   }
+   line->text = text;
+   line->length = length;
 }
 
 /* ---- Life cycle -------------------------------------------------------- */
@@ -316,7 +396,7 @@ void Dictionary_Clear(Dictionary *dict)
    while (dict->entries.next != &dict->entries) {
       DictionaryEntry *e = (DictionaryEntry *)dict->entries.next;
       DictionaryListUnlink(&e->links);
-      DictionaryFreeEntry(e);
+      DictionaryFreeEntry(dict, e);
    }
    memset(dict->buckets, 0, dict->numBuckets * sizeof *dict->buckets);
    dict->numEntries = 0;
@@ -556,10 +636,14 @@ void Dictionary_Set(Dictionary *dict, const void *valuePtr, DictionaryValueType 
    type &= DICT_TYPE_MASK;
    DictionaryCheckType(type);
    DictionaryValue v = DictionaryReadValue(valuePtr, type);
-   DictionaryEntry *e = DictionaryFindEntry(dict, name);
+   uint32 hash = DictionaryHashName(dict, name);
+   DictionaryEntry *e = DictionaryFindEntryHashed(dict, name, hash);
 
    if (e == NULL) {
-      e = DictionaryCreateEntry(dict, name, type, &v);
+      if (DictionaryIsTextType(type)) {
+         v.text = DictionaryStrdup(v.text);
+      }
+      e = DictionaryCreateEntryHashed(dict, name, strlen(name), hash, type, v);
       e->modified = TRUE;
       dict->dirty = TRUE;
       return;
@@ -596,7 +680,8 @@ Bool Dictionary_SetFromString(Dictionary *dict, const char *text, Bool failIfDef
    char *name = (char *)DictionaryAlloc(nameLen + 1);
    memcpy(name, text, nameLen);
 
-   DictionaryEntry *e = DictionaryFindEntry(dict, name);
+   uint32 hash = DictionaryHashName(dict, name);
+   DictionaryEntry *e = DictionaryFindEntryHashed(dict, name, hash);
    if (e != NULL) {
       if (failIfDefined) {
          MsgList_Append(msgs,
@@ -615,7 +700,8 @@ Bool Dictionary_SetFromString(Dictionary *dict, const char *text, Bool failIfDef
    }
    DictionaryValue v;
    v.text = DictionaryStrdup(value);
-   e = DictionaryCreateEntryNoCopy(dict, name, DICT_ANY, v);
+   e = DictionaryCreateEntryHashed(dict, name, nameLen, hash, DICT_ANY, v);
+   DictionaryFreeText(name);
    e->modified = TRUE;
    dict->dirty = TRUE;
    return TRUE;

@@ -207,8 +207,14 @@ Bool DictionarySetEncodingFromName(Dictionary *dict, const char *encName, MsgLis
    return DictionarySetEncoding(dict, encoding, msgs);
 }
 
-Bool DictionaryIsEncodingDeclaration(const char *name)
+Bool DictionaryIsEncodingDeclaration(const char *name, size_t length)
 {
+   // Every declaration ends in "encoding"; most names are rejected by that.
+   static const char suffix[] = "encoding";
+   const size_t suffixLength = sizeof suffix - 1;
+   if (length < suffixLength + 1 || strcasecmp(name + length - suffixLength, suffix) != 0) {
+      return FALSE;
+   }
    static const char *const names[] = {".encoding", "config.encoding", "preferences.encoding",
                                        "lmlist.encoding", "snapshot.encoding"};
    for (const char *n : names) {
@@ -219,60 +225,59 @@ Bool DictionaryIsEncodingDeclaration(const char *name)
    return FALSE;
 }
 
-// The kept form of a line: as read, cut at a NUL byte, plus a newline.
-char *DictionaryKeptLineText(const char *line, size_t length)
+// The name of an assignment line, NUL-terminated: on the stack unless long.
+class DictionaryLineName
 {
-   size_t n = strnlen(line, length);
-   char *text = (char *)malloc(n + 2);
-   if (text == NULL) {
-      Panic("VERIFY %s:%d\n", "vela/lib/user/dictionary_file", __LINE__);
+ public:
+   DictionaryLineName(const char *text, size_t length)
+       : mLength(length), mText(length < sizeof mShort ? mShort : (char *)malloc(length + 1))
+   {
+      if (mText == NULL) {
+         Panic("VERIFY %s:%d\n", "vela/lib/user/dictionary_file", __LINE__);
+      }
+      memcpy(mText, text, length);
+      mText[length] = '\0';
    }
-   memcpy(text, line, n);
-   text[n] = '\n';
-   text[n + 1] = '\0';
-   return text;
-}
+   ~DictionaryLineName()
+   {
+      if (mText != mShort) {
+         DictionaryFreeText(mText);
+      }
+   }
+   DictionaryLineName(const DictionaryLineName &) = delete;
+   DictionaryLineName &operator=(const DictionaryLineName &) = delete;
+   const char *Get() const { return mText; }
+   size_t Length() const { return mLength; }
 
-// Handles one line (line[0, length), no terminator) read from a file or a
-// buffer.
-int DictionaryParseReadLine(Dictionary *dict, const char *line, size_t length, MsgList **msgs)
+ private:
+   size_t mLength;
+   char mShort[128];
+   char *mText;
+};
+
+// Handles an assignment line; the value (owned) is taken over or freed.
+int DictionaryParseAssignment(Dictionary *dict, const char *line, size_t length,
+                              const DictionaryLineName &lineName, char *value, MsgList **msgs)
 {
-   dict->lineNumber++;
-
-   char *name = NULL;
-   char *value = NULL;
-   if (!DictLL_ParseLine(line, length, &name, &value)) {
-      size_t i = 0;
-      while (i < length && (line[i] == ' ' || line[i] == '\t')) {
-         i++;
-      }
-      if (i == length || line[i] == '#') {
-         DictionaryAppendLine(dict, DictionaryKeptLineText(line, length), NULL);
-         return PARSE_OK;
-      }
-      char *shown = Unicode_EscapeBuffer(line, (ssize_t)length);
-      Log("%s: syntax error with line, \"%s\".\n", __func__, shown);
-      DictionaryFreeText(shown);
-      DictionaryComplainSyntax(dict, msgs);
-      return PARSE_FATAL;
-   }
-
+   const char *name = lineName.Get();
    int result = PARSE_OK;
-   if (DictionaryIsEncodingDeclaration(name)) {
+   if (DictionaryIsEncodingDeclaration(name, lineName.Length())) {
       result = DictionarySetEncodingFromName(dict, value, msgs) ? PARSE_OK : PARSE_DUPLICATE;
       goto done;
    }
 
    if (name[0] == '.') {
       char *shown = DictionaryEscape(name);
-      Log("%s: \"%s\" line %d: unrecognized metavariable \"%s\"\n", __func__,
+      Log("%s: \"%s\" line %d: unrecognized metavariable \"%s\"\n", "DictionaryParseReadLine",
           dict->fileName != NULL ? dict->fileName : "", dict->lineNumber, shown);
       DictionaryFreeText(shown);
       goto done;
    }
 
    {
-      DictionaryEntry *existing = DictionaryFindEntry(dict, name);
+      // One hash serves the duplicate check and the insertion.
+      uint32 hash = DictionaryHashName(dict, name);
+      DictionaryEntry *existing = DictionaryFindEntryHashed(dict, name, hash);
       if (existing != NULL && existing->isDefault) {
          // A remembered default is no definition; the file's value replaces it.
          DictionaryRemoveEntry(dict, existing);
@@ -280,24 +285,22 @@ int DictionaryParseReadLine(Dictionary *dict, const char *line, size_t length, M
       }
       if (existing != NULL) {
          DictionaryComplainDefined(dict, name, msgs);
-         DictionaryAppendLine(dict, DictionaryKeptLineText(line, length), NULL);
+         DictionaryAppendLine(dict, line, length, NULL);
          result = PARSE_DUPLICATE;
          goto done;
       }
-   }
 
-   if (!DictionaryIsASCII(name)) {
-      char *shown = DictionaryEscape(name);
-      MsgList_Append(msgs,
-                     MSGID(msg.dictionary.nameNotASCII) "File \"%s\" line %d: Variable \"%s\" "
-                                                        "is not valid ASCII.\n",
-                     dict->fileName != NULL ? dict->fileName : "", dict->lineNumber, shown);
-      DictionaryFreeText(shown);
-      result = PARSE_FATAL;
-      goto done;
-   }
+      if (!DictionaryIsASCII(name)) {
+         char *shown = DictionaryEscape(name);
+         MsgList_Append(msgs,
+                        MSGID(msg.dictionary.nameNotASCII) "File \"%s\" line %d: Variable \"%s\" "
+                                                           "is not valid ASCII.\n",
+                        dict->fileName != NULL ? dict->fileName : "", dict->lineNumber, shown);
+         DictionaryFreeText(shown);
+         result = PARSE_FATAL;
+         goto done;
+      }
 
-   {
       DictionaryValue v;
       if (dict->encoding == DICTIONARY_ENCODING_UNKNOWN) {
          v.text = value;
@@ -317,16 +320,42 @@ int DictionaryParseReadLine(Dictionary *dict, const char *line, size_t length, M
          }
          DictionaryFreeText(value);
       }
-      // The entry takes both texts over.
-      DictionaryEntry *e = DictionaryCreateEntryNoCopy(dict, name, DICT_ANY, v);
-      DictionaryAppendLine(dict, DictionaryKeptLineText(line, length), e);
+      // The entry takes the value over.
+      DictionaryCreateEntryWithLine(dict, name, lineName.Length(), hash, v, line, length);
       return PARSE_OK;
    }
 
 done:
-   DictionaryFreeText(name);
    DictionaryFreeText(value);
    return result;
+}
+
+// Handles one line (line[0, length), no terminator) read from a file or a
+// buffer.
+int DictionaryParseReadLine(Dictionary *dict, const char *line, size_t length, MsgList **msgs)
+{
+   dict->lineNumber++;
+
+   DictLLSpans spans;
+   if (!DictLL_ScanLine(line, length, &spans)) {
+      size_t i = 0;
+      while (i < length && (line[i] == ' ' || line[i] == '\t')) {
+         i++;
+      }
+      if (i == length || line[i] == '#') {
+         DictionaryAppendLine(dict, line, length, NULL);
+         return PARSE_OK;
+      }
+      char *shown = Unicode_EscapeBuffer(line, (ssize_t)length);
+      Log("%s: syntax error with line, \"%s\".\n", __func__, shown);
+      DictionaryFreeText(shown);
+      DictionaryComplainSyntax(dict, msgs);
+      return PARSE_FATAL;
+   }
+   DictionaryLineName name(line + spans.nameStart, spans.nameLength);
+   return DictionaryParseAssignment(
+       dict, line, length, name, DictLL_UnescapeValue(line + spans.valueStart, spans.valueLength),
+       msgs);
 }
 
 // The end of a load: a declared encoding stands; otherwise the byte-order

@@ -181,8 +181,7 @@ RenderResult DictionaryRenderEntry(Dictionary *dict, DictionaryEntry *e, Diction
    DictionaryWipe(&value);
    char *text = DictionaryStrdup(line.c_str());
    if (e->line != NULL) {
-      DictionaryFreeText(e->line->text);
-      e->line->text = text;
+      DictionarySetLineText(dict, e->line, text, line.size());
    } else {
       DictionaryFreeText(e->ownLine);
       e->ownLine = text;
@@ -198,15 +197,13 @@ RenderResult DictionaryRender(Dictionary *dict, DictionaryText *out, MsgList **m
    out->Wipe();
    // Room for every kept line and about 64 bytes per entry rendered afresh,
    // so a large file is rendered without regrowing.
-   size_t estimate = 64;
-   for (DictionaryLine *l = DictionaryFirstLine(dict); l != NULL; l = DictionaryNextLine(dict, l)) {
-      estimate += strlen(l->text);
-   }
+   size_t estimate = 64 + dict->lineBytes;
    for (DictionaryEntry *e = DictionaryFirstEntry(dict); e != NULL;
         e = DictionaryNextEntry(dict, e)) {
       if (e->modified || e->line == NULL) {
          estimate += 64;
       }
+      e->written = e->isDefault;
    }
    out->Reserve(estimate);
    if (dict->encoding == DICTIONARY_ENCODING_UNKNOWN) {
@@ -215,7 +212,7 @@ RenderResult DictionaryRender(Dictionary *dict, DictionaryText *out, MsgList **m
 
    DictionaryLine *line = DictionaryFirstLine(dict);
    for (; line != NULL && line->text[0] == '#'; line = DictionaryNextLine(dict, line)) {
-      out->Append(line->text);
+      out->Append(line->text, line->length);
    }
 
    const char *encName = Unicode_EncodingEnumToName(dict->encoding);
@@ -223,22 +220,17 @@ RenderResult DictionaryRender(Dictionary *dict, DictionaryText *out, MsgList **m
    DictLL_MarshalLine(&encLine, ".encoding", encName != NULL ? encName : "UTF-8");
    out->Append(encLine);
 
-   for (DictionaryEntry *e = DictionaryFirstEntry(dict); e != NULL;
-        e = DictionaryNextEntry(dict, e)) {
-      e->written = e->isDefault;
-   }
-
    for (; line != NULL; line = DictionaryNextLine(dict, line)) {
       DictionaryEntry *e = line->entry;
       if (e == NULL) {
-         out->Append(line->text);
+         out->Append(line->text, line->length);
          continue;
       }
       if (e->written) {
          continue;
       }
       if (!e->modified) {
-         out->Append(line->text);
+         out->Append(line->text, line->length);
       } else {
          RenderResult r = DictionaryRenderEntry(dict, e, out, msgs);
          if (r == RENDER_FAILED) {
@@ -516,8 +508,7 @@ Bool Dictionary_AddShebang(Dictionary *dict, const char *interpreter)
    }
    std::string text = "#!";
    text += interpreter;
-   text += "\n";
-   DictionaryPrependLine(dict, DictionaryStrdup(text.c_str()), NULL);
+   DictionaryPrependLine(dict, text.data(), text.size(), NULL);
    dict->dirty = TRUE;
    return TRUE;
 }

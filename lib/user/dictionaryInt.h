@@ -38,7 +38,7 @@ struct DictionaryEntry
 {
    DictionaryListItem links; ///< Creation order.
    DictionaryValue value;
-   char *name; ///< Owned.
+   char *name; ///< Points at nameText.
    DictionaryValueType type;
    Bool modified;        ///< Differs from the file: render afresh when written.
    Bool written;         ///< Scratch flag of the writer.
@@ -49,13 +49,17 @@ struct DictionaryEntry
    /* Index. */
    DictionaryEntry *hashNext;
    uint32 hash;
+   char nameText[]; ///< The name lives in the entry's own allocation.
 };
 
 struct DictionaryLine
 {
    DictionaryListItem links; ///< File order.
-   char *text;               ///< Owned; the whole line ending in "\n".
    DictionaryEntry *entry;   ///< Entry defined on this line, or NULL.
+   char *text;               ///< The whole line ending in "\n": keptText or owned.
+   size_t length;            ///< strlen(text).
+   Bool inEntry;             ///< Allocated with its entry, and freed with it.
+   char keptText[];          ///< The line as read, in the record's own allocation.
 };
 
 struct Dictionary
@@ -70,6 +74,7 @@ struct Dictionary
    uint32 numEntries; ///< All entries, remembered defaults included.
    int32 encoding;    ///< DICTIONARY_ENCODING_*, or another code.
    Bool dirty;
+   size_t lineBytes; ///< The lengths of all lines' texts added up.
 };
 
 /* ---- Iteration --------------------------------------------------------- */
@@ -113,16 +118,29 @@ char *DictionaryStrdup(const char *text);
 
 /* ---- Entries ----------------------------------------------------------- */
 
+/// The index hash of name under the dictionary's case rule.
+uint32 DictionaryHashName(const Dictionary *dict, const char *name);
 /// The entry with the name (per the dictionary's case rule), or NULL.
 DictionaryEntry *DictionaryFindEntry(const Dictionary *dict, const char *name);
+/// As DictionaryFindEntry, with hash = DictionaryHashName(dict, name).
+DictionaryEntry *DictionaryFindEntryHashed(const Dictionary *dict, const char *name, uint32 hash);
 /// Creates an entry with copies of name and, for text types, of the text in
 /// *value; appends it to the entry list and the index and counts it. The
 /// flags start FALSE.
 DictionaryEntry *DictionaryCreateEntry(Dictionary *dict, const char *name, DictionaryValueType type,
                                        const DictionaryValue *value);
-/// As DictionaryCreateEntry, but takes over name and the text of value.
-DictionaryEntry *DictionaryCreateEntryNoCopy(Dictionary *dict, char *name, DictionaryValueType type,
+/// As DictionaryCreateEntry, but with the name's hash (DictionaryHashName)
+/// and length given, and taking over the text of value.
+DictionaryEntry *DictionaryCreateEntryHashed(Dictionary *dict, const char *name, size_t nameLength,
+                                             uint32 hash, DictionaryValueType type,
                                              DictionaryValue value);
+/// As DictionaryCreateEntryHashed for an untyped entry read from a line: the
+/// line (as DictionaryAppendLine makes it) shares the entry's allocation and
+/// is appended to the lines.
+DictionaryEntry *DictionaryCreateEntryWithLine(Dictionary *dict, const char *name,
+                                               size_t nameLength, uint32 hash,
+                                               DictionaryValue value, const char *text,
+                                               size_t length);
 /// Takes the entry out of the index and the list, removes its line, wipes
 /// and frees it; the dirty flag is set unless it was a remembered default.
 void DictionaryRemoveEntry(Dictionary *dict, DictionaryEntry *e);
@@ -131,11 +149,15 @@ void DictionaryFreeValue(DictionaryEntry *e);
 
 /* ---- Lines ------------------------------------------------------------- */
 
-/// Appends a line taking over text (which should end in "\n"); links entry
-/// (may be NULL) to it.
-DictionaryLine *DictionaryAppendLine(Dictionary *dict, char *text, DictionaryEntry *entry);
-/// Inserts a line first, taking over text.
-DictionaryLine *DictionaryPrependLine(Dictionary *dict, char *text, DictionaryEntry *entry);
+/// Appends a line holding a copy of text[0, length) (cut at a NUL byte) and
+/// a "\n"; links entry (may be NULL) to it.
+DictionaryLine *DictionaryAppendLine(Dictionary *dict, const char *text, size_t length,
+                                     DictionaryEntry *entry);
+/// Inserts such a line first.
+DictionaryLine *DictionaryPrependLine(Dictionary *dict, const char *text, size_t length,
+                                      DictionaryEntry *entry);
+/// Replaces the line's text with text (owned, ending in "\n") of the length.
+void DictionarySetLineText(Dictionary *dict, DictionaryLine *line, char *text, size_t length);
 /// Unlinks and frees a line, wiping its text; its entry forgets it.
 void DictionaryRemoveLine(Dictionary *dict, DictionaryLine *line);
 

@@ -393,32 +393,6 @@ TEST_F(BpfProxyInitTest, ShellSyntaxInNamesIsNeverRun)
    ASSERT_EQ(chdir(cwd), 0);
 }
 
-// A failed attach is not undone step by step, but BpfProxyInit's clean-up
-// leaves neither filters nor pins, and no context.
-TEST_F(BpfProxyInitTest, FailuresLeaveNoFiltersAndNoContext)
-{
-   struct Case
-   {
-      const char *what;
-      std::string obj, ipv6, ipv4;
-      bool clsact; // whether the attempt got as far as adding the discipline
-   } cases[] = {
-       {"egress attach fails", "/nonexistent/proxy.o", "", kIpv4, true},
-       {"no interface carries the address", FWD_TEST_PROXY_OBJ, "", "10.99.99.99", false},
-       {"both addresses", FWD_TEST_PROXY_OBJ, kIpv6, kIpv4, false},
-       {"no address", FWD_TEST_PROXY_OBJ, "", "", false},
-   };
-   for (const Case &c : cases) {
-      SCOPED_TRACE(c.what);
-      Sh("tc qdisc del dev fwd0 clsact");
-      EXPECT_EQ(BpfProxyInit(c.obj, c.ipv6, c.ipv4), nullptr);
-      EXPECT_EQ(TcFilters(kNic, "egress"), "");
-      EXPECT_EQ(TcFilters(kNic, "ingress"), "");
-      EXPECT_EQ(CountPins(), 0);
-      EXPECT_EQ(Sh("tc qdisc show dev fwd0").out.find("clsact") != std::string::npos, c.clsact);
-   }
-}
-
 // With egress attachment failing, LoadBpfProg stops there: the discipline
 // stays and ingress is never tried.
 TEST_F(BpfProxyInitTest, LoadStopsAtTheFirstFailingLine)
@@ -442,8 +416,9 @@ TEST_F(BpfProxyInitTest, LoadStopsAtTheFirstFailingLine)
 }
 
 // What BpfProxyInit logs, in order and with its levels, along each path;
-// with BpfProxy.Enabled false it still clears up first, attaches nothing,
-// and succeeds only when pins are left to open.
+// a failure leaves neither filters nor pins, and no context. With
+// BpfProxy.Enabled false it still clears up first, attaches nothing, and
+// succeeds only when pins are left to open.
 TEST_F(BpfProxyInitTest, LogsEachPathInOrder)
 {
    using Msgs = std::vector<std::string>;
@@ -456,35 +431,39 @@ TEST_F(BpfProxyInitTest, LogsEachPathInOrder)
       const char *what;
       bool enabled;
       std::string before;
-      std::string obj, ipv4;
+      std::string obj, ipv6, ipv4;
       bool ok;
       Msgs messages; // each prefixed with its level name
       int filters;   // filters per direction afterwards, before any delete
    } cases[] = {
-       {"no interface carries the address", true, "", FWD_TEST_PROXY_OBJ, "10.99.99.99", false,
+       {"both addresses", true, "", FWD_TEST_PROXY_OBJ, kIpv6, kIpv4, false,
+        Msgs{"error: ipv6 and ipv4 address are of the same emptiness\n"}, 0},
+       {"no address", true, "", FWD_TEST_PROXY_OBJ, "", "", false,
+        Msgs{"error: ipv6 and ipv4 address are of the same emptiness\n"}, 0},
+       {"no interface carries the address", true, "", FWD_TEST_PROXY_OBJ, "", "10.99.99.99", false,
         Msgs{"error: BpfContext getNicFromIp err. ip 10.99.99.99\n",
              "error: remove bpf prog egress failed\n", "error: BpfProxy mNic shall not be empty\n",
              "error: load Bpf prog failed\n", "error: remove bpf prog egress failed\n"},
         0},
-       {"attached", true, "", FWD_TEST_PROXY_OBJ, kIpv4, true,
+       {"attached", true, "", FWD_TEST_PROXY_OBJ, "", kIpv4, true,
         Msgs{"info: BpfContext getNicFromIp nic fwd0\n", "error: remove bpf prog egress failed\n",
              "info: BpfProxyInit load Bpf prog ok\n"},
         1},
-       {"attach egress fails", true, "", "/nonexistent/proxy.o", kIpv4, false,
+       {"attach egress fails", true, "", "/nonexistent/proxy.o", "", kIpv4, false,
         Msgs{"info: BpfContext getNicFromIp nic fwd0\n", "error: remove bpf prog egress failed\n",
              "error: load Bpf prog failed\n"},
         0},
-       {"disabled, nothing pinned", false, "", FWD_TEST_PROXY_OBJ, kIpv4, false,
+       {"disabled, nothing pinned", false, "", FWD_TEST_PROXY_OBJ, "", kIpv4, false,
         Msgs{"info: BpfContext getNicFromIp nic fwd0\n", "error: remove bpf prog egress failed\n",
              "info: BpfProxy is disabled\n", "info: BpfProxyInit load Bpf prog ok\n",
              "error: remove bpf prog egress failed\n", "error: open Bpf map failed\n"},
         0},
-       {"disabled, an earlier run attached", false, attach, FWD_TEST_PROXY_OBJ, kIpv4, false,
+       {"disabled, an earlier run attached", false, attach, FWD_TEST_PROXY_OBJ, "", kIpv4, false,
         Msgs{"info: BpfContext getNicFromIp nic fwd0\n", "info: BpfProxy is disabled\n",
              "info: BpfProxyInit load Bpf prog ok\n", "error: open Bpf map failed\n"},
         0},
        {"disabled, pins left without filters", false, attach + " && tc qdisc del dev fwd0 clsact",
-        FWD_TEST_PROXY_OBJ, kIpv4, true,
+        FWD_TEST_PROXY_OBJ, "", kIpv4, true,
         Msgs{"info: BpfContext getNicFromIp nic fwd0\n", "error: remove bpf prog egress failed\n",
              "info: BpfProxy is disabled\n", "info: BpfProxyInit load Bpf prog ok\n"},
         0},
@@ -504,8 +483,11 @@ TEST_F(BpfProxyInitTest, LogsEachPathInOrder)
       ASSERT_TRUE(Log_AddOutput(out));
       LogTestOutput_Clear(out);
 
-      std::unique_ptr<BpfContext> ctx(BpfProxyInit(c.obj, "", c.ipv4));
+      std::unique_ptr<BpfContext> ctx(BpfProxyInit(c.obj, c.ipv6, c.ipv4));
       EXPECT_EQ(ctx != nullptr, c.ok);
+      if (ctx == nullptr) {
+         EXPECT_EQ(CountPins(), 0);
+      }
       if (ctx != nullptr) {
          EXPECT_EQ(ctx->IsEnabled(), c.enabled);
       }

@@ -105,26 +105,24 @@ TEST(ToolOptions, UsageNamesMapsOptionsStatusesAndConfiguration)
    std::ostringstream out;
    PrintUsage(out);
    const std::string usage = out.str();
-   const char *const needed[] = {
-       "Usage: fwdmaps",
-       "label_port_map",
-       "worker_port_map",
-       "bpf_fwd_stats",
-       "bpf_fwd_err ",
-       "bpf_fwd_err_log",
-       "-j, --json",
-       "--prometheus",
-       "-h, --help",
-       "--version",
-       "Exit status:",
-       "  0 ",
-       "  1 ",
-       "  2 ",
-       "  255 ",
-       "BpfProxy.FsPath",
-       "/sys/fs/bpf/",
-       "/tc/globals/",
-   };
+   const char *const needed[] = {"Usage: fwdmaps",
+                                 "label_port_map",
+                                 "worker_port_map",
+                                 "bpf_fwd_stats",
+                                 "bpf_fwd_err ",
+                                 "bpf_fwd_err_log",
+                                 "-j, --json",
+                                 "--prometheus",
+                                 "-h, --help",
+                                 "--version",
+                                 "Exit status:",
+                                 "  0 ",
+                                 "  1 ",
+                                 "  2 ",
+                                 "  255 ",
+                                 "BpfProxy.FsPath",
+                                 "/sys/fs/bpf/",
+                                 "/tc/globals/"};
    for (const char *n : needed) {
       EXPECT_NE(usage.find(n), std::string::npos) << n;
    }

@@ -55,7 +55,6 @@ TEST(PrintersTest, PortMaps)
         {42, 0, 0, 0},
         {0x01, 0xBB},
         "label :0x2a\tport : 443\n"},
-       {&BpfMapRegistry::printLabelPortMap, {0, 0, 0, 0}, {0, 0}, "label :0x0\tport : 0\n"},
        {&BpfMapRegistry::printLabelPortMap,
         {0xef, 0xbe, 0xad, 0xde},
         {0xff, 0xff},
@@ -64,7 +63,6 @@ TEST(PrintersTest, PortMaps)
         {0x1F, 0x90},
         {1, 0, 0, 0},
         "worker bind port: 8080\n"},
-       {&BpfMapRegistry::printWorkerPortMap, {0, 0}, {1, 0, 0, 0}, "worker bind port: 0\n"},
    };
    TestRegistry reg;
    for (const Case &c : cases) {
@@ -82,16 +80,13 @@ TEST(PrintersTest, ErrorCounters)
       uint32_t code;
       uint64_t count;
       const char *out;
-   } cases[] = {
-       {0, 0, "error key: get label val: 0\n"},
-       {1, 1, "error key: invalid hmac val: 1\n"},
-       {2, 2, "error key: lookup label val: 2\n"},
-       {3, 3, "error key: do dnat val: 3\n"},
-       {4, 12, "error key: do check sum val: 12\n"},
-       {4, 18446744073709551615ull, "error key: do check sum val: 18446744073709551615\n"},
-       {5, 7, ""},
-       {0x80000000u, 7, ""},
-   };
+   } cases[] = {{0, 0, "error key: get label val: 0\n"},
+                {1, 1, "error key: invalid hmac val: 1\n"},
+                {2, 2, "error key: lookup label val: 2\n"},
+                {3, 3, "error key: do dnat val: 3\n"},
+                {4, 12, "error key: do check sum val: 12\n"},
+                {5, 7, ""},
+                {0x80000000u, 7, ""}};
    TestRegistry reg;
    for (const Case &c : cases) {
       std::ostringstream os;
@@ -117,8 +112,6 @@ TEST(PrintersTest, StatsPerCpu)
       std::string out;
    } cases[] = {
        {0, 4, 8, "rx bytes: \n" + counters},
-       {1, 4, 8, "rx end bytes: \n" + counters},
-       {2, 4, 8, "tx bytes: \n" + counters},
        {3, 4, 8, "tx end bytes: \n" + counters},
        {4, 4, 8, "wrong key \n"},
        {9, 0, 8, counters}, // no key: counters only

@@ -28,7 +28,6 @@
 #include "lib/log/logTestOutput.h"
 #include "lib/sig/sig.h"
 #include "support/kernelFixture.h"
-#include "support/sockAddr.h"
 
 namespace {
 
@@ -185,38 +184,14 @@ class BpfProxyInitTest : public fwdtest::PrivateBpfFsTest
    }
 
    // Sends `payload` from the peer namespace: a UDP datagram, or a TCP
-   // connection that writes it. Returns 0 when sent (TCP: connected), 1 when
-   // the connection was refused, 2 on other failures.
+   // connection that writes it (bash's /dev/udp and /dev/tcp). Returns 0 when
+   // sent (TCP: connected), 1 when the connection was refused, 2 otherwise.
    int PeerSend(int type, const std::string &addr, uint16_t port, const std::string &payload)
    {
-      pid_t pid = fork();
-      if (pid == 0) {
-         std::string nsPath = "/proc/" + std::to_string(mPeer) + "/ns/net";
-         int ns = open(nsPath.c_str(), O_RDONLY);
-         if (ns < 0 || setns(ns, CLONE_NEWNET) != 0) {
-            _exit(2);
-         }
-         struct sockaddr_storage ss;
-         socklen_t len;
-         if (!fwdtest::SockAddrFromText(addr, port, &ss, &len)) {
-            _exit(2);
-         }
-         int fd = socket(ss.ss_family, type, 0);
-         struct timeval tv = {2, 0};
-         setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
-         if (fd < 0) {
-            _exit(2);
-         }
-         if (connect(fd, reinterpret_cast<struct sockaddr *>(&ss), len) != 0) {
-            _exit(errno == ECONNREFUSED ? 1 : 2);
-         }
-         ssize_t n = send(fd, payload.data(), payload.size(), 0);
-         close(fd);
-         _exit(n == static_cast<ssize_t>(payload.size()) ? 0 : 2);
-      }
-      int status = -1;
-      waitpid(pid, &status, 0);
-      return WIFEXITED(status) ? WEXITSTATUS(status) : 2;
+      auto r = RunCmd({"nsenter", "-t", std::to_string(mPeer), "-n", "bash", "-c",
+                       "printf %s \"$1\" > \"/dev/$2/$3/$4\"", "send", payload,
+                       type == SOCK_STREAM ? "tcp" : "udp", addr, std::to_string(port)});
+      return r.status == 0 ? 0 : r.err.find("Connection refused") != std::string::npos ? 1 : 2;
    }
 
    // A TCP listener on our side of the veth, so the peer's connections to

@@ -46,23 +46,10 @@ uint64_t Ptr(const void *p)
 int PossibleCpus()
 {
    std::ifstream in(kPossibleCpus);
-   std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-   int count = 0;
-   size_t pos = 0;
-   while (pos < text.size()) {
-      size_t comma = text.find(',', pos);
-      std::string item =
-          text.substr(pos, comma == std::string::npos ? std::string::npos : comma - pos);
-      int lo = 0, hi = 0;
-      if (sscanf(item.c_str(), "%d-%d", &lo, &hi) == 2) {
-         count += hi - lo + 1;
-      } else if (sscanf(item.c_str(), "%d", &lo) == 1) {
-         count += 1;
-      }
-      if (comma == std::string::npos) {
-         break;
-      }
-      pos = comma + 1;
+   int count = 0, lo = 0, hi = 0;
+   for (std::string item; std::getline(in, item, ',');) {
+      int n = sscanf(item.c_str(), "%d-%d", &lo, &hi);
+      count += n == 2 ? hi - lo + 1 : n == 1 ? 1 : 0;
    }
    return count;
 }

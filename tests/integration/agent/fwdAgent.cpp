@@ -21,7 +21,6 @@
 #include "bpfproxy/bpfContext.h"
 #include "lib/config/preference.h"
 #include "lib/sig/sig.h"
-#include "tests/support/sockAddr.h"
 
 namespace {
 
@@ -61,8 +60,19 @@ bool ParseLabel(const char *text, uint32_t &label, uint16_t &port)
 int OpenServer(const std::string &address, uint16_t port, int type)
 {
    struct sockaddr_storage ss;
+   memset(&ss, 0, sizeof ss);
    socklen_t len;
-   if (!fwdtest::SockAddrFromText(address, port, &ss, &len)) {
+   auto *sin = reinterpret_cast<struct sockaddr_in *>(&ss);
+   auto *sin6 = reinterpret_cast<struct sockaddr_in6 *>(&ss);
+   if (inet_pton(AF_INET, address.c_str(), &sin->sin_addr) == 1) {
+      sin->sin_family = AF_INET;
+      sin->sin_port = htons(port);
+      len = sizeof *sin;
+   } else if (inet_pton(AF_INET6, address.c_str(), &sin6->sin6_addr) == 1) {
+      sin6->sin6_family = AF_INET6;
+      sin6->sin6_port = htons(port);
+      len = sizeof *sin6;
+   } else {
       return -1;
    }
    int fd = socket(ss.ss_family, type | SOCK_CLOEXEC, 0);

@@ -13,14 +13,7 @@
 
 #define CONFIG_NAME_MAX 1024
 
-#define CONFIG_FORMAT_NAME(buf, fmt)                                                               \
-   char buf[CONFIG_NAME_MAX];                                                                      \
-   do {                                                                                            \
-      va_list args_;                                                                               \
-      va_start(args_, fmt);                                                                        \
-      vsnprintf(buf, sizeof buf, fmt, args_);                                                      \
-      va_end(args_);                                                                               \
-   } while (0)
+#define CONFIG_FORMAT_NAME(buf, fmt) UTIL_FORMAT_VARARGS(buf, CONFIG_NAME_MAX, fmt)
 
 static char *ConfigStrdup(const char *text)
 {
@@ -91,35 +84,20 @@ char *Config_GetPathName(const char *defaultValue, const char *fmt, ...)
    return Preference_GetPathName(defaultValue, name);
 }
 
-Bool Config_GetBool(Bool defaultValue, const char *fmt, ...)
-{
-   CONFIG_FORMAT_NAME(name, fmt);
-   return Preference_GetBool(defaultValue, name);
-}
+// The typed getters differ only in their types: each formats the name and
+// asks the preference layers.
+#define CONFIG_DEFINE_GETTER(Type, Kind)                                                           \
+   Type Config_Get##Kind(Type defaultValue, const char *fmt, ...)                                  \
+   {                                                                                               \
+      CONFIG_FORMAT_NAME(name, fmt);                                                               \
+      return Preference_Get##Kind(defaultValue, name);                                             \
+   }
 
-int32 Config_GetTriState(int32 defaultValue, const char *fmt, ...)
-{
-   CONFIG_FORMAT_NAME(name, fmt);
-   return Preference_GetTriState(defaultValue, name);
-}
-
-int32 Config_GetLong(int32 defaultValue, const char *fmt, ...)
-{
-   CONFIG_FORMAT_NAME(name, fmt);
-   return Preference_GetLong(defaultValue, name);
-}
-
-int64 Config_GetInt64(int64 defaultValue, const char *fmt, ...)
-{
-   CONFIG_FORMAT_NAME(name, fmt);
-   return Preference_GetInt64(defaultValue, name);
-}
-
-double Config_GetDouble(double defaultValue, const char *fmt, ...)
-{
-   CONFIG_FORMAT_NAME(name, fmt);
-   return Preference_GetDouble(defaultValue, name);
-}
+CONFIG_DEFINE_GETTER(Bool, Bool)
+CONFIG_DEFINE_GETTER(int32, TriState)
+CONFIG_DEFINE_GETTER(int32, Long)
+CONFIG_DEFINE_GETTER(int64, Int64)
+CONFIG_DEFINE_GETTER(double, Double)
 
 Bool Config_NotSet(const char *fmt, ...)
 {

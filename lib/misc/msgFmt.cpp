@@ -36,6 +36,11 @@ bool IsFlag(char c)
    return c == '-' || c == '+' || c == ' ' || c == '#' || c == '0' || c == '\'' || c == 'I';
 }
 
+bool IsFloatConversion(char c)
+{
+   return c != '\0' && strchr("fFeEgGaA", c) != NULL;
+}
+
 long ReadNumber(const char **p)
 {
    long n = 0;
@@ -108,14 +113,6 @@ Directive ParseDirective(const char *p, const char **error)
    case 'c':
    case 's':
    case 'p':
-   case 'f':
-   case 'F':
-   case 'e':
-   case 'E':
-   case 'g':
-   case 'G':
-   case 'a':
-   case 'A':
    case '%':
       s.valid = true;
       break;
@@ -126,7 +123,11 @@ Directive ParseDirective(const char *p, const char **error)
       *error = "incomplete conversion at the end";
       break;
    default:
-      *error = "unknown conversion";
+      if (IsFloatConversion(s.conv)) {
+         s.valid = true;
+      } else {
+         *error = "unknown conversion";
+      }
       break;
    }
    if (s.valid && s.conv == 's' && s.len == LEN_64) {
@@ -138,23 +139,16 @@ Directive ParseDirective(const char *p, const char **error)
 
 MsgFmt_ArgType ArgTypeOf(const Directive &s)
 {
-   switch (s.conv) {
-   case 's':
+   if (s.conv == 's') {
       return MSGFMT_ARG_STRING;
-   case 'p':
-      return MSGFMT_ARG_POINTER;
-   case 'f':
-   case 'F':
-   case 'e':
-   case 'E':
-   case 'g':
-   case 'G':
-   case 'a':
-   case 'A':
-      return s.len == LEN_LONGDOUBLE ? MSGFMT_ARG_LONGDOUBLE : MSGFMT_ARG_DOUBLE;
-   default:
-      return s.len == LEN_64 ? MSGFMT_ARG_INT64 : MSGFMT_ARG_INT32;
    }
+   if (s.conv == 'p') {
+      return MSGFMT_ARG_POINTER;
+   }
+   if (IsFloatConversion(s.conv)) {
+      return s.len == LEN_LONGDOUBLE ? MSGFMT_ARG_LONGDOUBLE : MSGFMT_ARG_DOUBLE;
+   }
+   return s.len == LEN_64 ? MSGFMT_ARG_INT64 : MSGFMT_ARG_INT32;
 }
 
 char *Dup(const char *s)

@@ -2,7 +2,22 @@
 #ifndef LIB_MISC_UTIL_H
 #define LIB_MISC_UTIL_H
 
+#include <stdarg.h>
+#include <stdio.h>
+
 #include "lib/misc/basicTypes.h"
+
+/// In a variadic function whose last named parameter is the format fmt:
+/// declares char buf[size] holding the arguments formatted by fmt, cut to
+/// fit. Used for names given as a format.
+#define UTIL_FORMAT_VARARGS(buf, size, fmt)                                                        \
+   char buf[size];                                                                                 \
+   do {                                                                                            \
+      va_list args_;                                                                               \
+      va_start(args_, fmt);                                                                        \
+      vsnprintf(buf, sizeof buf, fmt, args_);                                                      \
+      va_end(args_);                                                                               \
+   } while (0)
 
 /// Expands a leading "~" (HOME) or "~user" (the password database) and each
 /// "$NAME" (the environment; PID and USER fall back to the process id and the

@@ -6,6 +6,7 @@
 #include <string.h>
 
 #include "lib/log/log.h"
+#include "lib/misc/util.h"
 #include "lib/panic/panic.h"
 #include "lib/user/dictionaryInt.h"
 
@@ -883,14 +884,7 @@ void Dictionary_Log(Dictionary *dict)
 
 /* ---- Accessors with a formatted name ----------------------------------- */
 
-#define DICTIONARY_FORMAT_NAME(buf, fmt)                                                           \
-   char buf[DICTIONARY_NAME_MAX];                                                                  \
-   do {                                                                                            \
-      va_list args_;                                                                               \
-      va_start(args_, fmt);                                                                        \
-      vsnprintf(buf, sizeof buf, fmt, args_);                                                      \
-      va_end(args_);                                                                               \
-   } while (0)
+#define DICTIONARY_FORMAT_NAME(buf, fmt) UTIL_FORMAT_VARARGS(buf, DICTIONARY_NAME_MAX, fmt)
 
 char *Dictionary_GetString(Dictionary *dict, const char *defaultText, const char *fmt, ...)
 {
@@ -926,41 +920,21 @@ double Dictionary_GetDouble(Dictionary *dict, double defaultValue, const char *f
    return *(const double *)Dictionary_Get(dict, &defaultValue, DICT_DOUBLE, name);
 }
 
-void Dictionary_SetText(Dictionary *dict, const char *text, const char *fmt, ...)
-{
-   DICTIONARY_FORMAT_NAME(name, fmt);
-   Dictionary_Set(dict, &text, DICT_ANY, name, NULL);
-}
+// The setters differ only in the value's type: each formats the name and
+// stores the value.
+#define DICTIONARY_DEFINE_SETTER(Kind, Type, valueType)                                            \
+   void Dictionary_Set##Kind(Dictionary *dict, Type value, const char *fmt, ...)                   \
+   {                                                                                               \
+      DICTIONARY_FORMAT_NAME(name, fmt);                                                           \
+      Dictionary_Set(dict, &value, valueType, name, NULL);                                         \
+   }
 
-void Dictionary_SetString(Dictionary *dict, const char *text, const char *fmt, ...)
-{
-   DICTIONARY_FORMAT_NAME(name, fmt);
-   Dictionary_Set(dict, &text, DICT_STRING, name, NULL);
-}
-
-void Dictionary_SetBool(Dictionary *dict, Bool value, const char *fmt, ...)
-{
-   DICTIONARY_FORMAT_NAME(name, fmt);
-   Dictionary_Set(dict, &value, DICT_BOOL, name, NULL);
-}
-
-void Dictionary_SetLong(Dictionary *dict, int32 value, const char *fmt, ...)
-{
-   DICTIONARY_FORMAT_NAME(name, fmt);
-   Dictionary_Set(dict, &value, DICT_LONG, name, NULL);
-}
-
-void Dictionary_SetInt64(Dictionary *dict, int64 value, const char *fmt, ...)
-{
-   DICTIONARY_FORMAT_NAME(name, fmt);
-   Dictionary_Set(dict, &value, DICT_INT64, name, NULL);
-}
-
-void Dictionary_SetDouble(Dictionary *dict, double value, const char *fmt, ...)
-{
-   DICTIONARY_FORMAT_NAME(name, fmt);
-   Dictionary_Set(dict, &value, DICT_DOUBLE, name, NULL);
-}
+DICTIONARY_DEFINE_SETTER(Text, const char *, DICT_ANY)
+DICTIONARY_DEFINE_SETTER(String, const char *, DICT_STRING)
+DICTIONARY_DEFINE_SETTER(Bool, Bool, DICT_BOOL)
+DICTIONARY_DEFINE_SETTER(Long, int32, DICT_LONG)
+DICTIONARY_DEFINE_SETTER(Int64, int64, DICT_INT64)
+DICTIONARY_DEFINE_SETTER(Double, double, DICT_DOUBLE)
 
 Bool Dictionary_UnsetFormatted(Dictionary *dict, const char *fmt, ...)
 {

@@ -49,111 +49,84 @@ Bool DictionaryIsASCII(const char *text)
    return TRUE;
 }
 
-/* The complaint variants: without a file name, with one but no line, or
- * with both. */
+// Appends a complaint in its variant: without a file name, with one but no
+// line, or with both. The file name and the line number come before the
+// texts a, b and c; a format ignores those it does not use.
+void DictionaryComplain(const Dictionary *dict, MsgList **msgs, const char *noFile,
+                        const char *noLine, const char *full, const char *a = NULL,
+                        const char *b = NULL, const char *c = NULL)
+{
+   if (dict->fileName == NULL) {
+      MsgList_Append(msgs, noFile, a, b, c);
+   } else if (dict->lineNumber < 1) {
+      MsgList_Append(msgs, noLine, dict->fileName, a, b, c);
+   } else {
+      MsgList_Append(msgs, full, dict->fileName, dict->lineNumber, a, b, c);
+   }
+}
 
 void DictionaryComplainSyntax(const Dictionary *dict, MsgList **msgs)
 {
-   if (dict->fileName == NULL) {
-      MsgList_Append(msgs, MSGID(msg.dictionary.read.syntaxErrorNoFile) "Syntax error.\n");
-   } else if (dict->lineNumber < 1) {
-      MsgList_Append(msgs,
-                     MSGID(msg.dictionary.read.syntaxErrorNoLine) "File \"%s\": Syntax error.\n",
-                     dict->fileName);
-   } else {
-      MsgList_Append(msgs,
-                     MSGID(msg.dictionary.read.syntaxError) "File \"%s\" line %d: Syntax error.\n",
-                     dict->fileName, dict->lineNumber);
-   }
+   DictionaryComplain(dict, msgs, MSGID(msg.dictionary.read.syntaxErrorNoFile) "Syntax error.\n",
+                      MSGID(msg.dictionary.read.syntaxErrorNoLine) "File \"%s\": Syntax error.\n",
+                      MSGID(msg.dictionary.read.syntaxError) "File \"%s\" line %d: Syntax "
+                                                             "error.\n");
 }
 
 void DictionaryComplainDefined(const Dictionary *dict, const char *name, MsgList **msgs)
 {
-   if (dict->fileName == NULL) {
-      MsgList_Append(msgs,
-                     MSGID(msg.dictionary.alreadyDefinedNoFile) "Variable \"%s\" is already "
-                                                                "defined.\n",
-                     name);
-   } else if (dict->lineNumber < 1) {
-      MsgList_Append(msgs,
-                     "@&!*@*@(msg.dictionary .alreadyDefinedNoLine)"
-                     "File \"%s\": Variable \"%s\" is already defined.\n",
-                     dict->fileName, name);
-   } else {
-      MsgList_Append(msgs,
-                     MSGID(msg.dictionary.alreadyDefined) "File \"%s\" line %d: Variable \"%s\" "
-                                                          "is already defined.\n",
-                     dict->fileName, dict->lineNumber, name);
-   }
+   DictionaryComplain(dict, msgs,
+                      MSGID(msg.dictionary.alreadyDefinedNoFile) "Variable \"%s\" is already "
+                                                                 "defined.\n",
+                      "@&!*@*@(msg.dictionary .alreadyDefinedNoLine)"
+                      "File \"%s\": Variable \"%s\" is already defined.\n",
+                      MSGID(msg.dictionary.alreadyDefined) "File \"%s\" line %d: Variable \"%s\" "
+                                                           "is already defined.\n",
+                      name);
 }
 
 void DictionaryComplainBadInput(const Dictionary *dict, const char *name, const char *value,
                                 int32 encoding, MsgList **msgs)
 {
    char *shown = DictionaryEscape(value);
-   const char *enc = DictionaryEncodingName(encoding);
-   if (dict->fileName == NULL) {
-      MsgList_Append(msgs,
-                     MSGID(msg.dictionary.badEncodedInputNoFile) "Value \"%s\" for variable \"%s\" "
-                                                                 "is not valid in encoding "
-                                                                 "\"%s\".\n",
-                     shown, name, enc);
-   } else if (dict->lineNumber < 1) {
-      MsgList_Append(msgs,
-                     MSGID(msg.dictionary.badEncodedInputNoLine) "File \"%s\": Value \"%s\" for "
-                                                                 "variable \"%s\" is not valid in "
-                                                                 "encoding \"%s\".\n",
-                     dict->fileName, shown, name, enc);
-   } else {
-      MsgList_Append(msgs,
-                     MSGID(msg.dictionary.badEncodedInput) "File \"%s\" line %d: Value \"%s\" for "
-                                                           "variable \"%s\" is not valid in "
-                                                           "encoding \"%s\".\n",
-                     dict->fileName, dict->lineNumber, shown, name, enc);
-   }
+   DictionaryComplain(dict, msgs,
+                      MSGID(msg.dictionary.badEncodedInputNoFile) "Value \"%s\" for variable "
+                                                                  "\"%s\" is not valid in "
+                                                                  "encoding \"%s\".\n",
+                      MSGID(msg.dictionary.badEncodedInputNoLine) "File \"%s\": Value \"%s\" for "
+                                                                  "variable \"%s\" is not valid "
+                                                                  "in encoding \"%s\".\n",
+                      MSGID(msg.dictionary.badEncodedInput) "File \"%s\" line %d: Value \"%s\" "
+                                                            "for variable \"%s\" is not valid in "
+                                                            "encoding \"%s\".\n",
+                      shown, name, DictionaryEncodingName(encoding));
    DictionaryFreeText(shown);
 }
 
 void DictionaryComplainUnknownEncoding(const Dictionary *dict, const char *encName, MsgList **msgs)
 {
-   if (dict->fileName == NULL) {
-      MsgList_Append(msgs,
-                     MSGID(msg.dictionary.unknownEncodingNoFile) "Character encoding \"%s\" is "
-                                                                 "not supported.\n",
-                     encName);
-   } else if (dict->lineNumber < 1) {
-      MsgList_Append(msgs,
-                     MSGID(msg.dictionary.unknownEncodingNoLine) "File \"%s\": Character encoding "
-                                                                 "\"%s\" is not supported.\n",
-                     dict->fileName, encName);
-   } else {
-      MsgList_Append(msgs,
-                     MSGID(msg.dictionary.unknownEncoding) "File \"%s\" (line %d) specifies a "
-                                                           "character encoding (%s) that is not "
-                                                           "supported.\n",
-                     dict->fileName, dict->lineNumber, encName);
-   }
+   DictionaryComplain(dict, msgs,
+                      MSGID(msg.dictionary.unknownEncodingNoFile) "Character encoding \"%s\" is "
+                                                                  "not supported.\n",
+                      MSGID(msg.dictionary.unknownEncodingNoLine) "File \"%s\": Character "
+                                                                  "encoding \"%s\" is not "
+                                                                  "supported.\n",
+                      MSGID(msg.dictionary.unknownEncoding) "File \"%s\" (line %d) specifies a "
+                                                            "character encoding (%s) that is not "
+                                                            "supported.\n",
+                      encName);
 }
 
 void DictionaryComplainHasEncoding(const Dictionary *dict, MsgList **msgs)
 {
-   const char *enc = DictionaryEncodingName(dict->encoding);
-   if (dict->fileName == NULL) {
-      MsgList_Append(msgs,
-                     MSGID(msg.dictionary.hasEncodingNoFile) "The dictionary already has "
-                                                             "encoding \"%s\".\n",
-                     enc);
-   } else if (dict->lineNumber < 1) {
-      MsgList_Append(msgs,
-                     MSGID(msg.dictionary.hasEncodingNoLine) "File \"%s\" already has encoding "
-                                                             "\"%s\".\n",
-                     dict->fileName, enc);
-   } else {
-      MsgList_Append(msgs,
-                     MSGID(msg.dictionary.hasEncoding) "File \"%s\" (line %d) already has "
-                                                       "encoding \"%s\".\n",
-                     dict->fileName, dict->lineNumber, enc);
-   }
+   DictionaryComplain(dict, msgs,
+                      MSGID(msg.dictionary.hasEncodingNoFile) "The dictionary already has "
+                                                              "encoding \"%s\".\n",
+                      MSGID(msg.dictionary.hasEncodingNoLine) "File \"%s\" already has encoding "
+                                                              "\"%s\".\n",
+                      MSGID(msg.dictionary.hasEncoding) "File \"%s\" (line %d) already has "
+                                                        "encoding \"%s\".\n",
+                      DictionaryEncodingName(dict->encoding));
 }
 
 // Records an encoding and brings every text value read so far to UTF-8.

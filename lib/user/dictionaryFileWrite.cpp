@@ -191,6 +191,27 @@ RenderResult DictionaryRenderEntry(Dictionary *dict, DictionaryEntry *e, Diction
    return RENDER_OK;
 }
 
+// Writes an entry once: its kept text (may be NULL) when unchanged, else
+// rendered afresh. FALSE when rendering failed (*result says so); a value
+// that needs the upgrade to UTF-8 is noted in *result.
+Bool DictionaryWriteEntry(Dictionary *dict, DictionaryEntry *e, const char *kept, size_t keptLength,
+                          DictionaryText *out, RenderResult *result, MsgList **msgs)
+{
+   if (!e->modified && kept != NULL) {
+      out->Append(kept, keptLength);
+   } else {
+      RenderResult r = DictionaryRenderEntry(dict, e, out, msgs);
+      if (r != RENDER_OK) {
+         *result = r;
+      }
+      if (r == RENDER_FAILED) {
+         return FALSE;
+      }
+   }
+   e->written = TRUE;
+   return TRUE;
+}
+
 RenderResult DictionaryRender(Dictionary *dict, DictionaryText *out, MsgList **msgs)
 {
    RenderResult result = RENDER_OK;
@@ -226,40 +247,19 @@ RenderResult DictionaryRender(Dictionary *dict, DictionaryText *out, MsgList **m
          out->Append(line->text, line->length);
          continue;
       }
-      if (e->written) {
-         continue;
+      if (!e->written &&
+          !DictionaryWriteEntry(dict, e, line->text, line->length, out, &result, msgs)) {
+         return result;
       }
-      if (!e->modified) {
-         out->Append(line->text, line->length);
-      } else {
-         RenderResult r = DictionaryRenderEntry(dict, e, out, msgs);
-         if (r == RENDER_FAILED) {
-            return r;
-         }
-         if (r == RENDER_NEEDS_UPGRADE) {
-            result = r;
-         }
-      }
-      e->written = TRUE;
    }
 
    for (DictionaryEntry *e = DictionaryFirstEntry(dict); e != NULL;
         e = DictionaryNextEntry(dict, e)) {
-      if (e->written) {
-         continue;
+      if (!e->written &&
+          !DictionaryWriteEntry(dict, e, e->ownLine, e->ownLine != NULL ? strlen(e->ownLine) : 0,
+                                out, &result, msgs)) {
+         return result;
       }
-      if (!e->modified && e->ownLine != NULL) {
-         out->Append(e->ownLine);
-      } else {
-         RenderResult r = DictionaryRenderEntry(dict, e, out, msgs);
-         if (r == RENDER_FAILED) {
-            return r;
-         }
-         if (r == RENDER_NEEDS_UPGRADE) {
-            result = r;
-         }
-      }
-      e->written = TRUE;
    }
    return result;
 }

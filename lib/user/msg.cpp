@@ -454,9 +454,9 @@ void Msg_Append(const char *idFmt, ...)
    va_end(args);
 }
 
-void Msg_AppendMsgList(const MsgList *messages)
+// A copy of a list (newest first) in the order the messages arose.
+static MsgList *MsgCopyOldestFirst(const MsgList *messages)
 {
-   // The list is newest first; the pending list keeps the order of arising.
    MsgList *copy = MsgList_Copy(messages);
    MsgList *oldestFirst = NULL;
    while (copy != NULL) {
@@ -465,6 +465,13 @@ void Msg_AppendMsgList(const MsgList *messages)
       oldestFirst = copy;
       copy = next;
    }
+   return oldestFirst;
+}
+
+void Msg_AppendMsgList(const MsgList *messages)
+{
+   // The pending list keeps the order of arising.
+   MsgList *oldestFirst = MsgCopyOldestFirst(messages);
    while (oldestFirst != NULL) {
       MsgList *next = oldestFirst->next;
       MsgAppendOne(oldestFirst);
@@ -645,14 +652,7 @@ HintResult Msg_Hint(HintType type, const char *idFmt, ...)
 HintResult Msg_HintMsgList(HintType type, const MsgList *messages)
 {
    // Show the messages oldest first, as a post would.
-   MsgList *copy = MsgList_Copy(messages);
-   MsgList *oldestFirst = NULL;
-   while (copy != NULL) {
-      MsgList *next = copy->next;
-      copy->next = oldestFirst;
-      oldestFirst = copy;
-      copy = next;
-   }
+   MsgList *oldestFirst = MsgCopyOldestFirst(messages);
    HintResult result = MsgHintInternal(type, oldestFirst);
    MsgList_Free(oldestFirst);
    return result;

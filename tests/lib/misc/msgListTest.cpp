@@ -7,16 +7,11 @@
 #include <string>
 
 #include "lib/misc/msgList.h"
+#include "support/textFiles.h"
 
 namespace {
 
-std::string ToString(const MsgList *list)
-{
-   char *s = MsgList_ToString(list);
-   std::string out(s);
-   free(s);
-   return out;
-}
+using fwdtest::MsgText;
 
 TEST(MsgList, IdParsing)
 {
@@ -37,7 +32,7 @@ TEST(MsgList, IdParsing)
       MsgList *list = MsgList_CreateStr(c.text);
       ASSERT_NE(nullptr, list);
       EXPECT_STREQ(c.id, list->id) << c.text;
-      EXPECT_EQ(c.formatted, ToString(list)) << c.text;
+      EXPECT_EQ(c.formatted, MsgText(list)) << c.text;
       MsgList_Free(list);
    }
 }
@@ -58,12 +53,12 @@ TEST(MsgList, CapturesEveryWidth)
    strcpy(buf, "changed");
    EXPECT_EQ("mutable|-7|4000000000|-9000000000|-9223372036854775808|18446744073709551615|12|65|"
              "ff|010| 3.14|2.5|z|ab  |   9|xy|%|1.000000e+10|(null)\n",
-             ToString(list));
+             MsgText(list));
    EXPECT_EQ(20, list->numArgs); // two of them are * fields
    MsgList_Free(list);
    std::string big(5000, 'q');
    list = MsgList_Create(MSGID(big) "<%s>", big.c_str());
-   EXPECT_EQ("<" + big + ">\n", ToString(list));
+   EXPECT_EQ("<" + big + ">\n", MsgText(list));
    MsgList_Free(list);
 }
 
@@ -74,17 +69,17 @@ TEST(MsgList, OrderCopyAndAppendList)
    MsgList_Append(&list, MSGID(two) "second %s", "x");
    MsgList_AppendStr(&list, MSGID(three) "third");
    EXPECT_TRUE(MsgList_Present(list));
-   EXPECT_EQ("third\nsecond x\nfirst 1\n", ToString(list));
+   EXPECT_EQ("third\nsecond x\nfirst 1\n", MsgText(list));
    EXPECT_STREQ("one", MsgList_GetMsgID(list));
 
    MsgList *copy = MsgList_Copy(list);
-   EXPECT_EQ(ToString(list), ToString(copy));
+   EXPECT_EQ(MsgText(list), MsgText(copy));
 
    MsgList *other = nullptr;
    MsgList_Append(&other, MSGID(four) "fourth");
    MsgList_Append(&other, MSGID(five) "fifth");
    MsgList_AppendMsgList(&list, other);
-   EXPECT_EQ("fifth\nfourth\nthird\nsecond x\nfirst 1\n", ToString(list));
+   EXPECT_EQ("fifth\nfourth\nthird\nsecond x\nfirst 1\n", MsgText(list));
    EXPECT_STREQ("one", MsgList_GetMsgID(list));
 
    // Without a list, appending records nothing and a handed-over list is freed.
@@ -96,17 +91,13 @@ TEST(MsgList, OrderCopyAndAppendList)
    MsgList_Free(nullptr);
    EXPECT_FALSE(MsgList_Present(nullptr));
    EXPECT_EQ(nullptr, MsgList_GetMsgID(nullptr));
-   EXPECT_EQ("", ToString(nullptr));
+   EXPECT_EQ("", MsgText(nullptr));
 }
 
 TEST(MsgList, MismatchedFormatShowsConversions)
 {
    MsgList *list = MsgList_Create(MSGID(m) "%s and %d", "a", 5);
-   struct
-   {
-      const char *format;
-      const char *expected;
-   } cases[] = {
+   const std::pair<const char *, const char *> cases[] = {
        {"%s and %d", "a and 5"},
        {"%d then %s", "%d then %s"}, // kinds differ: shown as written
        {"%s %d %s", "a 5 %s"},       // one too many
@@ -117,8 +108,8 @@ TEST(MsgList, MismatchedFormatShowsConversions)
        {"tail %", "tail %"},
    };
    for (const auto &c : cases) {
-      char *text = MsgList_FormatOne(list, c.format, nullptr);
-      EXPECT_STREQ(c.expected, text) << c.format;
+      char *text = MsgList_FormatOne(list, c.first, nullptr);
+      EXPECT_STREQ(c.second, text) << c.first;
       free(text);
    }
    MsgList_Free(list);

@@ -6,6 +6,7 @@
 #include <string.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "lib/user/dictionaryInt.h"
@@ -188,16 +189,14 @@ TEST_F(DictFixture, StoresSetFlags)
 
 TEST_F(DictFixture, SetFromString)
 {
-   struct
-   {
-      const char *text, *name, *value;
-   } cases[] = {{"a=b=c", "a", "b=c"}, {"b", "b", ""}, {"=v", "", "v"}, {" c = d ", " c ", " d "}};
-   for (const auto &c : cases) {
-      EXPECT_TRUE(Dictionary_SetFromString(dict, c.text, FALSE, nullptr));
-      DictionaryEntry *e = DictionaryFindEntry(dict, c.name);
-      ASSERT_NE(nullptr, e) << c.text;
+   for (const auto &[text, name, value] :
+        {std::make_tuple("a=b=c", "a", "b=c"), std::make_tuple("b", "b", ""),
+         std::make_tuple("=v", "", "v"), std::make_tuple(" c = d ", " c ", " d ")}) {
+      EXPECT_TRUE(Dictionary_SetFromString(dict, text, FALSE, nullptr));
+      DictionaryEntry *e = DictionaryFindEntry(dict, name);
+      ASSERT_NE(nullptr, e) << text;
       EXPECT_EQ(DICT_ANY, e->type);
-      EXPECT_STREQ(c.value, e->value.text);
+      EXPECT_STREQ(value, e->value.text);
       EXPECT_TRUE(e->modified);
    }
    EXPECT_TRUE(Dictionary_IsDirty(dict));

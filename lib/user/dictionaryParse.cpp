@@ -64,6 +64,33 @@ static const char *DictionaryTriStateWord(int32 v)
    return v == 1 ? "TRUE" : v == -1 ? "default" : "FALSE";
 }
 
+// Why a number did not convert, from errno and the end of the parse: ERANGE,
+// EINVAL (trailing text, or errno's EINVAL where the parser sets it), or 0.
+static int DictionaryNumberProblem(const char *end, Bool checkInvalid)
+{
+   if (errno == ERANGE) {
+      return ERANGE;
+   }
+   return *end != '\0' || (checkInvalid && errno == EINVAL) ? EINVAL : 0;
+}
+
+// Stores a converted number, or the fallback with the complaint for the
+// problem: one format for out of range, one for not a number, both taking
+// the text, the name and the fallback as shown.
+template <typename T, typename Shown>
+static Bool DictionaryNumberResult(int problem, T value, T fallback, Shown shownFallback, T *out,
+                                   const char *rangeFmt, const char *invalidFmt, const char *text,
+                                   const char *name, MsgList **msgs)
+{
+   if (problem == 0) {
+      *out = value;
+      return TRUE;
+   }
+   *out = fallback;
+   MsgList_Append(msgs, problem == ERANGE ? rangeFmt : invalidFmt, text, name, shownFallback);
+   return FALSE;
+}
+
 Bool DictionaryConvertValue(const char *name, const char *text, DictionaryValueType type,
                             const void *defaultValue, DictionaryValue *out, MsgList **msgs)
 {
@@ -119,27 +146,19 @@ Bool DictionaryConvertValue(const char *name, const char *text, DictionaryValueT
       }
       int32 fallback = defaultValue != NULL ? *(const int32 *)defaultValue : 0;
       out->int64Value = 0;
-      if (errno == ERANGE) {
-         out->longValue = fallback;
-         MsgList_Append(msgs,
-                        MSGID(msg.dictionary.integerOutOfRange) "Value \"%s\" for variable "
-                                                                "\"%s\" is out of range. Using "
-                                                                "value \"%d\".\n",
-                        text, name, fallback);
-         return FALSE;
-      }
-      if (*end != '\0' || errno == EINVAL) {
-         out->longValue = fallback;
-         MsgList_Append(msgs,
-                        MSGID(msg.dictionary.notInteger) "Value \"%s\" for variable \"%s\" is "
-                                                         "not a valid integer value. Using "
-                                                         "value \"%d\".\n",
-                        text, name, fallback);
-         return FALSE;
-      }
       // The low 32 bits, so 4294967295 and 0xFFFFFFFF both read as -1.
-      out->longValue = (int32)(uint32)(unsigned long)v;
-      return TRUE;
+      return DictionaryNumberResult(
+          DictionaryNumberProblem(end, TRUE), (int32)(uint32)(unsigned long)v, fallback, fallback,
+          &out->longValue,
+          MSGID(msg.dictionary.integerOutOfRange) "Value \"%s\" for "
+                                                  "variable \"%s\" is out "
+                                                  "of range. Using value "
+                                                  "\"%d\".\n",
+          MSGID(msg.dictionary.notInteger) "Value \"%s\" for variable "
+                                           "\"%s\" is not a valid "
+                                           "integer value. Using value "
+                                           "\"%d\".\n",
+          text, name, msgs);
    }
 
    case DICT_INT64: {
@@ -147,26 +166,17 @@ Bool DictionaryConvertValue(const char *name, const char *text, DictionaryValueT
       errno = 0;
       unsigned long long v = strtoull(text, &end, 0);
       int64 fallback = defaultValue != NULL ? *(const int64 *)defaultValue : 0;
-      if (errno == ERANGE) {
-         out->int64Value = fallback;
-         MsgList_Append(msgs,
-                        MSGID(msg.dictionary.integer64OutOfRange) "Value \"%s\" for variable "
-                                                                  "\"%s\" is out of range. "
-                                                                  "Using value \"%ld\".\n",
-                        text, name, (long)fallback);
-         return FALSE;
-      }
-      if (*end != '\0' || errno == EINVAL) {
-         out->int64Value = fallback;
-         MsgList_Append(msgs,
-                        MSGID(msg.dictionary.notInteger64) "Value \"%s\" for variable \"%s\" "
-                                                           "is not a valid integer value. "
-                                                           "Using value \"%ld\".\n",
-                        text, name, (long)fallback);
-         return FALSE;
-      }
-      out->int64Value = (int64)v;
-      return TRUE;
+      return DictionaryNumberResult(DictionaryNumberProblem(end, TRUE), (int64)v, fallback,
+                                    (long)fallback, &out->int64Value,
+                                    MSGID(msg.dictionary.integer64OutOfRange) "Value \"%s\" for "
+                                                                              "variable \"%s\" is "
+                                                                              "out of range. Using "
+                                                                              "value \"%ld\".\n",
+                                    MSGID(msg.dictionary.notInteger64) "Value \"%s\" for variable "
+                                                                       "\"%s\" is not a valid "
+                                                                       "integer value. Using value "
+                                                                       "\"%ld\".\n",
+                                    text, name, msgs);
    }
 
    case DICT_DOUBLE: {
@@ -174,26 +184,17 @@ Bool DictionaryConvertValue(const char *name, const char *text, DictionaryValueT
       errno = 0;
       double v = strtod(text, &end);
       double fallback = defaultValue != NULL ? *(const double *)defaultValue : 0.0;
-      if (errno == ERANGE) {
-         out->doubleValue = fallback;
-         MsgList_Append(msgs,
-                        MSGID(msg.dictionary.doubleOutOfRange) "Value \"%s\" for variable "
-                                                               "\"%s\" is out of range. Using "
-                                                               "value \"%f\".\n",
-                        text, name, fallback);
-         return FALSE;
-      }
-      if (*end != '\0') {
-         out->doubleValue = fallback;
-         MsgList_Append(msgs,
-                        MSGID(msg.dictionary.notFloat) "Value \"%s\" for variable \"%s\" is "
-                                                       "not a valid floating point value. "
-                                                       "Using value \"%f\".\n",
-                        text, name, fallback);
-         return FALSE;
-      }
-      out->doubleValue = v;
-      return TRUE;
+      return DictionaryNumberResult(DictionaryNumberProblem(end, FALSE), v, fallback, fallback,
+                                    &out->doubleValue,
+                                    MSGID(msg.dictionary.doubleOutOfRange) "Value \"%s\" for "
+                                                                           "variable \"%s\" is out "
+                                                                           "of range. Using value "
+                                                                           "\"%f\".\n",
+                                    MSGID(msg.dictionary.notFloat) "Value \"%s\" for variable "
+                                                                   "\"%s\" is not a valid "
+                                                                   "floating point value. Using "
+                                                                   "value \"%f\".\n",
+                                    text, name, msgs);
    }
 
    default:

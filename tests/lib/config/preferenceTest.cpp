@@ -97,7 +97,9 @@ TEST_F(PreferenceTest, UserLayersAndTheInMemoryLayer)
 // Values from the in-memory layer, converted on first typed lookup.
 TEST_F(PreferenceTest, ValuesFallbacksAndRememberedDefaults)
 {
+   WriteUserFile("config", "k = user\n");
    Preference_InitSystemOnly();
+   EXPECT_EQ(ConfigText("dflt", "k"), "dflt"); // the user files are never read
    for (const char *s :
         {"k.maybe=maybe", "k.num=0x10", "k.big=-1", "k.d=2.5", "k.tri=auto", "k.bad=12abc"}) {
       ASSERT_TRUE(Preference_SetFromString(s, TRUE));
@@ -122,7 +124,6 @@ TEST_F(PreferenceTest, ValuesFallbacksAndRememberedDefaults)
    EXPECT_EQ(Config_GetLong(7, "n"), 5);
    EXPECT_TRUE(Config_GetBool(TRUE, "b"));
    EXPECT_FALSE(Config_GetBool(FALSE, "b"));
-   // The system-only start never reads the user files.
    Preference_Log();
    EXPECT_EQ(Logged().find("USER DEFAULTS"), std::string::npos);
 }

@@ -7,6 +7,7 @@
 #include <stdlib.h>
 
 #include <string>
+#include <tuple>
 
 namespace {
 
@@ -64,12 +65,7 @@ TEST(UnicodeTest, NamesAliasesAndTheLocaleDefault)
 
 TEST(UnicodeTest, Validation)
 {
-   const struct
-   {
-      std::string bytes;
-      StringEncoding encoding;
-      bool valid;
-   } cases[] = {
+   const std::tuple<std::string, StringEncoding, bool> cases[] = {
        {"\xC3\xA9", STRING_ENCODING_UTF8, true},
        {"\xF0\x9F\x98\x80", STRING_ENCODING_UTF8, true},
        {"\xE9", STRING_ENCODING_UTF8, false},
@@ -84,21 +80,16 @@ TEST(UnicodeTest, Validation)
        {"A", STRING_ENCODING_UTF16_LE, false},
        {"abc", STRING_ENCODING_UNKNOWN, false},
    };
-   for (const auto &c : cases) {
-      EXPECT_EQ((bool)Unicode_IsBufferValid(c.bytes.data(), c.bytes.size(), c.encoding), c.valid)
-          << c.encoding << " " << c.bytes;
+   for (const auto &[bytes, encoding, valid] : cases) {
+      EXPECT_EQ((bool)Unicode_IsBufferValid(bytes.data(), bytes.size(), encoding), valid)
+          << encoding << " " << bytes;
    }
    EXPECT_TRUE(Unicode_IsBufferValid("abc", -1, STRING_ENCODING_US_ASCII));
 }
 
 TEST(UnicodeTest, ConversionBothWays)
 {
-   const struct
-   {
-      std::string bytes;
-      const char *encoding;
-      std::string utf8;
-   } cases[] = {
+   const std::tuple<std::string, const char *, std::string> cases[] = {
        {"caf\xE9", "ISO-8859-1", "caf\xC3\xA9"},
        {"\x80", "windows-1252", "\xE2\x82\xAC"},
        {"\xA4", "ISO-8859-15", "\xE2\x82\xAC"},
@@ -107,18 +98,16 @@ TEST(UnicodeTest, ConversionBothWays)
        {"ascii", "US-ASCII", "ascii"},
        {std::string("A\0\xE9\0", 4), "UTF-16LE", "A\xC3\xA9"},
    };
-   for (const auto &c : cases) {
-      SCOPED_TRACE(c.encoding);
-      char *utf8 = Unicode_AllocWithLength(c.bytes.data(), c.bytes.size(), Enc(c.encoding));
-      ASSERT_NE(utf8, nullptr);
-      EXPECT_EQ(std::string(utf8), c.utf8);
-      free(utf8);
+   for (const auto &[bytes, name, utf8] : cases) {
+      SCOPED_TRACE(name);
+      char *text = Unicode_AllocWithLength(bytes.data(), bytes.size(), Enc(name));
+      EXPECT_EQ(std::string(text != nullptr ? text : "<null>"), utf8);
+      free(text);
       size_t len = 0;
-      char *back = Unicode_GetAllocBytes(c.utf8.c_str(), Enc(c.encoding), &len);
-      ASSERT_NE(back, nullptr);
-      EXPECT_EQ(std::string(back, len), c.bytes);
+      char *back = Unicode_GetAllocBytes(utf8.c_str(), Enc(name), &len);
+      EXPECT_EQ(back != nullptr ? std::string(back, len) : "<null>", bytes);
       free(back);
-      EXPECT_TRUE(Unicode_CanGetBytesWithEncoding(c.utf8.c_str(), Enc(c.encoding)));
+      EXPECT_TRUE(Unicode_CanGetBytesWithEncoding(utf8.c_str(), Enc(name)));
    }
    EXPECT_EQ(Unicode_AllocWithLength("\xE9", 1, STRING_ENCODING_UTF8), nullptr);
    EXPECT_EQ(Unicode_AllocWithLength("\xE9", 1, STRING_ENCODING_US_ASCII), nullptr);

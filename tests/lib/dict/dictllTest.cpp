@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -166,26 +167,17 @@ TEST(DictLLTest, WriteLine)
 
 TEST(DictLLTest, ByteOrderMark)
 {
-   const std::pair<std::string, std::string> cases[] = {
-       // What is left for the reader after the mark check.
-       {"\xEF\xBB\xBF"
-        "a\n",
-        "a"},
-       {"\xEF\xBB"
-        "a\n",
-        "\xEF\xBB"
-        "a"},
-       {"\xEF"
-        "a\n",
-        "\xEF"
-        "a"},
-       {"a\n", "a"},
-       {"\xEF\xBB", "\xEF\xBB"},
-   };
-   for (const auto &c : cases) {
-      FILE *f = StreamOf(c.first);
-      EXPECT_EQ(DictLL_ReadUTF8BOM(f), c.first.size() > 3 && c.first[2] == '\xBF');
-      EXPECT_EQ(ReadAll(f), std::vector<std::string>{c.second});
+   const std::string bom = "\xEF\xBB\xBF", two = bom.substr(0, 2), one = bom.substr(0, 1);
+   // Content, whether it starts with a whole mark, what is left for the reader.
+   const std::tuple<std::string, bool, std::string> cases[] = {{bom + "a\n", true, "a"},
+                                                               {two + "a\n", false, two + "a"},
+                                                               {one + "a\n", false, one + "a"},
+                                                               {"a\n", false, "a"},
+                                                               {two, false, two}};
+   for (const auto &[content, marked, left] : cases) {
+      FILE *f = StreamOf(content);
+      EXPECT_EQ((bool)DictLL_ReadUTF8BOM(f), marked);
+      EXPECT_EQ(ReadAll(f), std::vector<std::string>{left});
       fclose(f);
    }
    // On a pipe, which cannot seek, the bytes of a partial mark are kept too.

@@ -153,11 +153,6 @@ class BpfProxyInitTest : public fwdtest::PrivateBpfFsTest
       }
    }
 
-   std::string InPeer(const std::string &cmd) const
-   {
-      return "nsenter -t " + std::to_string(mPeer) + " -n " + cmd;
-   }
-
    void AddVeth(const std::string &nic, const std::string &peerNic, const std::string &v4,
                 const std::string &peerV4, const std::string &v6, const std::string &peerV6)
    {

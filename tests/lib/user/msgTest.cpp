@@ -49,6 +49,7 @@ TEST_F(Msg, ListNewestFirstPostedOldestFirst)
    Msg_Append(MSGID(m.first) "first %d", 1);
    Msg_Append(MSGID(m.second) "second %s\n", "two");
    Msg_Post(MSG_WARNING, MSGID(m.third) "third");
+   EXPECT_EQ(nullptr, Msg_Pending());
    Msg_Append(MSGID(r.a) "dropped");
    Msg_Reset(TRUE);
    EXPECT_EQ(nullptr, Msg_Pending());

@@ -282,32 +282,33 @@ int ProxyMaps::SetErrCount(uint32_t code, uint64_t count)
    return UpdateElem(fd("bpf_fwd_err"), &code, &count);
 }
 
+ErrLogBytes MakeErrLog(uint64_t timeNs, uint32_t extraId, const std::string &sip,
+                       const std::string &dip, uint32_t err, uint16_t l4proto, uint16_t sport,
+                       uint16_t dport, int ipVer)
+{
+   ErrLogBytes b;
+   memcpy(b.key, &timeNs, 8);
+   memcpy(b.key + 8, &extraId, 4);
+   bool v4 = sip.find(':') == std::string::npos;
+   int family = v4 ? AF_INET : AF_INET6;
+   b.ok = inet_pton(family, dip.c_str(), b.value) == 1 &&
+          inet_pton(family, sip.c_str(), b.value + 16) == 1;
+   uint16_t ver = static_cast<uint16_t>(ipVer >= 0 ? ipVer : (v4 ? 4 : 6));
+   uint16_t netSport = htons(sport), netDport = htons(dport);
+   memcpy(b.value + 32, &err, 4);
+   memcpy(b.value + 36, &ver, 2);
+   memcpy(b.value + 38, &l4proto, 2);
+   memcpy(b.value + 40, &netSport, 2);
+   memcpy(b.value + 42, &netDport, 2);
+   return b;
+}
+
 int ProxyMaps::AddErrLog(uint64_t timeNs, uint32_t extraId, const std::string &sip,
                          const std::string &dip, uint32_t err, uint16_t l4proto, uint16_t sport,
                          uint16_t dport, int ipVer)
 {
-   struct
-   {
-      uint64_t timeNs;
-      uint32_t extraId;
-      uint32_t pad;
-   } key = {timeNs, extraId, 0};
-   unsigned char value[44] = {0};
-   bool v4 = sip.find(':') == std::string::npos;
-   int family = v4 ? AF_INET : AF_INET6;
-   if (inet_pton(family, dip.c_str(), value + 0) != 1 ||
-       inet_pton(family, sip.c_str(), value + 16) != 1) {
-      return -EINVAL;
-   }
-   uint16_t ver = static_cast<uint16_t>(ipVer >= 0 ? ipVer : (v4 ? 4 : 6));
-   uint16_t netSport = htons(sport);
-   uint16_t netDport = htons(dport);
-   memcpy(value + 32, &err, 4);
-   memcpy(value + 36, &ver, 2);
-   memcpy(value + 38, &l4proto, 2);
-   memcpy(value + 40, &netSport, 2);
-   memcpy(value + 42, &netDport, 2);
-   return UpdateElem(fd("bpf_fwd_err_log"), &key, value);
+   ErrLogBytes b = MakeErrLog(timeNs, extraId, sip, dip, err, l4proto, sport, dport, ipVer);
+   return b.ok ? UpdateElem(fd("bpf_fwd_err_log"), b.key, b.value) : -EINVAL;
 }
 
 void PrivateBpfFsTest::SetUp()

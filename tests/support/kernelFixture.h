@@ -70,6 +70,20 @@ int DeleteElem(int fd, const void *key);
 /// Number of keys in map `fd` (a get-next-key walk), or a negated errno.
 long CountKeys(int fd, uint32_t keySize);
 
+/// An error-log record as the proxy stores it: a 16-byte key (time, id,
+/// zero padding) and a 44-byte value. Addresses are text of one family;
+/// ports are in host order; ip_ver is 4 or 6 from the family unless `ipVer`
+/// is given. `ok` is false when an address does not parse.
+struct ErrLogBytes
+{
+   unsigned char key[16] = {};
+   unsigned char value[44] = {};
+   bool ok = false;
+};
+ErrLogBytes MakeErrLog(uint64_t timeNs, uint32_t extraId, const std::string &sip,
+                       const std::string &dip, uint32_t err, uint16_t l4proto, uint16_t sport,
+                       uint16_t dport, int ipVer = -1);
+
 /// One of the proxy's maps: name, kernel type and sizes.
 struct MapSpec
 {

@@ -15,63 +15,62 @@ ToolOptions Parse(std::vector<const char *> args)
    return ParseToolOptions(static_cast<int>(args.size()), args.data());
 }
 
-struct ParseCase
+std::string Words(const std::vector<const char *> &args)
 {
-   std::vector<const char *> args;
-   ToolAction action;
-   OutputFormat format;
-   bool haveMap;
-   const char *mapName;
-   int mapIndex;
-};
+   std::string what = "args:";
+   for (const char *a : args) {
+      what += std::string(" '") + a + "'";
+   }
+   return what;
+}
 
 TEST(ToolOptions, ParsesOptionsBeforeTheMapName)
 {
-   const ParseCase cases[] = {
-       {{}, ToolAction::Run, OutputFormat::Text, false, "", 1},
-       {{"bpf_fwd_err"}, ToolAction::Run, OutputFormat::Text, true, "bpf_fwd_err", 1},
+   const auto text = OutputFormat::Text, json = OutputFormat::Json;
+   const struct
+   {
+      std::vector<const char *> args;
+      OutputFormat format;
+      const char *mapName; // nullptr: no map named
+      int mapIndex;
+   } runs[] = {
+       {{}, text, nullptr, 1},
+       {{"bpf_fwd_err"}, text, "bpf_fwd_err", 1},
        // Arguments after the map name are ignored, whatever they look like.
-       {{"bpf_fwd_err", "--bogus", "-h"},
-        ToolAction::Run,
-        OutputFormat::Text,
-        true,
-        "bpf_fwd_err",
-        1},
-       {{"-j", "bpf_fwd_stats"}, ToolAction::Run, OutputFormat::Json, true, "bpf_fwd_stats", 2},
-       {{"--json"}, ToolAction::Run, OutputFormat::Json, false, "", 2},
-       {{"--json", "-j", "x"}, ToolAction::Run, OutputFormat::Json, true, "x", 3},
-       {{"--prometheus"}, ToolAction::Run, OutputFormat::Prometheus, false, "", 2},
-       {{"--prometheus", "bpf_fwd_err"},
-        ToolAction::Run,
-        OutputFormat::Prometheus,
-        true,
-        "bpf_fwd_err",
-        2},
+       {{"bpf_fwd_err", "--bogus", "-h"}, text, "bpf_fwd_err", 1},
+       {{"-j", "bpf_fwd_stats"}, json, "bpf_fwd_stats", 2},
+       {{"--json"}, json, nullptr, 2},
+       {{"--json", "-j", "x"}, json, "x", 3},
+       {{"--prometheus"}, OutputFormat::Prometheus, nullptr, 2},
+       {{"--prometheus", "bpf_fwd_err"}, OutputFormat::Prometheus, "bpf_fwd_err", 2},
        // "--" ends the options; the empty text is a map name, not an option.
-       {{"--", "-j"}, ToolAction::Run, OutputFormat::Text, true, "-j", 2},
-       {{"-j", "--"}, ToolAction::Run, OutputFormat::Json, false, "", 3},
-       {{""}, ToolAction::Run, OutputFormat::Text, true, "", 1},
-       {{"-h"}, ToolAction::Help, OutputFormat::Text, false, "", 0},
-       {{"--help", "--bogus"}, ToolAction::Help, OutputFormat::Text, false, "", 0},
-       {{"-j", "--help"}, ToolAction::Help, OutputFormat::Text, false, "", 0},
-       {{"--version", "bpf_fwd_err"}, ToolAction::Version, OutputFormat::Text, false, "", 0},
+       {{"--", "-j"}, text, "-j", 2},
+       {{"-j", "--"}, json, nullptr, 3},
+       {{""}, text, "", 1},
    };
-   for (const ParseCase &c : cases) {
-      std::string what = "args:";
-      for (const char *a : c.args) {
-         what += std::string(" '") + a + "'";
-      }
-      SCOPED_TRACE(what);
+   for (const auto &c : runs) {
+      SCOPED_TRACE(Words(c.args));
+      ToolOptions o = Parse(c.args);
+      EXPECT_EQ(o.action, ToolAction::Run);
+      EXPECT_TRUE(o.error.empty()) << o.error;
+      EXPECT_EQ(o.format, c.format);
+      EXPECT_EQ(o.haveMap, c.mapName != nullptr);
+      EXPECT_EQ(o.mapName, c.mapName != nullptr ? c.mapName : "");
+      EXPECT_EQ(o.mapIndex, c.mapIndex);
+   }
+   const struct
+   {
+      std::vector<const char *> args;
+      ToolAction action;
+   } others[] = {{{"-h"}, ToolAction::Help},
+                 {{"--help", "--bogus"}, ToolAction::Help},
+                 {{"-j", "--help"}, ToolAction::Help},
+                 {{"--version", "bpf_fwd_err"}, ToolAction::Version}};
+   for (const auto &c : others) {
+      SCOPED_TRACE(Words(c.args));
       ToolOptions o = Parse(c.args);
       EXPECT_EQ(o.action, c.action);
       EXPECT_TRUE(o.error.empty()) << o.error;
-      if (c.action != ToolAction::Run) {
-         continue;
-      }
-      EXPECT_EQ(o.format, c.format);
-      EXPECT_EQ(o.haveMap, c.haveMap);
-      EXPECT_EQ(o.mapName, c.mapName);
-      EXPECT_EQ(o.mapIndex, c.mapIndex);
    }
 }
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "bpfproxy/bpfMapRegistry.h"
+#include "support/kernelFixture.h"
 
 namespace {
 
@@ -128,16 +129,9 @@ TEST(PrintersTest, StatsPerCpu)
 
 TEST(PrintersTest, ErrLogWritesRawLinesAndRemembersKeys)
 {
-   unsigned char key[16] = {0xdc, 0x05, 0, 0, 0, 0, 0, 0, 7, 0, 0, 0, 0xaa, 0xbb, 0xcc, 0xdd};
-   unsigned char value[44] = {};
-   inet_pton(AF_INET, "10.0.0.2", value);
-   inet_pton(AF_INET, "10.0.0.1", value + 16);
-   value[32] = 1;
-   value[36] = 4;
-   value[38] = 6;
-   uint16_t sport = htons(40000), dport = htons(443);
-   memcpy(value + 40, &sport, 2);
-   memcpy(value + 42, &dport, 2);
+   fwdtest::ErrLogBytes b = fwdtest::MakeErrLog(1500, 7, "10.0.0.1", "10.0.0.2", 1, 6, 40000, 443);
+   unsigned char *key = b.key, *value = b.value;
+   key[12] = 0xaa; // padding the key text does not show
 
    TestRegistry reg;
    std::ostringstream os;
@@ -150,7 +144,7 @@ TEST(PrintersTest, ErrLogWritesRawLinesAndRemembersKeys)
    // so only its key may be deleted.
    unsigned char twin[16];
    memcpy(twin, key, 16);
-   twin[12] = 0;
+   twin[12] = 0xbb;
    std::ostringstream again;
    reg.printFwdErrLog(again, Info(16, 44), twin, value);
    EXPECT_EQ(os.str(), again.str());

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "support/kernelFixture.h"
 #include "tool/records.h"
 
 namespace {
@@ -34,51 +35,25 @@ TEST(SplitStringTest, DropsEmptyPieces)
    }
 }
 
-struct ErrLogBytes
-{
-   unsigned char key[16] = {};
-   unsigned char value[44] = {};
-};
-
-ErrLogBytes MakeErrLog(uint64_t time, uint32_t extra, int family, const char *sip, const char *dip,
-                       uint16_t ipVer)
-{
-   ErrLogBytes b;
-   memcpy(b.key, &time, 8);
-   memcpy(b.key + 8, &extra, 4);
-   inet_pton(family, dip, b.value);
-   inet_pton(family, sip, b.value + 16);
-   uint32_t err = 3;
-   uint16_t proto = 17, sport = htons(5353), dport = htons(53);
-   memcpy(b.value + 32, &err, 4);
-   memcpy(b.value + 36, &ipVer, 2);
-   memcpy(b.value + 38, &proto, 2);
-   memcpy(b.value + 40, &sport, 2);
-   memcpy(b.value + 42, &dport, 2);
-   return b;
-}
-
 TEST(ErrLogRecordTest, RawLineRoundTripsBothFamilies)
 {
    struct Case
    {
-      int family;
       const char *sip, *dip;
       uint16_t ipVer;
       const char *raw;
       const char *entry;
    } cases[] = {
-       {AF_INET, "10.0.0.1", "10.0.0.2", 4, "1500:7:10.0.0.1:10.0.0.2:3:17:5353:53\n",
+       {"10.0.0.1", "10.0.0.2", 4, "1500:7:10.0.0.1:10.0.0.2:3:17:5353:53\n",
         "1500(ns):sip: 10.0.0.1 dip: 10.0.0.2 err: 3 l4proto: 17 sport: 5353 dport: 53\n"},
-       {AF_INET6, "2001:db8::1", "2001:db8::2", 6,
-        "1500:7:[2001:db8::1]:[2001:db8::2]:3:17:5353:53\n",
+       {"2001:db8::1", "2001:db8::2", 6, "1500:7:[2001:db8::1]:[2001:db8::2]:3:17:5353:53\n",
         "1500(ns):sip: 2001:db8::1 dip: 2001:db8::2 err: 3 l4proto: 17 sport: 5353 dport: 53\n"},
-       {AF_INET6, "::", "::1", 0, "1500:7:[::]:[::1]:3:17:5353:53\n",
+       {"::", "::1", 0, "1500:7:[::]:[::1]:3:17:5353:53\n",
         "1500(ns):sip: :: dip: ::1 err: 3 l4proto: 17 sport: 5353 dport: 53\n"},
    };
    for (const Case &c : cases) {
       SCOPED_TRACE(c.sip);
-      ErrLogBytes b = MakeErrLog(1500, 7, c.family, c.sip, c.dip, c.ipVer);
+      fwdtest::ErrLogBytes b = fwdtest::MakeErrLog(1500, 7, c.sip, c.dip, 3, 17, 5353, 53, c.ipVer);
       ErrLogRecord r;
       ASSERT_TRUE(DecodeErrLog({b.key, 16, b.value, 44}, &r));
       EXPECT_EQ(c.raw, FormatErrLogRaw(r));

@@ -491,6 +491,19 @@ Bool DictionaryReadLines(Dictionary *dict, FILE *stream, int32 defaultEncoding, 
    return DictionaryFinishEncoding(dict, hadBOM, defaultEncoding, msgs);
 }
 
+// Reads stream with shownName as the file name in complaints.
+Bool DictionaryReadNamed(Dictionary *dict, FILE *stream, const char *shownName,
+                         int32 defaultEncoding, MsgList **msgs)
+{
+   DictionaryFreeText(dict->fileName);
+   dict->fileName = DictionaryStrdup(shownName);
+   Bool ok = DictionaryReadLines(dict, stream, defaultEncoding, msgs);
+   DictionaryFreeText(dict->fileName);
+   dict->fileName = NULL;
+   dict->lineNumber = 0;
+   return ok;
+}
+
 void DictionaryPost(MsgList *msgs)
 {
    if (msgs != NULL) {
@@ -546,40 +559,36 @@ Bool Dictionary_Load(Dictionary *dict, const char *pathName, Bool clearFirst, in
    if (clearFirst) {
       Dictionary_Clear(dict);
    }
-   DictionaryFreeText(dict->fileName);
-   dict->fileName = DictionaryStrdup(shownName);
-   Bool ok = DictionaryReadLines(dict, stream, defaultEncoding, msgs);
-   DictionaryFreeText(dict->fileName);
-   dict->fileName = NULL;
-   dict->lineNumber = 0;
+   Bool ok = DictionaryReadNamed(dict, stream, shownName, defaultEncoding, msgs);
    if (!isStdin) {
       fclose(stream);
    }
    return ok;
 }
 
-Bool Dictionary_LoadAndClear(Dictionary *dict, const char *pathName)
+// The short forms: load, then post the complaints.
+static Bool DictionaryLoadAndPost(Dictionary *dict, const char *pathName, Bool clearFirst,
+                                  int32 defaultEncoding)
 {
    MsgList *msgs = NULL;
-   Bool ok = Dictionary_Load(dict, pathName, TRUE, DICTIONARY_ENCODING_DEFAULT, &msgs);
+   Bool ok = Dictionary_Load(dict, pathName, clearFirst, defaultEncoding, &msgs);
    DictionaryPost(msgs);
    return ok;
+}
+
+Bool Dictionary_LoadAndClear(Dictionary *dict, const char *pathName)
+{
+   return DictionaryLoadAndPost(dict, pathName, TRUE, DICTIONARY_ENCODING_DEFAULT);
 }
 
 Bool Dictionary_LoadUTF8AndClear(Dictionary *dict, const char *pathName)
 {
-   MsgList *msgs = NULL;
-   Bool ok = Dictionary_Load(dict, pathName, TRUE, DICTIONARY_ENCODING_UTF8, &msgs);
-   DictionaryPost(msgs);
-   return ok;
+   return DictionaryLoadAndPost(dict, pathName, TRUE, DICTIONARY_ENCODING_UTF8);
 }
 
 Bool Dictionary_LoadAndMerge(Dictionary *dict, const char *pathName)
 {
-   MsgList *msgs = NULL;
-   Bool ok = Dictionary_Load(dict, pathName, FALSE, DICTIONARY_ENCODING_DEFAULT, &msgs);
-   DictionaryPost(msgs);
-   return ok;
+   return DictionaryLoadAndPost(dict, pathName, FALSE, DICTIONARY_ENCODING_DEFAULT);
 }
 
 Bool Dictionary_LoadFd(Dictionary *dict, int fd, const char *pathName, int32 defaultEncoding,
@@ -607,12 +616,7 @@ Bool Dictionary_LoadFd(Dictionary *dict, int fd, const char *pathName, int32 def
                      shownName, strerror(err));
       return FALSE;
    }
-   DictionaryFreeText(dict->fileName);
-   dict->fileName = DictionaryStrdup(shownName);
-   Bool ok = DictionaryReadLines(dict, stream, defaultEncoding, msgs);
-   DictionaryFreeText(dict->fileName);
-   dict->fileName = NULL;
-   dict->lineNumber = 0;
+   Bool ok = DictionaryReadNamed(dict, stream, shownName, defaultEncoding, msgs);
    fclose(stream);
    if (lseek(fd, 0, SEEK_SET) == (off_t)-1) {
       MsgList_Append(msgs,

@@ -44,7 +44,7 @@ typedef void (*DictionaryIterateFn)(const char *name, const char *value, int ind
 /// (and NULL) gives 0 and sets *invalid (when invalid is not NULL).
 Bool Dictionary_ParseBool(const char *text, Bool *invalid);
 /// The boolean words give 0 or 1; "default", "dontcare" and "auto" give -1;
-/// anything else gives 0 with *invalid set. invalid is required.
+/// anything else gives 0 with *invalid set (when invalid is not NULL).
 int32 Dictionary_ParseTriState(const char *text, Bool *invalid);
 
 /* ---- Core operations --------------------------------------------------- */

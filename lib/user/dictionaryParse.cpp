@@ -46,7 +46,11 @@ Bool Dictionary_ParseBool(const char *text, Bool *invalid)
 int32 Dictionary_ParseTriState(const char *text, Bool *invalid)
 {
    Bool notBool;
+   Bool ignored;
    Bool value = Dictionary_ParseBool(text, &notBool);
+   if (invalid == NULL) {
+      invalid = &ignored; // optional, as for the boolean parser
+   }
    *invalid = FALSE;
    if (!notBool) {
       return value;

@@ -33,9 +33,9 @@ TEST(DictionaryParse, BoolAndTriStateWords)
                             : Dictionary_ParseBool(text, &invalid);
             EXPECT_EQ(value == -2 ? 0 : value, got);
             EXPECT_EQ(value == -2, (bool)invalid);
-            if (!tri) { // a tri-state requires the flag
-               EXPECT_EQ(got, Dictionary_ParseBool(text, nullptr));
-            }
+            // The flag is optional for both parsers.
+            EXPECT_EQ(got, tri ? Dictionary_ParseTriState(text, nullptr)
+                               : Dictionary_ParseBool(text, nullptr));
          }
       }
    }

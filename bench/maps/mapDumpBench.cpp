@@ -49,7 +49,7 @@ bool Setup(std::string *why)
       *why = fwdtest::MountBpfFs("/sys/fs/bpf");
    }
    if (why->empty()) {
-      *why = gMaps.Create("/sys/fs/bpf", fwdtest::ProxyMapSpecs(kEntries));
+      *why = gMaps.Create("/sys/fs/bpf", fwdtest::ProxyMapLayouts(kEntries));
    }
    for (uint32_t label = 0; why->empty() && label < kEntries; label++) {
       int rc = gMaps.AddLabelPort(label, static_cast<uint16_t>(1024 + label % 60000));

@@ -203,7 +203,7 @@ long CountKeys(int fd, uint32_t keySize)
    }
 }
 
-std::vector<MapSpec> ProxyMapSpecs(uint32_t labelEntries)
+std::vector<MapLayout> ProxyMapLayouts(uint32_t labelEntries)
 {
    return {
        {"label_port_map", BPF_MAP_TYPE_HASH, 4, 2, labelEntries},
@@ -221,10 +221,10 @@ ProxyMaps::~ProxyMaps()
    }
 }
 
-std::string ProxyMaps::Create(const std::string &bpffs, std::vector<MapSpec> layouts)
+std::string ProxyMaps::Create(const std::string &bpffs, std::vector<MapLayout> layouts)
 {
    if (layouts.empty()) {
-      layouts = ProxyMapSpecs();
+      layouts = ProxyMapLayouts();
    }
    std::string dir = bpffs + "/tc/globals";
    std::error_code ec;
@@ -232,7 +232,7 @@ std::string ProxyMaps::Create(const std::string &bpffs, std::vector<MapSpec> lay
    if (ec) {
       return "mkdir " + dir + ": " + ec.message();
    }
-   for (const MapSpec &layout : layouts) {
+   for (const MapLayout &layout : layouts) {
       int fd = CreateMap(layout.type, layout.keySize, layout.valueSize, layout.maxEntries,
                          layout.name.substr(0, 15).c_str());
       if (fd < 0) {
@@ -340,20 +340,20 @@ long ProxyMapsTest::LogRecords() const
    return CountKeys(mMaps.fd("bpf_fwd_err_log"), 16);
 }
 
-std::vector<MapSpec> ProxyMapSpecsWith(const std::vector<MapSpec> &odd)
+std::vector<MapLayout> ProxyMapLayoutsWith(const std::vector<MapLayout> &odd)
 {
-   std::vector<MapSpec> specs = ProxyMapSpecs();
-   for (const MapSpec &layout : odd) {
-      for (MapSpec &s : specs) {
+   std::vector<MapLayout> layouts = ProxyMapLayouts();
+   for (const MapLayout &layout : odd) {
+      for (MapLayout &s : layouts) {
          s = s.name == layout.name ? layout : s;
       }
    }
-   return specs;
+   return layouts;
 }
 
 void RemoveProxyPins(const std::string &bpffs)
 {
-   for (const MapSpec &s : ProxyMapSpecs()) {
+   for (const MapLayout &s : ProxyMapLayouts()) {
       unlink((bpffs + "/tc/globals/" + s.name).c_str());
    }
 }

@@ -85,7 +85,7 @@ ErrLogBytes MakeErrLog(uint64_t timeNs, uint32_t extraId, const std::string &sip
                        uint16_t dport, int ipVer = -1);
 
 /// One of the proxy's maps: name, kernel type and sizes.
-struct MapSpec
+struct MapLayout
 {
    std::string name;
    uint32_t type;
@@ -97,7 +97,7 @@ struct MapSpec
 /// The five maps as the proxy's kernel programs declare them, in registry
 /// order: label_port_map, worker_port_map, bpf_fwd_stats, bpf_fwd_err,
 /// bpf_fwd_err_log.
-std::vector<MapSpec> ProxyMapSpecs(uint32_t labelEntries = 256);
+std::vector<MapLayout> ProxyMapLayouts(uint32_t labelEntries = 256);
 
 /// The five proxy maps, created and pinned below <bpffs>/tc/globals/, with
 /// fillers that take ports in host byte order.
@@ -109,9 +109,9 @@ class ProxyMaps
    ProxyMaps(const ProxyMaps &) = delete;
    ProxyMaps &operator=(const ProxyMaps &) = delete;
 
-   /// Creates and pins every map of `layouts` (default: ProxyMapSpecs()).
+   /// Creates and pins every map of `layouts` (default: ProxyMapLayouts()).
    /// Returns "" or the reason.
-   std::string Create(const std::string &bpffs, std::vector<MapSpec> layouts = {});
+   std::string Create(const std::string &bpffs, std::vector<MapLayout> layouts = {});
    /// Descriptor of map `name`, or -1.
    int fd(const std::string &name) const;
 
@@ -149,8 +149,8 @@ class ProxyMapsTest : public PrivateBpfFsTest
    ProxyMaps mMaps;
 };
 
-/// ProxyMapSpecs() with the layouts of the same names replaced by `odd`.
-std::vector<MapSpec> ProxyMapSpecsWith(const std::vector<MapSpec> &odd);
+/// ProxyMapLayouts() with the layouts of the same names replaced by `odd`.
+std::vector<MapLayout> ProxyMapLayoutsWith(const std::vector<MapLayout> &odd);
 
 /// Removes the five proxy pins below `bpffs`, so a test can pin afresh.
 void RemoveProxyPins(const std::string &bpffs);

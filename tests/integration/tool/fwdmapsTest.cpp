@@ -269,18 +269,18 @@ TEST_F(FwdmapsTest, MissingPinNamesThePath)
 // slot fails in the kernel, which is named with status 1.
 TEST_F(FwdmapsTest, OddLayoutsAreNamedOnStderr)
 {
-   using fwdtest::MapSpec;
+   using fwdtest::MapLayout;
    const std::string stats = "fwdmaps: bpf_fwd_stats: skipping records shorter than 4-byte key "
                              "and " +
                              std::to_string(8 * fwdtest::PossibleCpus()) +
                              "-byte value (map has 4-byte key and 4-byte value)\n";
    const std::string err = "fwdmaps: bpf_fwd_err: skipping records shorter than 4-byte key and "
                            "8-byte value (map has 4-byte key and 4-byte value)\n";
-   const MapSpec shortStats{"bpf_fwd_stats", BPF_MAP_TYPE_PERCPU_ARRAY, 4, 4, 4};
-   const MapSpec shortErr{"bpf_fwd_err", BPF_MAP_TYPE_ARRAY, 4, 4, 5};
+   const MapLayout shortStats{"bpf_fwd_stats", BPF_MAP_TYPE_PERCPU_ARRAY, 4, 4, 4};
+   const MapLayout shortErr{"bpf_fwd_err", BPF_MAP_TYPE_ARRAY, 4, 4, 5};
    struct Case
    {
-      std::vector<MapSpec> layouts;
+      std::vector<MapLayout> layouts;
       std::vector<std::string> args;
       int status;
       std::string out, err;
@@ -323,8 +323,8 @@ TEST_F(FwdmapsTest, OddLayoutsAreNamedOnStderr)
       SCOPED_TRACE(c.err);
       fwdtest::RemoveProxyPins(mBpfFs);
       ProxyMaps maps;
-      ASSERT_EQ("", maps.Create(mBpfFs, fwdtest::ProxyMapSpecsWith(c.layouts)));
-      const MapSpec &odd = c.layouts[0];
+      ASSERT_EQ("", maps.Create(mBpfFs, fwdtest::ProxyMapLayoutsWith(c.layouts)));
+      const MapLayout &odd = c.layouts[0];
       const bool hash = odd.type == BPF_MAP_TYPE_HASH;
       for (uint32_t i = 1; hash && i <= 2; i++) {
          ASSERT_EQ(0, odd.name == "label_port_map"

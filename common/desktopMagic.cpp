@@ -128,12 +128,10 @@ void CommonUtils::RemoveDesktopMagic()
    RemoveFile(kDesktopMagicPath);
 }
 
-std::string CommonUtils::GenerateDesktopToken(const std::string &subject,
-                                              const std::string &magic)
+std::string CommonUtils::GenerateDesktopToken(const std::string &subject, const std::string &magic)
 {
    const char *origin = "GenerateDesktopToken";
-   std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> ctx(EVP_MD_CTX_new(),
-                                                               EVP_MD_CTX_free);
+   std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> ctx(EVP_MD_CTX_new(), EVP_MD_CTX_free);
    if (!ctx) {
       return "";
    }

@@ -102,8 +102,8 @@ void CommonUtils::RemoveDesktopId(const std::string &display, const std::string 
       }
    }
    if (unlink(path.c_str()) != 0) {
-      Log_Level(2, "CommonUtils->%s: Fail to remove file %s by display %s, %s.\n",
-                kRemoveDesktopId, path.c_str(), display.c_str(), strerror(errno));
+      Log_Level(2, "CommonUtils->%s: Fail to remove file %s by display %s, %s.\n", kRemoveDesktopId,
+                path.c_str(), display.c_str(), strerror(errno));
    }
 }
 

@@ -31,9 +31,8 @@ std::string CommonUtils::NormalizeDistribution(const std::string &text)
       const char *needle;
       const char *dist;
    } kRows[] = {
-       {"rhel", kDistRhel},     {"centos", kDistCentos}, {"rocky", kDistRocky},
-       {"ubuntu", kDistUbuntu}, {"sled", kDistSuse},     {"sles", kDistSuse},
-       {"suse", kDistSuse},     {"debian", kDistDebian},
+       {"rhel", kDistRhel}, {"centos", kDistCentos}, {"rocky", kDistRocky}, {"ubuntu", kDistUbuntu},
+       {"sled", kDistSuse}, {"sles", kDistSuse},     {"suse", kDistSuse},   {"debian", kDistDebian},
    };
    for (const auto &row : kRows) {
       if (text.find(row.needle) != std::string::npos) {
@@ -82,8 +81,7 @@ std::string CommonUtils::GetHostDomain()
    char host[64] = {0};
    // One byte short of the buffer: a truncated name still ends in NUL.
    if (gethostname(host, sizeof host - 1) != 0) {
-      Log_Level(2, "CommonUtils->%s Failed to get host name, error: %s\n", origin,
-                strerror(errno));
+      Log_Level(2, "CommonUtils->%s Failed to get host name, error: %s\n", origin, strerror(errno));
       return host;
    }
    size_t size = 1024;

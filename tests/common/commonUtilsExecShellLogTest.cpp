@@ -6,35 +6,15 @@
 #include <gtest/gtest.h>
 
 #include "common/commonUtils.h"
-#include "lib/log/logTestOutput.h"
+#include "logCapture.h"
 
 namespace {
 
 class ExecShellLogTest : public ::testing::Test
 {
  protected:
-   void SetUp() override
-   {
-      LogTestOutputOptions opts;
-      opts.wholeMessage = TRUE;
-      opts.fileLevel = LOG_DEBUG;
-      mOut = LogTestOutput_Create(&opts);
-      ASSERT_TRUE(Log_AddOutput(mOut));
-      LogTestOutput_Clear(mOut);
-   }
-   void TearDown() override { Log_Exit(); }
-
-   std::vector<std::string> Logged()
-   {
-      std::vector<std::string> got;
-      for (const LogTestEntry &e : LogTestOutput_Entries(mOut)) {
-         got.push_back(std::string(e.record.desc->name) + ": " + e.text);
-      }
-      LogTestOutput_Clear(mOut);
-      return got;
-   }
-
-   LogOutput *mOut = nullptr;
+   std::vector<std::string> Logged() { return mLog.Take(); }
+   fwdtest::LogCapture mLog{LOG_DEBUG};
 };
 
 TEST_F(ExecShellLogTest, EachFormLogsAsDocumented)

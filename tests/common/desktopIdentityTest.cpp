@@ -1,0 +1,266 @@
+// The desktop identity utilities on the real system paths, inside private
+// mount, network and UTS namespaces: a tmpfs over /var (the host may have no
+// /var/keltria to mount on) or /etc, and files bound over /etc.
+#include <sched.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "common/commonUtils.h"
+#include "logCapture.h"
+#include "support/kernelFixture.h"
+#include "support/textFiles.h"
+
+namespace {
+
+using fwdtest::ReadFile;
+using fwdtest::WriteFile;
+using Msgs = std::vector<std::string>;
+
+const std::string kAlphabet = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ1234567890";
+const std::string kMagic = CommonUtils::kDesktopMagicPath;
+const std::string kIdPrefix = CommonUtils::kDesktopIdPrefix;
+const std::string kStage = "/var/fwdtest/";
+
+class DesktopIdentityTest : public ::testing::Test
+{
+ protected:
+   void SetUp() override
+   {
+      std::string why = fwdtest::EnterPrivateNamespaces();
+      if (why.empty() && unshare(CLONE_NEWUTS) != 0) {
+         why = std::string("unshare(CLONE_NEWUTS): ") + strerror(errno);
+      }
+      if (!why.empty()) {
+         FWD_SKIP_OR_FAIL("private namespaces unavailable: " + why);
+      }
+      ASSERT_NO_FATAL_FAILURE(MountTmpfs("/var"));
+      std::filesystem::create_directories("/var/keltria/plx_desktop");
+   }
+   void TearDown() override
+   {
+      for (auto it = mMounts.rbegin(); it != mMounts.rend(); ++it) {
+         umount2(it->c_str(), MNT_DETACH);
+      }
+   }
+   void MountTmpfs(const std::string &dir)
+   {
+      ASSERT_EQ(mount("tmpfs", dir.c_str(), "tmpfs", 0, "mode=0755"), 0) << dir;
+      mMounts.push_back(dir);
+   }
+   /// Binds a staged file holding `content` over the existing `path`.
+   void BindFile(const std::string &path, const std::string &content)
+   {
+      std::string copy = WriteFile(kStage + std::to_string(mMounts.size()), content);
+      ASSERT_EQ(mount(copy.c_str(), path.c_str(), nullptr, MS_BIND, nullptr), 0) << path;
+      mMounts.push_back(path);
+   }
+
+   std::vector<std::string> mMounts;
+   fwdtest::LogCapture mLog{LOG_WARNING};
+};
+
+// The cache fills once, from at most 63 bytes up to the first NUL; a
+// NUL-led file leaves it empty, so the next call reads again.
+TEST_F(DesktopIdentityTest, MagicCacheFillsOnceFromTheFile)
+{
+   WriteFile(kMagic, std::string("\0", 1) + std::string(39, 'a'));
+   EXPECT_EQ(CommonUtils::GetDesktopMagic(), "");
+   std::string tooLong = std::string(50, 'x') + std::string(20, 'y');
+   WriteFile(kMagic, tooLong);
+   EXPECT_EQ(CommonUtils::GetDesktopMagic(), tooLong.substr(0, 63));
+   WriteFile(kMagic, std::string(40, 'b'));
+   EXPECT_EQ(CommonUtils::GenerateDesktopToken("s", CommonUtils::GetDesktopMagic()), "");
+   EXPECT_EQ(mLog.Take(), (Msgs{"error: CommonUtils->GenerateDesktopToken: Invalid desktop magic "
+                                "number, expected length 40, actual length 63.\n"}));
+}
+
+// 0600 either way; only an existing "plxrelay" takes the file over. Each
+// magic is new and drawn from the alphabet.
+TEST_F(DesktopIdentityTest, SetMagicHandsTheFileToTheRelayUser)
+{
+   const std::string passwd = ReadFile("/etc/passwd");
+   const struct
+   {
+      std::string relay;
+      bool result;
+      uid_t owner;
+      Msgs logged;
+   } cases[] = {
+       {"", false, 0, {"error: CommonUtils->FileChown: User plxrelay doesn't exist.\n"}},
+       {"plxrelay:x:4321:4321::/nonexistent:/usr/sbin/nologin\n", true, 4321, {}},
+   };
+   std::string previous;
+   for (const auto &c : cases) {
+      SCOPED_TRACE(c.relay);
+      ASSERT_NO_FATAL_FAILURE(BindFile("/etc/passwd", passwd + c.relay));
+      EXPECT_EQ(CommonUtils::SetDesktopMagic(), c.result);
+      EXPECT_EQ(mLog.Take(), c.logged);
+      struct stat st = {};
+      EXPECT_EQ(stat(kMagic.c_str(), &st), 0);
+      EXPECT_EQ(st.st_mode & 07777, 0600u);
+      EXPECT_EQ(st.st_uid, c.owner);
+      std::string magic = ReadFile(kMagic);
+      EXPECT_EQ(magic.size(), 40u);
+      EXPECT_EQ(magic.find_first_not_of(kAlphabet), std::string::npos) << magic;
+      EXPECT_NE(magic, previous);
+      previous = magic;
+   }
+   CommonUtils::RemoveDesktopMagic();
+   EXPECT_FALSE(std::filesystem::exists(kMagic));
+}
+
+TEST_F(DesktopIdentityTest, TokenIsTheTruncatedSha256OfSubjectThenMagic)
+{
+   const std::string magic = "Abcdefghij1234567890KLMNOPQRSTuvwxyz0987";
+   for (const std::string &subject : Msgs{"", "desktop-7", "a b,\n\"c\"", std::string(300, 'z')}) {
+      std::string input = WriteFile(kStage + "token", subject + magic);
+      fwdtest::RunResult sum = fwdtest::RunProcess({"/usr/bin/sha256sum", input});
+      ASSERT_EQ(sum.status, 0) << sum.err;
+      EXPECT_EQ(CommonUtils::GenerateDesktopToken(subject, magic), sum.out.substr(0, 40));
+   }
+}
+
+// A modulo over random bytes would favour the first 8 characters by a
+// quarter; unbiased, both sums below are 80000 give or take a few hundred.
+TEST(CommonUtilsRandom, StringsAreUniformOverTheAlphabet)
+{
+   std::string text = CommonUtils::GenerateRandomString(620000);
+   ASSERT_EQ(text.find_first_not_of(kAlphabet), std::string::npos);
+   long first8 = 0, last8 = 0;
+   for (char c : text) {
+      size_t at = kAlphabet.find(c);
+      first8 += at < 8;
+      last8 += at >= 54;
+   }
+   EXPECT_LT(labs(first8 - last8), 8000) << first8 << " vs " << last8;
+}
+
+TEST_F(DesktopIdentityTest, DisplayFilesFollowTheDisplayName)
+{
+   const struct
+   {
+      std::string display, part;
+   } cases[] = {{"wayland-1", "1"}, {":0", "0"},        {"host:10.0", "10.0"},
+                {"wayland-", ""},   {"seat7", "seat7"}, {"wayland-x:1", "x:1"}};
+   for (const auto &c : cases) {
+      SCOPED_TRACE(c.display);
+      ASSERT_TRUE(CommonUtils::SetDesktopId(c.display, "id\r"));
+      EXPECT_EQ(ReadFile(kIdPrefix + c.part), "DESKTOPID=id\r\n");
+      EXPECT_EQ(CommonUtils::GetDesktopId(c.display), "id\r");
+      ASSERT_TRUE(CommonUtils::SetDpiSync(c.display, "144", "1"));
+      EXPECT_EQ(ReadFile(CommonUtils::kDpiSyncPrefix + c.part), "CLIENTDPI=144\nDPISYNC=1\n");
+      CommonUtils::RemoveDesktopId(c.display, "id\r");
+      EXPECT_FALSE(std::filesystem::exists(kIdPrefix + c.part));
+   }
+   // Either text empty leaves the DPI file as it was.
+   EXPECT_FALSE(CommonUtils::SetDpiSync("seat7", "96", ""));
+   EXPECT_FALSE(CommonUtils::SetDpiSync("seat7", "", "0"));
+   EXPECT_EQ(ReadFile(CommonUtils::kDpiSyncPrefix + std::string("seat7")),
+             "CLIENTDPI=144\nDPISYNC=1\n");
+   EXPECT_EQ(mLog.Take(), Msgs{});
+}
+
+TEST_F(DesktopIdentityTest, RemoveDesktopIdKeepsAFileOfAnotherIdentity)
+{
+   const std::string path = kIdPrefix + "3";
+   WriteFile(path, "XDESKTOPID=abc\n\nDESKTOPID=abd\nDESKTOPID=abc\n");
+   CommonUtils::RemoveDesktopId(":3", "abc");
+   Msgs logged = mLog.Take();
+   ASSERT_EQ(logged.size(), 1u);
+   EXPECT_EQ(logged[0].rfind("error: CommonUtils->static void CommonUtils::RemoveDesktopId(const "
+                             "std::string&, const std::string&): Desktop ID abc mismatchs with "
+                             "abd of file " +
+                                 path + " by display :3, ",
+                             0),
+             0u)
+       << logged[0];
+   EXPECT_TRUE(std::filesystem::exists(path));
+   CommonUtils::RemoveDesktopId(":3", "");
+   EXPECT_FALSE(std::filesystem::exists(path));
+}
+
+// os-release first (its id= lines only), then the release files in order,
+// then lsb_release, for which a script alone on PATH stands in.
+TEST_F(DesktopIdentityTest, DistributionSourcesAreTriedInOrder)
+{
+   const char *none = nullptr;
+   auto notFound = [](const std::string &text) {
+      return Msgs{"warning: Can not find the supported distribution from " + text + ".\n"};
+   };
+   const struct
+   {
+      const char *osRelease;
+      std::vector<std::string> releaseFiles;
+      const char *lsb;
+      std::string dist;
+      bool lsbRuns;
+      Msgs logged;
+   } cases[] = {
+       {"NAME=\"Rocky Linux\"\nID=Rocky\n", {}, "Ubuntu", "rocky", false, {}},
+       {"ID=opensuse-leap\n", {}, none, "suse", false, {}},
+       {"VERSION_ID=\"15\"\nID=\"sles\"\n", {}, none, "suse", false, {}},
+       {"ID=\"centos rhel\"\n", {}, none, "rhel", false, {}},
+       {"ID=fedora\n", {}, "Ubuntu", "ubuntu", true, notFound("id=fedora")},
+       {"ID_LIKE=debian\nID=linuxmint\nID_LIKE=ubuntu\n",
+        {},
+        "SLED",
+        "suse",
+        true,
+        notFound("id=linuxmint")},
+       {none, {"centos-release", "rocky-release", "redhat-release"}, "Debian", "centos", false, {}},
+       {none, {"rocky-release", "redhat-release"}, "Debian", "rocky", false, {}},
+       {"ID=fedora\n", {"redhat-release"}, "Debian", "rhel", false, notFound("id=fedora")},
+       {none, {}, "Fedora\n", "", true, notFound("fedora\n")},
+       {none, {}, none, "", false, notFound("")},
+   };
+   setenv("PATH", "/etc/fwdtest-bin", 1);
+   for (const auto &c : cases) {
+      SCOPED_TRACE(c.dist + " " + (c.osRelease ? c.osRelease : "(none)"));
+      ASSERT_NO_FATAL_FAILURE(MountTmpfs("/etc"));
+      if (c.osRelease != nullptr) {
+         WriteFile("/etc/os-release", c.osRelease);
+      }
+      for (const std::string &name : c.releaseFiles) {
+         WriteFile("/etc/" + name, "");
+      }
+      if (c.lsb != nullptr) {
+         std::string script = "/etc/fwdtest-bin/lsb_release";
+         WriteFile(script, std::string("#!/bin/sh\n: >/etc/lsb-ran\nprintf '") + c.lsb + "'\n");
+         chmod(script.c_str(), 0755);
+      }
+      EXPECT_EQ(CommonUtils::GetDistribution(), c.dist);
+      EXPECT_EQ(mLog.Take(), c.logged);
+      EXPECT_EQ(std::filesystem::exists("/etc/lsb-ran"), c.lsbRuns);
+      ASSERT_EQ(umount2("/etc", MNT_DETACH), 0);
+      mMounts.pop_back();
+   }
+}
+
+TEST_F(DesktopIdentityTest, DomainFollowsTheFirstDotOfTheOfficialName)
+{
+   const struct
+   {
+      std::string hosts, domain;
+   } cases[] = {
+       {"127.0.1.1 fwdhost.corp.example.org fwdhost\n", "corp.example.org"},
+       {"127.0.1.1 fwdhost fwdhost.example\n", "fwdhost"},
+       {"127.0.1.1 otherhost\n", "fwdhost"},
+   };
+   ASSERT_EQ(sethostname("fwdhost", 7), 0);
+   ASSERT_NO_FATAL_FAILURE(BindFile("/etc/nsswitch.conf", "hosts: files\n"));
+   for (const auto &c : cases) {
+      ASSERT_NO_FATAL_FAILURE(BindFile("/etc/hosts", c.hosts));
+      EXPECT_EQ(CommonUtils::GetHostDomain(), c.domain) << c.hosts;
+   }
+   EXPECT_EQ(mLog.Take(), Msgs{"error: CommonUtils->GetHostDomain Failed to call "
+                               "gethostbyname_r, error: Unknown host\n"});
+}
+
+} // namespace

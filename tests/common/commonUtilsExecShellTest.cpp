@@ -14,7 +14,7 @@
 #include <gtest/gtest.h>
 
 #include "common/commonUtils.h"
-#include "support/kernelFixture.h"
+#include "support/tempDir.h"
 
 namespace {
 

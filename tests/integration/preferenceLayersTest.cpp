@@ -15,8 +15,8 @@
 #include "lib/config/config.h"
 #include "lib/config/preference.h"
 #include "lib/log/log.h"
-#include "lib/log/logTestOutput.h"
 #include "support/kernelFixture.h"
+#include "support/logTestOutput.h"
 #include "support/textFiles.h"
 
 namespace {

@@ -8,7 +8,6 @@
 #include <math.h>
 #include <stdlib.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <string>
@@ -17,8 +16,9 @@
 
 #include "lib/config/config.h"
 #include "lib/log/log.h"
-#include "lib/log/logTestOutput.h"
-#include "support/kernelFixture.h"
+#include "support/childProcess.h"
+#include "support/logTestOutput.h"
+#include "support/tempDir.h"
 #include "support/textFiles.h"
 
 namespace {
@@ -175,9 +175,7 @@ TEST_F(PreferenceTest, HomeUnsetLooksBelowTheWorkingDirectory)
 TEST_F(PreferenceTest, SetuidProcessIgnoresTheUserFiles)
 {
    WriteUserFile("config", "k = user\n");
-   pid_t pid = fork();
-   ASSERT_GE(pid, 0);
-   if (pid == 0) {
+   fwdtest::ChildResult child = fwdtest::RunInChild([this] {
       // Real user nobody, effective user root: a setuid program.
       if (setresuid(65534, 0, 0) != 0) {
          _exit(3);
@@ -187,10 +185,8 @@ TEST_F(PreferenceTest, SetuidProcessIgnoresTheUserFiles)
       bool logged =
           Logged().find("setuid: ignoring user's config and preferences\n") != std::string::npos;
       _exit(ignored && logged ? 0 : 1);
-   }
-   int status = 0;
-   ASSERT_EQ(waitpid(pid, &status, 0), pid);
-   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+   });
+   EXPECT_EQ(0, child.status) << child.err;
 }
 
 std::string Entry(const char *name, const char *value)

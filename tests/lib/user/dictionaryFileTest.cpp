@@ -17,7 +17,7 @@
 
 #include "lib/misc/msgList.h"
 #include "lib/misc/unicode.h"
-#include "support/kernelFixture.h"
+#include "support/tempDir.h"
 #include "support/textFiles.h"
 
 namespace {

@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "lib/config/preference.h"
-#include "lib/log/logTestOutput.h"
 #include "lib/user/dictionary.h"
 #include "lib/user/msg.h"
+#include "support/logTestOutput.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <string.h>
 
 #include "lib/lock/userlock.h"
-#include "lib/log/logTestOutput.h"
+#include "support/logTestOutput.h"
 
 struct LogTestOutputState
 {

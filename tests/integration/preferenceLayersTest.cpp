@@ -131,12 +131,9 @@ TEST_F(PreferenceLayersTest, MissingAndBadFilesDoNotStopStartUp)
    std::string log = LogTestOutput_Joined(mLog);
    for (const std::string &path :
         {std::string("/usr/lib/keltria/settings"), UserFile("config"), UserFile("preferences")}) {
-      const std::string cannot = "Cannot open file \"" + path + "\": No such file or directory.\n";
-      for (const std::string &line :
-           {"DictionaryLoad: " + cannot, "[msg.dictionary.load.openFailed] " + cannot,
-            "PREF Optional preferences file not found at " + path + ". Using default values.\n"}) {
-         EXPECT_NE(log.find(line), std::string::npos) << line;
-      }
+      const std::string line =
+          "PREF Optional preferences file not found at " + path + ". Using default values.\n";
+      EXPECT_NE(log.find(line), std::string::npos) << line;
    }
    // The host file is read first.
    EXPECT_LT(log.find("/etc/keltria/config"), log.find("/usr/lib/keltria/settings"));
@@ -206,7 +203,7 @@ TEST_F(PreferenceLayersTest, ToolHonoursFsPathFromTheUserConfig)
    }
    ASSERT_EQ(0, maps.AddWorkerPort(8080));
 
-   fwdtest::RunResult r = fwdtest::RunProcess({FWD_FWDMAPS_PATH, "worker_port_map"});
+   fwdtest::ChildResult r = fwdtest::RunProcess({FWD_FWDMAPS_PATH, "worker_port_map"});
    EXPECT_EQ(r.status, 255) << r.out << r.err;
 
    Write(UserFile("config"), "# where tc pins the maps\nBpfProxy.FsPath = \"" + bpffs + "\"\n");

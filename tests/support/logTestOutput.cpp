@@ -1,123 +1,105 @@
 // In-memory output for tests. Writes arrive under the log lock; readers take
 // the output's own lock, which a write never holds while logging.
+#include "support/logTestOutput.h"
+
 #include <stddef.h>
 #include <stdlib.h>
 #include <string.h>
 
-#include "lib/lock/userlock.h"
-#include "support/logTestOutput.h"
+#include <mutex>
 
-struct LogTestOutputState
+namespace {
+
+struct State
 {
-   MXUserExclLock *lock;
+   std::mutex lock;
    std::vector<LogTestEntry> entries;
-   uint32 opens;
-   uint32 throttleOffs;
-   Bool failOpen;
-   uint32 *destroyCount;
+   uint32 opens = 0;
+   uint32 throttleOffs = 0;
+   LogTestOutputOptions options;
    std::string logFromWrite;
-   Bool hasLogFromWrite;
 };
 
 // Plain layout, so the output header can be converted back to it.
-struct LogTestOutput
+struct Whole
 {
    LogOutput base;
-   LogTestOutputState *st;
+   State *st;
 };
 
-static LogTestOutputState *LogTestOutputOf(LogOutput *output)
+State *StateOf(LogOutput *output)
 {
-   return reinterpret_cast<LogTestOutput *>(output)->st;
+   return reinterpret_cast<Whole *>(output)->st;
 }
 
-static void LogTestOutputWrite(LogOutput *output, const LogRecord *record, size_t length,
-                               const char *text)
+// Runs `step` on the state under its lock and returns what it returns.
+template <typename Step> auto Locked(LogOutput *output, Step step)
 {
-   LogTestOutputState *out = LogTestOutputOf(output);
-   LogTestEntry entry;
-   entry.record = *record;
-   entry.text.assign(text, length);
-   MXUser_AcquireExclLock(out->lock);
-   out->entries.push_back(std::move(entry));
-   MXUser_ReleaseExclLock(out->lock);
-   if (out->hasLogFromWrite) {
-      Log("%s", out->logFromWrite.c_str());
+   State *st = StateOf(output);
+   std::lock_guard<std::mutex> hold(st->lock);
+   return step(*st);
+}
+
+void Write(LogOutput *output, const LogRecord *record, size_t length, const char *text)
+{
+   Locked(output, [&](State &st) { st.entries.push_back({*record, std::string(text, length)}); });
+   if (StateOf(output)->options.logFromWrite != nullptr) {
+      Log("%s", StateOf(output)->logFromWrite.c_str());
    }
 }
 
-static void LogTestOutputBump(LogOutput *output, uint32 LogTestOutputState::*field)
+Bool Open(LogOutput *output)
 {
-   LogTestOutputState *out = LogTestOutputOf(output);
-   MXUser_AcquireExclLock(out->lock);
-   out->*field += 1;
-   MXUser_ReleaseExclLock(out->lock);
+   return Locked(output, [](State &st) {
+      st.opens++;
+      return !st.options.failOpen;
+   });
 }
 
-static Bool LogTestOutputOpen(LogOutput *output)
+void Destroy(LogOutput *output)
 {
-   LogTestOutputBump(output, &LogTestOutputState::opens);
-   return !LogTestOutputOf(output)->failOpen;
-}
-
-static void LogTestOutputDestroy(LogOutput *output)
-{
-   LogTestOutputState *out = LogTestOutputOf(output);
-   if (out->destroyCount != nullptr) {
-      __atomic_add_fetch(out->destroyCount, 1, __ATOMIC_SEQ_CST);
+   State *st = StateOf(output);
+   if (st->options.destroyCount != nullptr) {
+      __atomic_add_fetch(st->options.destroyCount, 1, __ATOMIC_SEQ_CST);
    }
-   MXUser_DestroyExclLock(out->lock);
    free(output->name);
-   delete out;
-   delete reinterpret_cast<LogTestOutput *>(output);
+   delete st;
+   delete reinterpret_cast<Whole *>(output);
 }
 
-static void LogTestOutputDisableThrottling(LogOutput *output)
+void DisableThrottling(LogOutput *output)
 {
-   LogTestOutputBump(output, &LogTestOutputState::throttleOffs);
+   Locked(output, [](State &st) { st.throttleOffs++; });
 }
+
+} // namespace
 
 LogOutput *LogTestOutput_Create(const LogTestOutputOptions *options)
 {
-   LogTestOutputOptions defaults;
-   if (options == nullptr) {
-      options = &defaults;
+   Whole *whole = new Whole();
+   static_assert(offsetof(Whole, base) == 0, "the output header comes first");
+   whole->st = new State();
+   State *st = whole->st;
+   st->options = options != nullptr ? *options : LogTestOutputOptions();
+   if (st->options.logFromWrite != nullptr) {
+      st->logFromWrite = st->options.logFromWrite;
    }
-   LogTestOutput *whole = new LogTestOutput();
-   static_assert(offsetof(LogTestOutput, base) == 0, "the output header comes first");
-   LogTestOutputState *out = new LogTestOutputState();
-   whole->st = out;
    LogOutput *base = &whole->base;
-   base->header = 0;
-   base->kind = options->kind;
-   base->wholeMessage = options->wholeMessage;
-   base->name = strdup(options->name != nullptr ? options->name : "test");
-   base->state = nullptr;
-   base->fileLevel = options->fileLevel;
-   base->stderrLevel = options->stderrLevel;
-   base->write = LogTestOutputWrite;
-   base->open = LogTestOutputOpen;
-   base->destroy = LogTestOutputDestroy;
-   base->disableThrottling = LogTestOutputDisableThrottling;
-   out->lock = MXUser_CreateExclLock("logTestOutput", RANK_UNRANKED);
-   out->opens = 0;
-   out->throttleOffs = 0;
-   out->failOpen = options->failOpen;
-   out->destroyCount = options->destroyCount;
-   out->hasLogFromWrite = options->logFromWrite != nullptr;
-   if (out->hasLogFromWrite) {
-      out->logFromWrite = options->logFromWrite;
-   }
+   base->kind = st->options.kind;
+   base->wholeMessage = st->options.wholeMessage;
+   base->name = strdup(st->options.name != nullptr ? st->options.name : "test");
+   base->fileLevel = st->options.fileLevel;
+   base->stderrLevel = st->options.stderrLevel;
+   base->write = Write;
+   base->open = Open;
+   base->destroy = Destroy;
+   base->disableThrottling = DisableThrottling;
    return base;
 }
 
 std::vector<LogTestEntry> LogTestOutput_Entries(LogOutput *output)
 {
-   LogTestOutputState *out = LogTestOutputOf(output);
-   MXUser_AcquireExclLock(out->lock);
-   std::vector<LogTestEntry> copy = out->entries;
-   MXUser_ReleaseExclLock(out->lock);
-   return copy;
+   return Locked(output, [](State &st) { return st.entries; });
 }
 
 std::vector<std::string> LogTestOutput_Texts(LogOutput *output)
@@ -132,36 +114,23 @@ std::vector<std::string> LogTestOutput_Texts(LogOutput *output)
 std::string LogTestOutput_Joined(LogOutput *output)
 {
    std::string all;
-   for (const LogTestEntry &e : LogTestOutput_Entries(output)) {
-      all += e.text;
+   for (const std::string &text : LogTestOutput_Texts(output)) {
+      all += text;
    }
    return all;
 }
 
 void LogTestOutput_Clear(LogOutput *output)
 {
-   LogTestOutputState *out = LogTestOutputOf(output);
-   MXUser_AcquireExclLock(out->lock);
-   out->entries.clear();
-   MXUser_ReleaseExclLock(out->lock);
-}
-
-// Reads one counter under the output's lock.
-static uint32 LogTestOutputCounter(LogOutput *output, uint32 LogTestOutputState::*field)
-{
-   LogTestOutputState *out = LogTestOutputOf(output);
-   MXUser_AcquireExclLock(out->lock);
-   uint32 n = out->*field;
-   MXUser_ReleaseExclLock(out->lock);
-   return n;
+   Locked(output, [](State &st) { st.entries.clear(); });
 }
 
 uint32 LogTestOutput_OpenCount(LogOutput *output)
 {
-   return LogTestOutputCounter(output, &LogTestOutputState::opens);
+   return Locked(output, [](State &st) { return st.opens; });
 }
 
 uint32 LogTestOutput_ThrottleOffCount(LogOutput *output)
 {
-   return LogTestOutputCounter(output, &LogTestOutputState::throttleOffs);
+   return Locked(output, [](State &st) { return st.throttleOffs; });
 }

@@ -210,15 +210,6 @@ TEST_F(PreferenceLayersTest, ToolHonoursFsPathFromTheUserConfig)
    r = fwdtest::RunProcess({FWD_FWDMAPS_PATH, "worker_port_map"});
    EXPECT_EQ(r.status, 0) << r.err;
    EXPECT_EQ(r.out, "worker bind port: 8080\n");
-
-   // The host file alone works too; the user file wins over it.
-   fs::remove(UserFile("config"));
-   Write("/etc/keltria/config", "BpfProxy.FsPath = " + bpffs + "\n");
-   r = fwdtest::RunProcess({FWD_FWDMAPS_PATH, "worker_port_map"});
-   EXPECT_EQ(r.status, 0) << r.err;
-   Write(UserFile("config"), "BpfProxy.FsPath = /sys/fs/bpf/\n");
-   r = fwdtest::RunProcess({FWD_FWDMAPS_PATH, "worker_port_map"});
-   EXPECT_EQ(r.status, 255);
    umount2("/sys/fs/bpf", MNT_DETACH);
    umount2(bpffs.c_str(), MNT_DETACH);
 }

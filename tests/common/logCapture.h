@@ -8,7 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "lib/log/log.h"
-#include "lib/log/logTestOutput.h"
+#include "support/logTestOutput.h"
 
 namespace fwdtest {
 

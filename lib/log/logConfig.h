@@ -22,8 +22,7 @@ struct LogConfigProvider
 {
    /// A new text owned by the caller (release with free), or the default
    /// copied (NULL for a NULL default).
-   char *(*getString)(const LogConfigProvider *provider, const char *defaultValue,
-                      const char *key);
+   char *(*getString)(const LogConfigProvider *provider, const char *defaultValue, const char *key);
    int32 (*getInt)(const LogConfigProvider *provider, int32 defaultValue, const char *key);
    Bool (*getBool)(const LogConfigProvider *provider, Bool defaultValue, const char *key);
 };

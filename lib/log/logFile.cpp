@@ -268,11 +268,10 @@ static Bool LogFileWriteHeader(LogFile *f, const LogRecord *record)
             Unicode_GetCurrentCodeSetName(),
             LogFileOrUnknown(Unicode_EncodingEnumToName(STRING_ENCODING_DEFAULT)));
    if (!f->s.useTimeStamps) {
-      snprintf(lines[count++], sizeof lines[0], "Log creation time is %s%s%s\n",
-               record->timeStamp, record->msecs, record->zone);
+      snprintf(lines[count++], sizeof lines[0], "Log creation time is %s%s%s\n", record->timeStamp,
+               record->msecs, record->zone);
    }
-   snprintf(lines[count++], sizeof lines[0], "Host is %s\n",
-            LogFileOrUnknown(Hostinfo_HostName()));
+   snprintf(lines[count++], sizeof lines[0], "Host is %s\n", LogFileOrUnknown(Hostinfo_HostName()));
    int32 offset = f->utcOffset;
    snprintf(lines[count++], sizeof lines[0], "Host offset from UTC is %+03d:%02d.\n",
             (int)(offset / 3600), (int)((offset < 0 ? -offset : offset) % 3600 / 60));
@@ -303,9 +302,9 @@ static void LogFileCloseAndDelete(LogFile *f, int fd)
 static Bool LogFileOpen(LogFile *f)
 {
    struct stat st;
-   if (stat(f->path, &st) == 0 && (S_ISDIR(st.st_mode) || S_ISSOCK(st.st_mode) ||
-                                   S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode) ||
-                                   S_ISFIFO(st.st_mode))) {
+   if (stat(f->path, &st) == 0 &&
+       (S_ISDIR(st.st_mode) || S_ISSOCK(st.st_mode) || S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode) ||
+        S_ISFIFO(st.st_mode))) {
       Warning("Rejecting '%s' because it is not an acceptable type.\n", f->path);
       return FALSE;
    }
@@ -314,8 +313,7 @@ static Bool LogFileOpen(LogFile *f)
    if (f->s.append) {
       appended = LogFileOpenChecked(f, &fd) == 0;
       if (!appended) {
-         Warning("Could not open log file '%s' for append, ignoring log.append option\n",
-                 f->path);
+         Warning("Could not open log file '%s' for append, ignoring log.append option\n", f->path);
          f->s.append = FALSE;
       }
    }
@@ -451,8 +449,8 @@ static void LogFileWrite(LogOutput *output, const LogRecord *record, size_t leng
       } else {
          LogRecord held;
          size_t heldLength;
-         while (LogRingBuffer_Read(&f->history, &held, f->message, sizeof f->message,
-                                   &heldLength)) {
+         while (
+             LogRingBuffer_Read(&f->history, &held, f->message, sizeof f->message, &heldLength)) {
             LogFileWriteLine(f, &held, heldLength, f->message);
          }
       }
@@ -553,8 +551,7 @@ static void LogFileSplitExtension(const char *path, std::string *base, std::stri
    }
 }
 
-static std::string LogFileNumbered(const std::string &base, unsigned long n,
-                                   const std::string &ext)
+static std::string LogFileNumbered(const std::string &base, unsigned long n, const std::string &ext)
 {
    return base + "-" + std::to_string(n) + ext;
 }

@@ -59,20 +59,32 @@ TEST_F(LogConfig, InvalidNumbersAreCorrectedWithAWarning)
       int32 want;
       const char *warning;
    } cases[] = {
-       {{"log.rotateSize=5000"}, &LogFileSettings::rotateSize, 100000,
+       {{"log.rotateSize=5000"},
+        &LogFileSettings::rotateSize,
+        100000,
         "LogFileVariables: log.rotateSize (5000) is too small. Set to 100000.\n"},
        {{"log.rotateSize=0"}, &LogFileSettings::rotateSize, 0, nullptr},
-       {{"log.rotateSize=-1"}, &LogFileSettings::rotateSize, 0,
+       {{"log.rotateSize=-1"},
+        &LogFileSettings::rotateSize,
+        0,
         "LogFileInt32: log.rotateSize (-1) is invalid. Set to 0.\n"},
-       {{"log.keepOld=-1"}, &LogFileSettings::keepOld, 3,
+       {{"log.keepOld=-1"},
+        &LogFileSettings::keepOld,
+        3,
         "LogFileInt32: log.keepOld (-1) is invalid. Set to 3.\n"},
-       {{"log.throttleThreshold=-5"}, &LogFileSettings::throttleThreshold, 1000000,
+       {{"log.throttleThreshold=-5"},
+        &LogFileSettings::throttleThreshold,
+        1000000,
         "LogFileInt32: log.throttleThreshold (-5) is invalid. Set to 1000000.\n"},
        {{"log.throttleBytesPerSec=0"}, &LogFileSettings::throttleBytesPerSec, -1, nullptr},
-       {{"log.throttleBytesPerSec=-2"}, &LogFileSettings::throttleBytesPerSec, 1000,
+       {{"log.throttleBytesPerSec=-2"},
+        &LogFileSettings::throttleBytesPerSec,
+        1000,
         "LogFileInt32: log.throttleBytesPerSec (-2) is invalid. Set to 1000.\n"},
        {{"log.throttleBytesPerSec=5000", "log.noLogAfterThreshold=TRUE"},
-        &LogFileSettings::throttleBytesPerSec, 0, nullptr},
+        &LogFileSettings::throttleBytesPerSec,
+        0,
+        nullptr},
    };
    for (const auto &c : cases) {
       LogTestOutput_Clear(mLog);
@@ -109,10 +121,13 @@ TEST_F(LogConfig, LevelNamesAndModuleFilters)
    std::string first = Log_ModuleName(1);
    std::string second = Log_ModuleName(2);
    Log_SetModuleFileLevel(2, LOG_INFO);
-   ASSERT_TRUE(Preference_SetFromString(("log.filter.minLogLevel." + first + "=DeBug").c_str(), TRUE));
-   ASSERT_TRUE(Preference_SetFromString(("log.filter.minStderrLevel." + first + "=error").c_str(), TRUE));
+   ASSERT_TRUE(
+       Preference_SetFromString(("log.filter.minLogLevel." + first + "=DeBug").c_str(), TRUE));
+   ASSERT_TRUE(
+       Preference_SetFromString(("log.filter.minStderrLevel." + first + "=error").c_str(), TRUE));
    // Unlike log.fileLevel, a name that is no level turns the module off.
-   ASSERT_TRUE(Preference_SetFromString(("svc.log.filter.minLogLevel." + second + "=bogus").c_str(), TRUE));
+   ASSERT_TRUE(
+       Preference_SetFromString(("svc.log.filter.minLogLevel." + second + "=bogus").c_str(), TRUE));
    ASSERT_NE(nullptr, Init({mFile}, "svc", true));
    EXPECT_EQ(LOG_DEBUG, Log_GetModuleFileLevel(1));
    EXPECT_EQ(LOG_ERROR, Log_GetModuleStderrLevel(1));
@@ -157,9 +172,8 @@ TEST_F(LogConfig, InitWithFileAndProductInfo)
    Log_SetProductInfo("Other", "9.9", "b1", "release"); // only the option was unset
    ASSERT_NE(nullptr, Log_InitWithFile(nullptr, nullptr, Path("f.log").c_str()));
    std::string text = fwdtest::ReadFile(Path("f.log"));
-   EXPECT_NE(std::string::npos,
-             text.find("Log for Keltria Agent pid=" + std::to_string(getpid()) +
-                       " version=1.2 build=b77 option=release\n"))
+   EXPECT_NE(std::string::npos, text.find("Log for Keltria Agent pid=" + std::to_string(getpid()) +
+                                          " version=1.2 build=b77 option=release\n"))
        << text;
 }
 

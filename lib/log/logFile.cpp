@@ -80,56 +80,57 @@ static LogFile *LogFileOf(const LogOutput *output)
 
 /* Line prefix and raw writes. */
 
-static inline size_t LogFileAppend(char *buf, size_t n, size_t limit, const char *text)
+// Copies a record field (NUL-terminated within its array) and returns the
+// new end: a byte loop beats strlen and memcpy for these short texts.
+static inline char *LogFileCopyField(char *dst, const char *src)
 {
-   size_t len = strlen(text);
-   if (n + len >= limit) {
-      len = limit - 1 - n;
+   while (*src != '\0') {
+      *dst++ = *src++;
    }
-   memcpy(buf + n, text, len);
-   return n + len;
+   return dst;
 }
 
-// The prefix options' text for the record, at most limit - 1 bytes and a
-// NUL. Built by hand: it runs for every line.
-static size_t LogLinePrefix(const LogFileSettings *o, const LogRecord *record, size_t limit,
-                            char *buf)
+// The longest prefix the record's fixed-size fields can give.
+#define LOG_FILE_PREFIX_LONGEST                                                                    \
+   (LOG_TIMESTAMP_SIZE + LOG_MSECS_SIZE + LOG_ZONE_SIZE + 10 + LOG_THREAD_NAME_SIZE + LOG_OPID_SIZE)
+static_assert(LOG_FILE_PREFIX_LONGEST <= LOG_FILE_LINE_PREFIX_MAX, "line prefix cut short");
+
+// The prefix options' text for the record and a NUL; it always fits the
+// line prefix room. Built by hand: it runs for every line.
+static size_t LogLinePrefix(const LogFileSettings *o, const LogRecord *record, char *buf)
 {
-   size_t n = 0;
+   char *p = buf;
    if (o->useTimeStamps) {
-      n = LogFileAppend(buf, n, limit, record->timeStamp);
+      p = LogFileCopyField(p, record->timeStamp);
       if (o->useMilliseconds) {
-         n = LogFileAppend(buf, n, limit, record->msecs);
+         p = LogFileCopyField(p, record->msecs);
       }
-      n = LogFileAppend(buf, n, limit, record->zone);
-      n = LogFileAppend(buf, n, limit, " ");
+      p = LogFileCopyField(p, record->zone);
+      *p++ = ' ';
    }
    if (o->useLevelDesignator) {
-      char level[12];
       int32 l = record->desc->level;
-      memcpy(level, record->desc->designator, 2);
-      level[2] = '(';
-      level[3] = (char)('0' + (l / 10) % 10);
-      level[4] = (char)('0' + l % 10);
-      level[5] = ')';
-      size_t k = 6;
+      p = LogFileCopyField(p, record->desc->designator);
+      p[0] = '(';
+      p[1] = (char)('0' + (l / 10) % 10);
+      p[2] = (char)('0' + l % 10);
+      p[3] = ')';
+      p += 4;
       if (record->continuation) {
-         level[k++] = '+';
+         *p++ = '+';
       }
-      level[k++] = ' ';
-      level[k] = '\0';
-      n = LogFileAppend(buf, n, limit, level);
+      *p++ = ' ';
    }
    if (o->useThreadName) {
-      n = LogFileAppend(buf, n, limit, record->threadName);
-      n = LogFileAppend(buf, n, limit, " ");
+      p = LogFileCopyField(p, record->threadName);
+      *p++ = ' ';
    }
    if (o->useOpID) {
-      n = LogFileAppend(buf, n, limit, record->opId[0] != '\0' ? record->opId : "-");
-      n = LogFileAppend(buf, n, limit, " ");
+      p = record->opId[0] != '\0' ? LogFileCopyField(p, record->opId) : LogFileCopyField(p, "-");
+      *p++ = ' ';
    }
-   buf[n] = '\0';
-   return n;
+   *p = '\0';
+   return (size_t)(p - buf);
 }
 
 // One write, retried only when a signal interrupted it before anything was
@@ -156,7 +157,7 @@ static void LogFileWriteRaw(LogFile *f, const LogRecord *record, const char *dat
       report.desc = Log_LevelDescriptor(LOG_AUDIT);
       report.continuation = 0;
       char text[LOG_FILE_LINE_PREFIX_MAX + 80];
-      size_t n = LogLinePrefix(&f->s, &report, LOG_FILE_LINE_PREFIX_MAX, text);
+      size_t n = LogLinePrefix(&f->s, &report, text);
       n += (size_t)snprintf(text + n, sizeof text - n,
                             ">>> Error writing log, %lu bytes discarded. Disk full?\n",
                             (unsigned long)f->discarded);
@@ -182,7 +183,7 @@ static void LogFileWriteRaw(LogFile *f, const LogRecord *record, const char *dat
 
 static void LogFileWriteLine(LogFile *f, const LogRecord *record, size_t length, const char *text)
 {
-   size_t n = LogLinePrefix(&f->s, record, LOG_FILE_LINE_PREFIX_MAX, f->line);
+   size_t n = LogLinePrefix(&f->s, record, f->line);
    length = std::min(length, sizeof f->line - n);
    memcpy(f->line + n, text, length);
    LogFileWriteRaw(f, record, f->line, n + length);
@@ -255,7 +256,7 @@ static const char *LogFileOrUnknown(const char *text)
 static Bool LogFileWriteHeader(LogFile *f, const LogRecord *record)
 {
    char prefix[LOG_FILE_HEADER_PREFIX_MAX];
-   size_t p = LogLinePrefix(&f->s, record, sizeof prefix, prefix);
+   size_t p = LogLinePrefix(&f->s, record, prefix);
    char lines[6][512];
    int count = 0;
    snprintf(lines[count++], sizeof lines[0], "Log for %s pid=%d version=%s build=%s option=%s\n",
@@ -424,6 +425,16 @@ static Bool LogFileThrottleDecision(LogFile *f, size_t length)
    return f->throttled;
 }
 
+// Writes the lines held while throttled, oldest first.
+static void LogFileWriteHeld(LogFile *f)
+{
+   LogRecord held;
+   size_t heldLength;
+   while (LogRingBuffer_Read(&f->history, &held, f->message, sizeof f->message, &heldLength)) {
+      LogFileWriteLine(f, &held, heldLength, f->message);
+   }
+}
+
 static void LogFileWrite(LogOutput *output, const LogRecord *record, size_t length,
                          const char *text)
 {
@@ -447,17 +458,15 @@ static void LogFileWrite(LogOutput *output, const LogRecord *record, size_t leng
          LogFileWriteLine(f, &mark, (size_t)n, f->message);
          LogRingBuffer_Clear(&f->history);
       } else {
-         LogRecord held;
-         size_t heldLength;
-         while (
-             LogRingBuffer_Read(&f->history, &held, f->message, sizeof f->message, &heldLength)) {
-            LogFileWriteLine(f, &held, heldLength, f->message);
-         }
+         LogFileWriteHeld(f);
       }
       f->throttled = throttle;
    }
-   LogRingBuffer_Append(&f->history, record, length, text);
-   if (!f->throttled) {
+   // The history only ever gives back what came while throttled (it is
+   // emptied when throttling starts), so only those lines are kept.
+   if (f->throttled) {
+      LogRingBuffer_Append(&f->history, record, length, text);
+   } else {
       LogFileWriteLine(f, record, length, text);
    }
    f->writing = FALSE;
@@ -481,7 +490,11 @@ static void LogFileDisableThrottling(LogOutput *output)
 {
    LogFile *f = (LogFile *)output;
    f->s.throttleBytesPerSec = -1;
-   f->throttled = FALSE;
+   if (f->throttled) {
+      // The held lines are what a panic needs most: write them now.
+      f->throttled = FALSE;
+      LogFileWriteHeld(f);
+   }
 }
 
 LogOutput *LogFile_Create(const char *name, const LogFileConfig *config)

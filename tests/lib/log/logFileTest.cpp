@@ -50,15 +50,16 @@ std::vector<int> LineNumbers(const std::string &path)
 class LogFile : public LogFileFixture
 {
  protected:
-   // Logs 100-byte lines "line N" from *next on until the file rotated.
-   void LogUntilRotation(int *next)
+   // Logs the 100-byte message "line N", N counting up from 0.
+   void LogLine() { Log("line %d %s", mNext++, std::string(80, 'x').c_str()); }
+   // Logs lines until the file rotated.
+   void LogUntilRotation()
    {
-      std::string pad(80, 'x');
       for (int i = 0; i < 2000; i++) {
          struct stat before;
-         stat(mPath.c_str(), &before);
-         Log("line %d %s", (*next)++, pad.c_str());
          struct stat after;
+         stat(mPath.c_str(), &before);
+         LogLine();
          stat(mPath.c_str(), &after);
          if (after.st_size < before.st_size || after.st_ino != before.st_ino) {
             return;
@@ -66,6 +67,7 @@ class LogFile : public LogFileFixture
       }
       ADD_FAILURE() << "no rotation";
    }
+   int mNext = 0;
    std::string mPath = Path("app.log");
    std::string mFile = "log.fileName=" + mPath;
 };
@@ -102,14 +104,13 @@ TEST_F(LogFile, AFileReplacedByALinkIsRefusedAtReopen)
    ASSERT_EQ(0, rename(mPath.c_str(), Path("moved.log").c_str()));
    WriteFile(Path("target"), "");
    ASSERT_EQ(0, symlink(Path("target").c_str(), mPath.c_str()));
-   int next = 0;
    for (int i = 0; i < 1100; i++) {
-      Log("line %d %s", next++, std::string(80, 'x').c_str());
+      LogLine();
    }
    EXPECT_NE(std::string::npos, Said().find("Log file '" + mPath + "' is a symbolic link.\n"));
    EXPECT_EQ("", ReadFile(Path("target")));
    // Writing went on into the file the output had.
-   EXPECT_EQ(next - 1, LineNumbers(Path("moved.log")).back());
+   EXPECT_EQ(mNext - 1, LineNumbers(Path("moved.log")).back());
 }
 
 TEST_F(LogFile, AppendKeepsTheFileWithoutAHeader)
@@ -174,9 +175,8 @@ TEST_F(LogFile, HeaderAndPrefixes)
 TEST_F(LogFile, RotationByRenamingKeepsTheNewestAsNumberZero)
 {
    ASSERT_NE(nullptr, Init({mFile, "log.keepOld=3", "log.rotateSize=100000"}));
-   int next = 0;
    for (int r = 0; r < 4; r++) {
-      LogUntilRotation(&next);
+      LogUntilRotation();
    }
    std::vector<int> newest = LineNumbers(Path("app-0.log"));
    std::vector<int> older = LineNumbers(Path("app-1.log"));
@@ -194,12 +194,11 @@ TEST_F(LogFile, RotationByRenamingKeepsTheNewestAsNumberZero)
 TEST_F(LogFile, KeepOldZeroStartsTheFileAfresh)
 {
    ASSERT_NE(nullptr, Init({mFile, "log.keepOld=0", "log.rotateSize=100000"}));
-   int next = 0;
-   LogUntilRotation(&next);
-   Log("line %d %s", next++, std::string(80, 'x').c_str());
+   LogUntilRotation();
+   LogLine();
    std::vector<std::string> lines = Lines(mPath);
    EXPECT_NE(std::string::npos, lines[0].find("Log for "));
-   EXPECT_EQ((std::vector<int>{next - 2, next - 1}), LineNumbers(mPath)) << ReadFile(mPath);
+   EXPECT_EQ((std::vector<int>{mNext - 2, mNext - 1}), LineNumbers(mPath)) << ReadFile(mPath);
    EXPECT_FALSE(Exists(Path("app-0.log")));
 }
 
@@ -298,39 +297,47 @@ uint64 FakeClock()
    return fakeNow;
 }
 
+// Held lines come out in order when a 60-second measurement shows the rate
+// dropped, or at once when throttling is lifted (as a panic does).
 TEST_F(LogFile, ThrottlingHoldsLinesUntilTheRateDrops)
 {
    LogFileSetClock(FakeClock);
-   fakeNow = 1000000000ULL;
-   ASSERT_NE(nullptr, Init({mFile, "log.throttleThreshold=1000"}));
-   std::string pad(80, 'x');
-   int next = 0;
-   for (int i = 0; i < 200; i++) { // past the threshold; the first measurement
-      Log("line %d %s", next++, pad.c_str());
-   }
-   fakeNow += 5500000; // 20000 bytes in 5.5 s: too fast
-   int throttledFrom = next;
-   for (int i = 0; i < 3; i++) {
-      Log("line %d %s", next++, pad.c_str());
-   }
-   fakeNow += 30000000; // not yet a 60-second measurement
-   Log("line %d %s", next++, pad.c_str());
-   std::vector<int> held = LineNumbers(mPath);
-   EXPECT_EQ(throttledFrom - 1, held.back());
-   fakeNow += 31000000;
-   Log("line %d %s", next++, pad.c_str());
+   for (bool lift : {false, true}) {
+      fakeNow = 1000000000ULL;
+      LogOutput *out = Init({mFile, "log.keepOld=0", "log.throttleThreshold=1000"});
+      ASSERT_NE(nullptr, out);
+      mNext = 0;
+      for (int i = 0; i < 200; i++) { // past the threshold; the first measurement
+         LogLine();
+      }
+      fakeNow += 5500000; // 20000 bytes in 5.5 s: too fast
+      int throttledFrom = mNext;
+      for (int i = 0; i < 3; i++) {
+         LogLine();
+      }
+      fakeNow += 30000000; // not yet a 60-second measurement
+      LogLine();
+      EXPECT_EQ(throttledFrom - 1, LineNumbers(mPath).back());
+      if (lift) {
+         Log_DisableThrottling();
+      } else {
+         fakeNow += 31000000;
+      }
+      LogLine();
 
-   std::string text = ReadFile(mPath);
-   const std::string throttled = "No(00) main <<< file Throttled >>>\n";
-   size_t mark = text.find(throttled);
-   ASSERT_NE(std::string::npos, mark);
-   EXPECT_EQ(std::string::npos, text.find("Throttled", mark + throttled.size()));
-   std::vector<int> numbers = LineNumbers(mPath);
-   ASSERT_EQ((size_t)next, numbers.size());
-   for (int i = 0; i < next; i++) {
-      EXPECT_EQ(i, numbers[i]);
+      std::string text = ReadFile(mPath);
+      const std::string throttled = "No(00) main <<< file Throttled >>>\n";
+      size_t mark = text.find(throttled);
+      ASSERT_NE(std::string::npos, mark);
+      EXPECT_EQ(std::string::npos, text.find("Throttled", mark + throttled.size()));
+      EXPECT_LT(mark, text.find("line " + std::to_string(throttledFrom) + " "));
+      std::vector<int> numbers = LineNumbers(mPath);
+      ASSERT_EQ((size_t)mNext, numbers.size()) << "lifted: " << lift;
+      for (int i = 0; i < mNext; i++) {
+         EXPECT_EQ(i, numbers[i]);
+      }
+      ASSERT_TRUE(Log_ReplaceOutput(out, nullptr, FALSE));
    }
-   EXPECT_LT(mark, text.find("line " + std::to_string(throttledFrom) + " "));
 }
 
 } // namespace

@@ -1,9 +1,15 @@
-// The log facility's two hot paths against spdlog: a message rejected by the
-// level, and a 100-byte message formatted and kept (our pre-output ring
-// buffer; spdlog's discard sink). Every heap allocation made while a
-// benchmark runs is counted and reported per message.
+// The log facility's hot paths against spdlog: a message rejected by the
+// level, a 100-byte message formatted and kept (our pre-output ring buffer;
+// spdlog's discard sink), and the same message written to a log file with
+// one write per line (our file output; spdlog's file sink flushed after
+// every message; the floor, vsnprintf and one write). Every heap allocation
+// made while a benchmark runs is counted and reported per message.
 #include <dlfcn.h>
+#include <fcntl.h>
+#include <stdarg.h>
+#include <stdio.h>
 #include <stdlib.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <memory>
@@ -11,10 +17,13 @@
 #include <string>
 
 #include <benchmark/benchmark.h>
+#include <spdlog/sinks/basic_file_sink.h>
 #include <spdlog/sinks/null_sink.h>
 #include <spdlog/spdlog.h>
 
 #include "lib/log/log.h"
+#include "lib/log/logConfig.h"
+#include "lib/log/logFile.h"
 
 namespace {
 
@@ -130,7 +139,8 @@ void BM_SpdlogRejected(benchmark::State &state)
 }
 BENCHMARK(BM_SpdlogRejected);
 
-void BM_LogKeptInRingBuffer(benchmark::State &state)
+// Logs the 100-byte message once per iteration, counting allocations.
+void LogKeptMessages(benchmark::State &state)
 {
    int i = 0;
    AllocationCounter counter;
@@ -141,6 +151,11 @@ void BM_LogKeptInRingBuffer(benchmark::State &state)
    }
    counter.Report(state);
    state.SetBytesProcessed(state.iterations() * 100);
+}
+
+void BM_LogKeptInRingBuffer(benchmark::State &state)
+{
+   LogKeptMessages(state);
 }
 BENCHMARK(BM_LogKeptInRingBuffer);
 
@@ -170,6 +185,97 @@ void BM_AllocatorControl(benchmark::State &state)
    counter.Report(state);
 }
 BENCHMARK(BM_AllocatorControl);
+
+// The log files live in one temporary directory, removed at exit.
+const std::string &BenchDir()
+{
+   static std::string dir = [] {
+      char tmpl[] = "/tmp/bench_log.XXXXXX";
+      std::string d = mkdtemp(tmpl) != nullptr ? tmpl : "/tmp";
+      atexit([] {
+         std::string cmd = "rm -rf " + BenchDir();
+         if (BenchDir() != "/tmp" && system(cmd.c_str()) != 0) {
+            fprintf(stderr, "could not remove %s\n", BenchDir().c_str());
+         }
+      });
+      return d;
+   }();
+   return dir;
+}
+
+// Our file output with the default prefix, throttling off so that every
+// line is written.
+void BM_LogToFile(benchmark::State &state)
+{
+   std::string path = BenchDir() + "/ours.log";
+   LogOutput *out = Log_InitWithFile(nullptr, nullptr, path.c_str());
+   if (out == nullptr) {
+      state.SkipWithError("no file output");
+      return;
+   }
+   Log_DisableThrottling();
+   LogKeptMessages(state);
+   Log_Exit();
+   unlink(path.c_str());
+}
+BENCHMARK(BM_LogToFile);
+
+// spdlog's file sink with a prefix of the same content, flushed after every
+// message so that each line reaches the file with one write, as ours does.
+void BM_SpdlogToFileFlushed(benchmark::State &state)
+{
+   std::string path = BenchDir() + "/spdlog.log";
+   auto logger = std::make_shared<spdlog::logger>(
+       "file", std::make_shared<spdlog::sinks::basic_file_sink_mt>(path, true));
+   logger->set_pattern("%Y-%m-%dT%H:%M:%S.%eZ In(05) %t %v", spdlog::pattern_time_type::utc);
+   logger->set_level(spdlog::level::info);
+   logger->flush_on(spdlog::level::info);
+   int i = 0;
+   AllocationCounter counter;
+   for (auto _ : state) {
+      logger->info(KEPT_FMT, 100000 + i % 100000, "10.20.30.40:5555", 12345, "complete", 4096,
+                   "main", "h264-07");
+      i++;
+   }
+   counter.Report(state);
+   state.SetBytesProcessed(state.iterations() * 100);
+   logger.reset();
+   unlink(path.c_str());
+}
+BENCHMARK(BM_SpdlogToFileFlushed);
+
+// The floor: the same line (a fixed prefix of the same length and the
+// message) formatted with vsnprintf and written with one write.
+__attribute__((format(printf, 2, 3))) void FloorLine(int fd, const char *fmt, ...)
+{
+   char buf[512];
+   va_list args;
+   va_start(args, fmt);
+   int n = vsnprintf(buf, sizeof buf, fmt, args);
+   va_end(args);
+   if (n > 0 && write(fd, buf, (size_t)n) != n) {
+      abort();
+   }
+}
+
+void BM_FloorVsnprintfWrite(benchmark::State &state)
+{
+   std::string path = BenchDir() + "/floor.log";
+   int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0640);
+   int i = 0;
+   AllocationCounter counter;
+   for (auto _ : state) {
+      FloorLine(fd, "%s" KEPT_FORMAT, "2026-12-06T12:00:00.000Z In(05) host-12345 ",
+                100000 + i % 100000, "10.20.30.40:5555", 12345, "complete", 4096, "main",
+                "h264-07");
+      i++;
+   }
+   counter.Report(state);
+   state.SetBytesProcessed(state.iterations() * 100);
+   close(fd);
+   unlink(path.c_str());
+}
+BENCHMARK(BM_FloorVsnprintfWrite);
 
 } // namespace
 

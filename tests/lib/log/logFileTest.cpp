@@ -1,0 +1,343 @@
+// The file output on real files in a temporary directory: refusals, append,
+// header and prefixes, rotation, clean-up of old logs and throttling (its
+// clock through the output's seam).
+#include <fcntl.h>
+#include <pwd.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <regex>
+#include <sstream>
+
+#include "lib/log/logFileFixture.h"
+
+namespace {
+
+using fwdtest::ReadFile;
+using fwdtest::WriteFile;
+
+std::vector<std::string> Lines(const std::string &path)
+{
+   std::vector<std::string> lines;
+   std::istringstream in(ReadFile(path));
+   for (std::string line; std::getline(in, line);) {
+      lines.push_back(line);
+   }
+   return lines;
+}
+
+bool Exists(const std::string &path)
+{
+   return access(path.c_str(), F_OK) == 0;
+}
+
+// Numbers of the "line N" messages in a file, in file order.
+std::vector<int> LineNumbers(const std::string &path)
+{
+   std::vector<int> numbers;
+   std::regex re("main line (\\d+) x+$");
+   std::smatch m;
+   for (const auto &line : Lines(path)) {
+      if (std::regex_search(line, m, re)) {
+         numbers.push_back(std::stoi(m[1]));
+      }
+   }
+   return numbers;
+}
+
+class LogFile : public LogFileFixture
+{
+ protected:
+   // Logs the 100-byte message "line N", N counting up from 0.
+   void LogLine() { Log("line %d %s", mNext++, std::string(80, 'x').c_str()); }
+   // Logs lines until the file rotated.
+   void LogUntilRotation()
+   {
+      for (int i = 0; i < 2000; i++) {
+         struct stat before;
+         struct stat after;
+         stat(mPath.c_str(), &before);
+         LogLine();
+         stat(mPath.c_str(), &after);
+         if (after.st_size < before.st_size || after.st_ino != before.st_ino) {
+            return;
+         }
+      }
+      ADD_FAILURE() << "no rotation";
+   }
+   int mNext = 0;
+   std::string mPath = Path("app.log");
+   std::string mFile = "log.fileName=" + mPath;
+};
+
+TEST_F(LogFile, LinksAndOtherKindsOfFileAreRefused)
+{
+   WriteFile(Path("target"), "");
+   ASSERT_EQ(0, symlink(Path("target").c_str(), mPath.c_str()));
+   ASSERT_EQ(0, mkdir(Path("dir.log").c_str(), 0755));
+   ASSERT_EQ(0, mkfifo(Path("fifo.log").c_str(), 0644));
+   struct
+   {
+      std::string path;
+      std::string warning;
+   } cases[] = {
+       {mPath, "Log file '" + mPath + "' is a symbolic link.\n"},
+       {Path("dir.log"),
+        "Rejecting '" + Path("dir.log") + "' because it is not an acceptable type.\n"},
+       {Path("fifo.log"),
+        "Rejecting '" + Path("fifo.log") + "' because it is not an acceptable type.\n"},
+   };
+   for (const auto &c : cases) {
+      EXPECT_EQ(nullptr, Init({"log.fileName=" + c.path, "log.keepOld=0"}));
+      EXPECT_NE(std::string::npos, Said().find(c.warning)) << c.path;
+   }
+   EXPECT_EQ(nullptr, Log_GetFileName());
+   EXPECT_EQ("", ReadFile(Path("target")));
+}
+
+TEST_F(LogFile, AFileReplacedByALinkIsRefusedAtReopen)
+{
+   ASSERT_NE(nullptr, Init({mFile, "log.keepOld=0", "log.rotateSize=100000"}));
+   Log("before");
+   ASSERT_EQ(0, rename(mPath.c_str(), Path("moved.log").c_str()));
+   WriteFile(Path("target"), "");
+   ASSERT_EQ(0, symlink(Path("target").c_str(), mPath.c_str()));
+   for (int i = 0; i < 1100; i++) {
+      LogLine();
+   }
+   EXPECT_NE(std::string::npos, Said().find("Log file '" + mPath + "' is a symbolic link.\n"));
+   EXPECT_EQ("", ReadFile(Path("target")));
+   // Writing went on into the file the output had.
+   EXPECT_EQ(mNext - 1, LineNumbers(Path("moved.log")).back());
+}
+
+TEST_F(LogFile, AppendKeepsTheFileWithoutAHeader)
+{
+   WriteFile(mPath, "earlier line\n");
+   ASSERT_NE(nullptr, Init({mFile, "log.append=TRUE", "log.useTimeStamps=FALSE",
+                            "log.useLevelDesignator=FALSE"}));
+   Log("appended");
+   EXPECT_EQ("earlier line\nmain appended\n", ReadFile(mPath));
+}
+
+TEST_F(LogFile, HeaderAndPrefixes)
+{
+   const std::string stamp = "\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d";
+   struct
+   {
+      std::vector<std::string> options;
+      std::string first;        // prefix of a message's first line
+      std::string continuation; // prefix of its later lines
+   } cases[] = {
+       {{}, stamp + "\\.\\d{3}Z In\\(05\\) main ", stamp + "\\.\\d{3}Z In\\(05\\)\\+ main "},
+       {{"log.useMilliseconds=FALSE"},
+        stamp + "Z In\\(05\\) main ",
+        stamp + "Z In\\(05\\)\\+ main "},
+       {{"log.useTimeStamps=FALSE", "log.useThreadName=FALSE", "log.useOpID=TRUE"},
+        "In\\(05\\) - ",
+        "In\\(05\\)\\+ - "},
+       {{"log.useTimeStamps=FALSE", "log.useLevelDesignator=FALSE"}, "main ", "main "},
+   };
+   ProductState_Reset();
+   for (const auto &c : cases) {
+      std::vector<std::string> lines = c.options;
+      lines.push_back(mFile);
+      lines.push_back("log.keepOld=0");
+      LogOutput *out = Init(lines);
+      ASSERT_NE(nullptr, out);
+      Log("one\ntwo\nthree");
+      std::vector<std::string> got = Lines(mPath);
+      bool stamps = c.first.find("\\d{4}") == 0;
+      std::vector<std::string> want = {
+          "Log for Keltria Pellory pid=" + std::to_string(getpid()) +
+              " version=unknown build=unknown option=unknown",
+          "The host is x86_64\\.",
+          "Host codepage=\\S+ encoding=\\S+",
+      };
+      if (!stamps) {
+         want.push_back("Log creation time is " + stamp + "\\.\\d{3}Z");
+      }
+      want.push_back("Host is \\S+");
+      want.push_back("Host offset from UTC is [+-]\\d\\d:\\d\\d\\.");
+      want.push_back("one");
+      ASSERT_EQ(want.size() + 2, got.size()) << ReadFile(mPath);
+      for (size_t i = 0; i < want.size(); i++) {
+         EXPECT_TRUE(std::regex_match(got[i], std::regex(c.first + want[i]))) << got[i];
+      }
+      EXPECT_TRUE(std::regex_match(got[want.size()], std::regex(c.continuation + "two")));
+      EXPECT_TRUE(std::regex_match(got[want.size() + 1], std::regex(c.continuation + "three")));
+      ASSERT_TRUE(Log_ReplaceOutput(out, nullptr, FALSE));
+   }
+}
+
+TEST_F(LogFile, RotationByRenamingKeepsTheNewestAsNumberZero)
+{
+   ASSERT_NE(nullptr, Init({mFile, "log.keepOld=3", "log.rotateSize=100000"}));
+   for (int r = 0; r < 4; r++) {
+      LogUntilRotation();
+   }
+   std::vector<int> newest = LineNumbers(Path("app-0.log"));
+   std::vector<int> older = LineNumbers(Path("app-1.log"));
+   std::vector<int> oldest = LineNumbers(Path("app-2.log"));
+   EXPECT_FALSE(Exists(Path("app-3.log")));
+   ASSERT_FALSE(oldest.empty());
+   EXPECT_EQ(oldest.back() + 1, older.front());
+   EXPECT_EQ(older.back() + 1, newest.front());
+   EXPECT_EQ(newest.back() + 1, LineNumbers(mPath).front());
+   EXPECT_NE(std::string::npos, Lines(mPath)[0].find("Log for "));
+}
+
+// Rotation with keep-old 0 reopens the same path: it must then hold only
+// the new header and the lines after it.
+TEST_F(LogFile, KeepOldZeroStartsTheFileAfresh)
+{
+   ASSERT_NE(nullptr, Init({mFile, "log.keepOld=0", "log.rotateSize=100000"}));
+   LogUntilRotation();
+   LogLine();
+   std::vector<std::string> lines = Lines(mPath);
+   EXPECT_NE(std::string::npos, lines[0].find("Log for "));
+   EXPECT_EQ((std::vector<int>{mNext - 2, mNext - 1}), LineNumbers(mPath)) << ReadFile(mPath);
+   EXPECT_FALSE(Exists(Path("app-0.log")));
+}
+
+TEST_F(LogFile, RotationByRenumbering)
+{
+   struct
+   {
+      std::vector<unsigned long> existing;
+      int keepOld;
+      std::vector<unsigned long> after; // the last is the file just rotated
+   } cases[] = {
+       {{}, 2, {1}},
+       {{1, 2}, 2, {2, 3}},
+       {{3, 7}, 3, {3, 7, 8}},
+       {{5, 9, 4294967295UL}, 3, {2, 3, 4}}, // renumbered from 1, then the oldest goes
+   };
+   for (const auto &c : cases) {
+      fwdtest::TempDir dir;
+      std::string path = dir.path() + "/app.log";
+      auto numbered = [&](unsigned long n) {
+         return dir.path() + "/app-" + std::to_string(n) + ".log";
+      };
+      for (unsigned long n : c.existing) {
+         WriteFile(numbered(n), std::to_string(n));
+      }
+      WriteFile(dir.path() + "/app-07.log", "not a number of ours");
+      LogOutput *out = Init({"log.fileName=" + path, "log.fastRotation=TRUE", "log.append=TRUE",
+                             "log.keepOld=" + std::to_string(c.keepOld)});
+      ASSERT_NE(nullptr, out);
+      LogRotation(out);
+      std::vector<unsigned long> found;
+      for (unsigned long n = 1; n <= 10; n++) {
+         if (Exists(numbered(n))) {
+            found.push_back(n);
+         }
+      }
+      if (Exists(numbered(4294967295UL))) {
+         found.push_back(4294967295UL);
+      }
+      EXPECT_EQ(c.after, found) << ::testing::PrintToString(c.existing);
+      EXPECT_FALSE(Exists(path));
+      EXPECT_TRUE(Exists(dir.path() + "/app-07.log"));
+      if (c.existing.size() == 3) {
+         EXPECT_EQ("9", ReadFile(numbered(2))) << "renumbered in order";
+      }
+      ASSERT_TRUE(Log_ReplaceOutput(out, nullptr, FALSE));
+   }
+}
+
+TEST_F(LogFile, CleanUpRemovesTheOldestLogsOfEndedProcesses)
+{
+   std::string area = mDir.path() + "/keltria-" + getpwuid(geteuid())->pw_name;
+   ASSERT_EQ(0, mkdir(area.c_str(), 0700));
+   std::vector<std::string> ended;
+   for (int i = 0; i < 3; i++) {
+      pid_t pid = fork();
+      if (pid == 0) {
+         _exit(0);
+      }
+      waitpid(pid, nullptr, 0);
+      std::string file = area + "/pellory-" + std::to_string(pid) + ".log";
+      WriteFile(file, "");
+      struct timespec times[2] = {{1000 + i, 0}, {1000 + i, 0}};
+      utimensat(AT_FDCWD, file.c_str(), times, 0);
+      ended.push_back(file);
+   }
+   pid_t living = fork();
+   if (living == 0) {
+      pause();
+      _exit(0);
+   }
+   std::string livingFile = area + "/pellory-" + std::to_string(living) + ".log";
+   WriteFile(livingFile, "");
+   std::string other = area + "/pellory-svc-1.log"; // another suffix's
+
+   WriteFile(other, "");
+   Dictionary *dict = Dictionary_Create();
+   Dictionary_SetFromString(dict, "log.keepOld=2", FALSE, nullptr);
+   LogOutput *out = Log_InitWithConfig(nullptr, dict, nullptr, TRUE);
+   Dictionary_Free(dict);
+   kill(living, SIGKILL);
+   waitpid(living, nullptr, 0);
+   ASSERT_NE(nullptr, out);
+
+   EXPECT_FALSE(Exists(ended[0]));
+   EXPECT_TRUE(Exists(ended[1]));
+   EXPECT_TRUE(Exists(ended[2]));
+   EXPECT_TRUE(Exists(livingFile));
+   EXPECT_TRUE(Exists(other));
+   EXPECT_TRUE(Exists(LogFileGetPath(out)));
+}
+
+uint64 fakeNow;
+uint64 FakeClock()
+{
+   return fakeNow;
+}
+
+// Held lines come out in order when a 60-second measurement shows the rate
+// dropped, or at once when throttling is lifted (as a panic does).
+TEST_F(LogFile, ThrottlingHoldsLinesUntilTheRateDrops)
+{
+   LogFileSetClock(FakeClock);
+   for (bool lift : {false, true}) {
+      fakeNow = 1000000000ULL;
+      LogOutput *out = Init({mFile, "log.keepOld=0", "log.throttleThreshold=1000"});
+      ASSERT_NE(nullptr, out);
+      mNext = 0;
+      for (int i = 0; i < 200; i++) { // past the threshold; the first measurement
+         LogLine();
+      }
+      fakeNow += 5500000; // 20000 bytes in 5.5 s: too fast
+      int throttledFrom = mNext;
+      for (int i = 0; i < 3; i++) {
+         LogLine();
+      }
+      fakeNow += 30000000; // not yet a 60-second measurement
+      LogLine();
+      EXPECT_EQ(throttledFrom - 1, LineNumbers(mPath).back());
+      if (lift) {
+         Log_DisableThrottling();
+      } else {
+         fakeNow += 31000000;
+      }
+      LogLine();
+
+      std::string text = ReadFile(mPath);
+      const std::string throttled = "No(00) main <<< file Throttled >>>\n";
+      size_t mark = text.find(throttled);
+      ASSERT_NE(std::string::npos, mark);
+      EXPECT_EQ(std::string::npos, text.find("Throttled", mark + throttled.size()));
+      EXPECT_LT(mark, text.find("line " + std::to_string(throttledFrom) + " "));
+      std::vector<int> numbers = LineNumbers(mPath);
+      ASSERT_EQ((size_t)mNext, numbers.size()) << "lifted: " << lift;
+      for (int i = 0; i < mNext; i++) {
+         EXPECT_EQ(i, numbers[i]);
+      }
+      ASSERT_TRUE(Log_ReplaceOutput(out, nullptr, FALSE));
+   }
+}
+
+} // namespace

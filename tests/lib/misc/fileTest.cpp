@@ -1,0 +1,63 @@
+// The private temporary directory: made, repaired, or refused when it is
+// not the user's own.
+#include "lib/misc/file.h"
+
+#include <gtest/gtest.h>
+
+#include <errno.h>
+#include <pwd.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <functional>
+#include <string>
+
+#include "support/tempDir.h"
+#include "support/textFiles.h"
+
+namespace {
+
+TEST(FileSafeTmpDir, OnlyAPrivateDirectoryOfTheUsersOwn)
+{
+   struct
+   {
+      const char *what;
+      std::function<void(const std::string &)> prepare;
+      int error; // 0: the directory is handed out
+   } cases[] = {
+       {"missing", [](const std::string &) {}, 0},
+       {"too open", [](const std::string &d) { mkdir(d.c_str(), 0777), chmod(d.c_str(), 0777); },
+        0},
+       {"a link",
+        [](const std::string &d) {
+           mkdir((d + ".real").c_str(), 0700), symlink((d + ".real").c_str(), d.c_str());
+        },
+        ELOOP},
+       {"someone else's",
+        [](const std::string &d) { mkdir(d.c_str(), 0700), chown(d.c_str(), 4321, 4321); }, EPERM},
+       {"a file", [](const std::string &d) { fwdtest::WriteFile(d, ""); }, ENOTDIR},
+   };
+   for (const auto &c : cases) {
+      fwdtest::TempDir tmp;
+      setenv("TMPDIR", tmp.path().c_str(), 1);
+      std::string dir = tmp.path() + "/keltria-" + getpwuid(geteuid())->pw_name;
+      c.prepare(dir);
+      errno = 0;
+      char *got = File_GetSafeTmpDir();
+      if (c.error == 0) {
+         ASSERT_NE(nullptr, got) << c.what;
+         EXPECT_EQ(dir, got);
+         struct stat st;
+         ASSERT_EQ(0, lstat(got, &st));
+         EXPECT_TRUE(S_ISDIR(st.st_mode));
+         EXPECT_EQ(0700u, st.st_mode & 07777) << c.what;
+      } else {
+         EXPECT_EQ(nullptr, got) << c.what;
+         EXPECT_EQ(c.error, errno) << c.what;
+      }
+      free(got);
+   }
+}
+
+} // namespace

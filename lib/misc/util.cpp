@@ -1,4 +1,5 @@
-// Path expansion: "~", "~user" and "$NAME" chunks.
+// Path expansion: "~", "~user" and "$NAME" chunks; allocation that cannot
+// fail; writing a whole buffer.
 #include "lib/misc/util.h"
 
 #include <ctype.h>
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include "lib/log/log.h"
+#include "lib/panic/panic.h"
 
 namespace {
 
@@ -163,4 +165,74 @@ char *Util_ExpandString(const char *fileName)
       Log("%s: Cannot allocate memory to expand $ in \"%s\".\n", __func__, fileName);
    }
    return result;
+}
+
+/* ---- Allocation that cannot fail --------------------------------------- */
+
+static void UtilOutOfMemory(const char *who) NORETURN;
+
+static void UtilOutOfMemory(const char *who)
+{
+   Panic("%s: unrecoverable memory allocation failure\n", who);
+}
+
+void *UtilSafeMalloc(size_t size, const char *who)
+{
+   void *p = malloc(size);
+   if (p == NULL && size != 0) {
+      UtilOutOfMemory(who);
+   }
+   return p;
+}
+
+void *UtilSafeCalloc(size_t count, size_t size, const char *who)
+{
+   void *p = calloc(count, size);
+   if (p == NULL && count != 0 && size != 0) {
+      UtilOutOfMemory(who);
+   }
+   return p;
+}
+
+void *UtilSafeRealloc(void *ptr, size_t size, const char *who)
+{
+   void *p = realloc(ptr, size);
+   if (p == NULL && size != 0) {
+      UtilOutOfMemory(who);
+   }
+   return p;
+}
+
+char *UtilSafeStrndup(const char *text, size_t n, const char *who)
+{
+   if (text == NULL) {
+      return NULL;
+   }
+   char *copy = strndup(text, n);
+   if (copy == NULL) {
+      UtilOutOfMemory(who);
+   }
+   return copy;
+}
+
+/* ---- Writing ----------------------------------------------------------- */
+
+Bool Util_WriteAll(int fd, const void *buf, size_t length)
+{
+   const char *p = (const char *)buf;
+   while (length > 0) {
+      ssize_t n = write(fd, p, length);
+      if (n < 0 && errno == EINTR) {
+         continue;
+      }
+      if (n <= 0) {
+         if (n == 0) {
+            errno = 0;
+         }
+         return FALSE;
+      }
+      p += n;
+      length -= (size_t)n;
+   }
+   return TRUE;
 }

@@ -227,7 +227,7 @@ Bool Util_WriteAll(int fd, const void *buf, size_t length)
       }
       if (n <= 0) {
          if (n == 0) {
-            errno = 0;
+            errno = EIO; // no progress: never report it as success
          }
          return FALSE;
       }

@@ -46,7 +46,7 @@ void *UtilSafeRealloc(void *ptr, size_t size, const char *who);
 char *UtilSafeStrndup(const char *text, size_t n, const char *who);
 
 /// Writes all length bytes to fd, going on after short writes and EINTR.
-/// Returns FALSE, with errno set by write (0 for a write that wrote
+/// Returns FALSE, with errno set by write (EIO for a write that wrote
 /// nothing), when the rest cannot be written. Async-signal-safe.
 Bool Util_WriteAll(int fd, const void *buf, size_t length);
 

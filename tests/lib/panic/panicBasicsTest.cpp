@@ -25,7 +25,7 @@ namespace {
 // The post as the console shows it, after the panic message itself.
 std::string Post(const std::string &text)
 {
-   return "\nfwdmaps Error:\nKeltria Pellory unrecoverable error: (host-PID)\n" + text +
+   return "\nKeltria Pellory Error:\nKeltria Pellory unrecoverable error: (host-PID)\n" + text +
           "You can request support.  \n\nTo collect data to submit to Keltria support, choose "
           "\"Collect Support Data\" from the \"About\" menu.\nYou can also run the "
           "\"support.bat\" or \"pellory-log-collector\" script in the \"trove\" folder of the "

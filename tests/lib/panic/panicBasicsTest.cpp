@@ -5,6 +5,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <sys/resource.h>
+
 #include <fstream>
 #include <functional>
 #include <string>
@@ -12,11 +14,14 @@
 #include <gtest/gtest.h>
 
 #include "lib/config/preference.h"
+#include "lib/log/logConfig.h"
 #include "lib/log/logTestSupport.h"
 #include "lib/misc/threadState.h"
 #include "lib/misc/unicode.h"
 #include "lib/panic/panic.h"
 #include "lib/user/msg.h"
+#include "support/kernelFixture.h"
+#include "support/textFiles.h"
 
 #define PANIC_SOURCE "vela/lib/config/configUL"
 
@@ -192,6 +197,53 @@ TEST(PanicBasics, ReservesAddressSpaceForTheCoreDump)
       }
       EXPECT_EQ(1u, count) << child.err;
    }
+}
+
+// With a file output the log keeps the whole story, core file included, and
+// the post tells the user where the log is.
+TEST(PanicBasics, TheLogFileTellsTheStory)
+{
+   fwdtest::TempDir dir;
+   std::string logPath = dir.path() + "/panic.log";
+   ChildResult child = RunInChild([&] {
+      struct rlimit core;
+      getrlimit(RLIMIT_CORE, &core);
+      core.rlim_cur = core.rlim_max;
+      setrlimit(RLIMIT_CORE, &core);
+      ThreadState_SetName("host-PID");
+      if (chdir(dir.path().c_str()) != 0 ||
+          Log_InitWithFile(nullptr, nullptr, logPath.c_str()) == nullptr) {
+         _exit(3);
+      }
+      Panic("boom %d%%\n", 7);
+   });
+   ASSERT_TRUE(child.exited);
+   EXPECT_EQ(255, child.status);
+   std::string log = fwdtest::ReadFile(logPath);
+   std::string corePath;
+   size_t at = log.find("A core file is available in \"");
+   if (at != std::string::npos) {
+      at += strlen("A core file is available in \"");
+      corePath = log.substr(at, log.find('"', at) - at);
+      unlink(corePath.c_str());
+   }
+   struct rlimit core;
+   getrlimit(RLIMIT_CORE, &core);
+   if (core.rlim_max != 0) {
+      EXPECT_FALSE(corePath.empty()) << log;
+   }
+   size_t last = 0;
+   for (const char *want :
+        {"PANIC: boom 7%\n", "Backtrace[0] ", "Attempting a core dump using ", "Exiting\n"}) {
+      size_t pos = log.find(want);
+      EXPECT_NE(std::string::npos, pos) << want << " in\n" << log;
+      EXPECT_LE(last, pos) << want << " out of order";
+      last = pos == std::string::npos ? last : pos;
+   }
+   EXPECT_EQ(0u, child.err.find("boom 7%\n\nKeltria Pellory Error:\n")) << child.err;
+   EXPECT_NE(std::string::npos,
+             child.err.find("A log file is available in \"" + logPath + "\".  \n"))
+       << child.err;
 }
 
 } // namespace

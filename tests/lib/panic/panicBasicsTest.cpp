@@ -144,7 +144,21 @@ TEST(PanicBasics, LoopOnPanicWaitsUntilKilled)
    EXPECT_TRUE(WIFSIGNALED(status));
 }
 
-// The reservation is an inaccessible private mapping of the capped size.
+// Inaccessible private mappings of this process, in KiB.
+unsigned long InaccessibleKb()
+{
+   std::ifstream maps("/proc/" + std::to_string(getpid()) + "/maps");
+   unsigned long total = 0, start, end;
+   char perms[5];
+   for (std::string line; std::getline(maps, line);) {
+      if (sscanf(line.c_str(), "%lx-%lx %4s", &start, &end, perms) == 3 &&
+          strcmp(perms, "---p") == 0) {
+         total += (end - start) / 1024;
+      }
+   }
+   return total;
+}
+
 TEST(PanicBasics, ReservesAddressSpaceForTheCoreDump)
 {
    struct
@@ -158,44 +172,12 @@ TEST(PanicBasics, ReservesAddressSpaceForTheCoreDump)
          Preference_InitSystemOnly();
          Preference_SetFromString((std::string("panic.addrSpaceReservedKB=") + c.setting).c_str(),
                                   TRUE);
-         AddTestOutput("reserve", LOG_INFO, TRUE, LOG_INFO);
+         unsigned long before = InaccessibleKb();
          Panic_ReserveCoreDumpSpace();
          Panic_ReserveCoreDumpSpace(); // once per process
-         std::ifstream maps("/proc/" + std::to_string(getpid()) + "/maps");
-         std::string line;
-         while (std::getline(maps, line)) {
-            unsigned long start, end;
-            char perms[5];
-            if (sscanf(line.c_str(), "%lx-%lx %4s", &start, &end, perms) == 3 &&
-                strcmp(perms, "---p") == 0) {
-               fprintf(stderr, "map %lx %lu\n", start, (end - start) / 1024);
-            }
-         }
+         _exit(InaccessibleKb() - before == c.kb ? 0 : 1);
       });
-      ASSERT_TRUE(child.exited);
       EXPECT_EQ(0, child.status);
-      if (c.kb == 0) {
-         EXPECT_EQ(std::string::npos, child.err.find("Reserved")) << child.err;
-         continue;
-      }
-      unsigned long addr = 0, kb = 0;
-      size_t at = child.err.find("Reserved virtual address space for CoreDump(addr:0x");
-      ASSERT_NE(std::string::npos, at) << child.err;
-      ASSERT_EQ(2, sscanf(child.err.c_str() + at,
-                          "Reserved virtual address space for "
-                          "CoreDump(addr:%lx, size:%luKB)",
-                          &addr, &kb));
-      EXPECT_EQ(c.kb, kb);
-      size_t count = 0;
-      for (size_t p = 0; (p = child.err.find("map ", p)) != std::string::npos; p++) {
-         unsigned long start, size;
-         if (sscanf(child.err.c_str() + p, "map %lx %lu", &start, &size) == 2 && start <= addr &&
-             addr < start + size * 1024) {
-            EXPECT_GE(start + size * 1024, addr + c.kb * 1024);
-            count++;
-         }
-      }
-      EXPECT_EQ(1u, count) << child.err;
    }
 }
 
@@ -206,9 +188,7 @@ TEST(PanicBasics, TheLogFileTellsTheStory)
    fwdtest::TempDir dir;
    std::string logPath = dir.path() + "/panic.log";
    ChildResult child = RunInChild([&] {
-      struct rlimit core;
-      getrlimit(RLIMIT_CORE, &core);
-      core.rlim_cur = core.rlim_max;
+      struct rlimit core = {RLIM_INFINITY, RLIM_INFINITY};
       setrlimit(RLIMIT_CORE, &core);
       ThreadState_SetName("host-PID");
       if (chdir(dir.path().c_str()) != 0 ||
@@ -217,33 +197,24 @@ TEST(PanicBasics, TheLogFileTellsTheStory)
       }
       Panic("boom %d%%\n", 7);
    });
-   ASSERT_TRUE(child.exited);
    EXPECT_EQ(255, child.status);
    std::string log = fwdtest::ReadFile(logPath);
-   std::string corePath;
-   size_t at = log.find("A core file is available in \"");
-   if (at != std::string::npos) {
-      at += strlen("A core file is available in \"");
-      corePath = log.substr(at, log.find('"', at) - at);
-      unlink(corePath.c_str());
-   }
-   struct rlimit core;
-   getrlimit(RLIMIT_CORE, &core);
-   if (core.rlim_max != 0) {
-      EXPECT_FALSE(corePath.empty()) << log;
-   }
+   const char *coreLine = "A core file is available in \"";
    size_t last = 0;
    for (const char *want :
-        {"PANIC: boom 7%\n", "Backtrace[0] ", "Attempting a core dump using ", "Exiting\n"}) {
-      size_t pos = log.find(want);
+        {"PANIC: boom 7%\n", "Backtrace[0] ", "Core dumped.\n", coreLine, "Exiting\n"}) {
+      size_t pos = log.find(want, last);
       EXPECT_NE(std::string::npos, pos) << want << " in\n" << log;
-      EXPECT_LE(last, pos) << want << " out of order";
       last = pos == std::string::npos ? last : pos;
+   }
+   size_t at = log.find(coreLine); // the host's pattern may point outside dir
+   if (at != std::string::npos) {
+      at += strlen(coreLine);
+      unlink(log.substr(at, log.find('"', at) - at).c_str());
    }
    EXPECT_EQ(0u, child.err.find("boom 7%\n\nKeltria Pellory Error:\n")) << child.err;
    EXPECT_NE(std::string::npos,
-             child.err.find("A log file is available in \"" + logPath + "\".  \n"))
-       << child.err;
+             child.err.find("A log file is available in \"" + logPath + "\".  \n"));
 }
 
 } // namespace

@@ -3,6 +3,8 @@
 #include <errno.h>
 #include <unistd.h>
 
+#include "lib/misc/util.h"
+
 BlockOutputBuf::BlockOutputBuf(int fd, bool holdLines, size_t blockSize)
     : mFd(fd), mHoldLines(holdLines), mBlockSize(blockSize)
 {
@@ -16,16 +18,8 @@ BlockOutputBuf::~BlockOutputBuf()
 
 bool BlockOutputBuf::WriteAll(const char *data, size_t len)
 {
-   while (len > 0 && mErrno == 0) {
-      ssize_t n = write(mFd, data, len);
-      if (n < 0) {
-         if (errno != EINTR) {
-            mErrno = errno;
-         }
-         continue;
-      }
-      data += n;
-      len -= static_cast<size_t>(n);
+   if (mErrno == 0 && !Util_WriteAll(mFd, data, len)) {
+      mErrno = errno;
    }
    return mErrno == 0;
 }

@@ -8,24 +8,11 @@
 #include "lib/config/config.h"
 #include "lib/config/preference.h"
 #include "lib/misc/util.h"
-#include "lib/panic/panic.h"
 #include "lib/user/dictionary.h"
 
 #define CONFIG_NAME_MAX 1024
 
 #define CONFIG_FORMAT_NAME(buf, fmt) UTIL_FORMAT_VARARGS(buf, CONFIG_NAME_MAX, fmt)
-
-static char *ConfigStrdup(const char *text)
-{
-   if (text == NULL) {
-      return NULL;
-   }
-   char *copy = strdup(text);
-   if (copy == NULL) {
-      Panic("VERIFY %s:%d\n", "vela/lib/config/configUL", __LINE__);
-   }
-   return copy;
-}
 
 // The layers hand back NULL only when they cannot answer; fall back then.
 template <typename T> static T ConfigValue(const void *p, T defaultValue)
@@ -36,7 +23,7 @@ template <typename T> static T ConfigValue(const void *p, T defaultValue)
 char *Preference_GetString(const char *defaultValue, const char *name)
 {
    const void *p = PreferenceGet(&defaultValue, DICT_STRING, name);
-   return ConfigStrdup(ConfigValue<const char *>(p, defaultValue));
+   return Util_SafeStrdup(ConfigValue<const char *>(p, defaultValue));
 }
 
 char *Preference_GetPathName(const char *defaultValue, const char *name)

@@ -14,7 +14,6 @@
 #include "lib/misc/msgList.h"
 #include "lib/misc/unicode.h"
 #include "lib/misc/util.h"
-#include "lib/panic/panic.h"
 #include "lib/user/dictionary.h"
 
 namespace {
@@ -51,10 +50,7 @@ std::atomic<PreferencesState *> gState{nullptr};
 char *PreferenceJoin(const char *dir, const char *suffix)
 {
    size_t len = strlen(dir) + strlen(suffix) + 1;
-   char *path = (char *)malloc(len);
-   if (path == NULL) {
-      Panic("VERIFY %s:%d\n", "vela/lib/config/preference", __LINE__);
-   }
+   char *path = (char *)Util_SafeMalloc(len);
    snprintf(path, len, "%s%s", dir, suffix);
    return path;
 }
@@ -64,10 +60,7 @@ char *PreferenceJoin(const char *dir, const char *suffix)
 // written or dumped.
 char *PreferenceLibPath(PreferencesState *state, const char *suffix)
 {
-   char *dflt = strdup(kLibDir);
-   if (dflt == NULL) {
-      Panic("VERIFY %s:%d\n", "vela/lib/config/preference", __LINE__);
-   }
+   char *dflt = Util_SafeStrdup(kLibDir);
    const char *const *value = (const char *const *)Dictionary_Get(
        state->layers[LAYER_HOST_DEFAULTS], &dflt, DICT_STRING, "libdir");
    const char *dir = value != NULL && *value != NULL ? *value : "";
@@ -103,10 +96,7 @@ void PreferenceInit(Bool allowUserFiles)
    if (gState.load() != nullptr) {
       return;
    }
-   PreferencesState *state = (PreferencesState *)calloc(1, sizeof *state);
-   if (state == NULL) {
-      Panic("VERIFY %s:%d\n", "vela/lib/config/preference", __LINE__);
-   }
+   PreferencesState *state = (PreferencesState *)Util_SafeCalloc(1, sizeof *state);
    state->lock = MXUser_CreateRecLock("preferenceLock", RANK_preferenceLock);
    for (int i = 0; i < LAYER_COUNT; i++) {
       state->layers[i] = Dictionary_Create();

@@ -6,7 +6,7 @@
 #include <string.h>
 #include <unistd.h>
 
-#include "lib/panic/panic.h"
+#include "lib/misc/util.h"
 
 namespace {
 
@@ -78,10 +78,7 @@ inline int DictLLHexValue(unsigned char c)
 
 char *DictLLCopy(const char *p, size_t len)
 {
-   char *s = (char *)malloc(len + 1);
-   if (s == NULL) {
-      Panic("VERIFY %s:%d\n", "vela/lib/dict/dictll", __LINE__);
-   }
+   char *s = (char *)Util_SafeMalloc(len + 1);
    memcpy(s, p, len);
    s[len] = '\0';
    return s;
@@ -93,10 +90,7 @@ char *DictLLUnescape(const char *p, size_t len)
    if (memchr(p, kEscape, len) == NULL) {
       return DictLLCopy(p, len);
    }
-   char *s = (char *)malloc(len + 1);
-   if (s == NULL) {
-      Panic("VERIFY %s:%d\n", "vela/lib/dict/dictll", __LINE__);
-   }
+   char *s = (char *)Util_SafeMalloc(len + 1);
    size_t o = 0;
    for (size_t i = 0; i < len; i++) {
       int hi, lo;

@@ -14,6 +14,7 @@
 
 #include "lib/lock/userlock.h"
 #include "lib/log/log.h"
+#include "lib/misc/util.h"
 #include "lib/panic/panic.h"
 
 #define MXUSER_INVALID_OWNER ((pthread_t)~0UL)
@@ -98,27 +99,14 @@ static inline Bool MXUserIsOwner(const MXUserMutex *m)
           pthread_equal(__atomic_load_n(&m->owner, __ATOMIC_RELAXED), pthread_self());
 }
 
-static void *MXUserAlloc(size_t size, const char *who)
-{
-   void *p = calloc(1, size);
-   if (p == NULL) {
-      Panic("%s: unrecoverable memory allocation failure\n", who);
-   }
-   return p;
-}
-
-static char *MXUserNameCopy(const char *name, char kind, const void *returnAddress, const char *who)
+static char *MXUserNameCopy(const char *name, char kind, const void *returnAddress)
 {
    char buf[64];
    if (name == NULL) {
       snprintf(buf, sizeof buf, "%c-%p", kind, returnAddress);
       name = buf;
    }
-   char *copy = strdup(name);
-   if (copy == NULL) {
-      Panic("%s: unrecoverable memory allocation failure\n", who);
-   }
-   return copy;
+   return Util_SafeStrdup(name);
 }
 
 static uint32 MXUserGetSignature(uint32 type)
@@ -193,7 +181,7 @@ static MXUserMutex *MXUserGetListGuard(void)
 {
    MXUserMutex *guard = __atomic_load_n(&listGuard, __ATOMIC_ACQUIRE);
    if (guard == NULL) {
-      MXUserMutex *mine = (MXUserMutex *)MXUserAlloc(sizeof *mine, "MXUserGetListGuard");
+      MXUserMutex *mine = (MXUserMutex *)Util_SafeCalloc(1, sizeof *mine);
       pthread_mutex_init(&mine->native, NULL);
       mine->owner = MXUSER_INVALID_OWNER;
       MXUserMutex *expected = NULL;
@@ -319,7 +307,7 @@ static void MXUserInitLock(MXUserHeader *header, MXUserMutex *m, const char *nam
                            const void *returnAddress, uint32 type, MX_Rank rank,
                            void (*dumpFunc)(const MXUserHeader *), const char *who)
 {
-   char *copy = MXUserNameCopy(name, kind, returnAddress, who);
+   char *copy = MXUserNameCopy(name, kind, returnAddress);
    if (pthread_mutex_init(&m->native, NULL) != 0) {
       Panic("%s: native lock initialization routine failed\n", who);
    }
@@ -406,7 +394,7 @@ static void MXUserDumpRecLock(const MXUserHeader *header)
 
 static MXUserRecLock *MXUserCreateRecLock(const char *name, MX_Rank rank, const void *returnAddress)
 {
-   MXUserRecLock *lock = (MXUserRecLock *)MXUserAlloc(sizeof *lock, "MXUser_CreateRecLock");
+   MXUserRecLock *lock = (MXUserRecLock *)Util_SafeCalloc(1, sizeof *lock);
    lock->refCount = 1;
    lock->externalMutex = NULL;
    MXUserInitLock(&lock->header, &lock->m, name, 'R', returnAddress, MXUSER_TYPE_REC, rank,
@@ -494,7 +482,7 @@ static void MXUserDumpExclLock(const MXUserHeader *header)
 static MXUserExclLock *MXUserCreateExclLock(const char *name, MX_Rank rank,
                                             const void *returnAddress)
 {
-   MXUserExclLock *lock = (MXUserExclLock *)MXUserAlloc(sizeof *lock, "MXUser_CreateExclLock");
+   MXUserExclLock *lock = (MXUserExclLock *)Util_SafeCalloc(1, sizeof *lock);
    MXUserInitLock(&lock->header, &lock->m, name, 'X', returnAddress, MXUSER_TYPE_EXCL, rank,
                   MXUserDumpExclLock, "MXUser_CreateExclLock");
    return lock;
@@ -563,7 +551,7 @@ uint32 MXUser_GetExclLockSignature(const MXUserExclLock *lock)
 
 static MXUserCondVar *MXUserCreateCondVar(MXUserHeader *header, pthread_mutex_t *mutex)
 {
-   MXUserCondVar *condVar = (MXUserCondVar *)MXUserAlloc(sizeof *condVar, "MXUserCreateCondVar");
+   MXUserCondVar *condVar = (MXUserCondVar *)Util_SafeCalloc(1, sizeof *condVar);
    if (pthread_cond_init(&condVar->condObject, NULL) != 0) {
       Panic("%s: native lock initialization routine failed\n", "MXUserCreateCondVar");
    }

@@ -15,6 +15,8 @@
 #include "lib/log/logFile.h"
 #include "lib/log/logInt.h"
 #include "lib/misc/threadState.h"
+#include "lib/misc/unicode.h"
+#include "lib/misc/util.h"
 
 #define LOG_STACK_BUFFER_SIZE 320
 #define LOG_LARGE_BUFFER_SIZE 32768
@@ -146,28 +148,6 @@ static __thread uint32 logDispatchDepth;
 
 /* Formatting. */
 
-static inline Bool LogIsContinuation(unsigned char c)
-{
-   return (c & 0xC0) == 0x80;
-}
-
-static inline size_t LogSequenceLength(unsigned char lead)
-{
-   if (lead < 0x80) {
-      return 1;
-   }
-   if ((lead & 0xE0) == 0xC0) {
-      return 2;
-   }
-   if ((lead & 0xF0) == 0xE0) {
-      return 3;
-   }
-   if ((lead & 0xF8) == 0xF0) {
-      return 4;
-   }
-   return 1; // a stray byte stands for itself
-}
-
 size_t LogCutAtCharacter(size_t size, char *buf)
 {
    if (size == 0) {
@@ -180,34 +160,11 @@ size_t LogCutAtCharacter(size_t size, char *buf)
       }
       return 1;
    }
-   size_t end = size - 1;
-
-   // Drop a trailing sequence whose lead byte promises more than is there.
-   size_t i = end;
-   while (i > 0 && end - i < 3 && LogIsContinuation((unsigned char)buf[i - 1])) {
-      i--;
-   }
-   if (i > 0) {
-      unsigned char lead = (unsigned char)buf[i - 1];
-      if (lead >= 0xC0 && LogSequenceLength(lead) > end - (i - 1)) {
-         // The formatter would have ended on the character before and left
-         // a zero byte here: that byte is the one the newline replaces.
-         end = i - 1;
-         buf[end] = '\n';
-         buf[end + 1] = '\0';
-         return end + 1;
-      }
-   }
-
-   // The start of the last whole character becomes the newline.
-   size_t last = end == 0 ? 0 : end - 1;
-   size_t back = last;
-   while (back > 0 && last - back < 3 && LogIsContinuation((unsigned char)buf[back])) {
-      back--;
-   }
-   if (back != last && LogSequenceLength((unsigned char)buf[back]) == end - back) {
-      last = back;
-   }
+   // A trailing incomplete sequence is dropped: the formatter would have
+   // ended on the character before and left a zero byte where the newline
+   // goes. Otherwise the start of the last whole character takes it.
+   size_t end = Unicode_TrimToCharacter(buf, size - 1);
+   size_t last = end < size - 1 || end == 0 ? end : Unicode_TrimToCharacter(buf, end - 1);
    buf[last] = '\n';
    buf[last + 1] = '\0';
    return last + 1;
@@ -356,21 +313,6 @@ static void LogRecomputeThresholds(LogState *state)
 
 /* Formatting and dispatch. */
 
-static void LogWriteStderr(const char *text, size_t length)
-{
-   while (length > 0) {
-      ssize_t n = write(STDERR_FILENO, text, length);
-      if (n < 0 && errno == EINTR) {
-         continue;
-      }
-      if (n <= 0) {
-         return;
-      }
-      text += n;
-      length -= (size_t)n;
-   }
-}
-
 static void LogDispatchSlow(LogState *state, uint32 level, LogThresholds *pair, Bool toOutputs,
                             Bool toStderr, const char *fmt, va_list args) __attribute__((noinline));
 
@@ -426,7 +368,7 @@ static void LogDispatchSlow(LogState *state, uint32 level, LogThresholds *pair, 
 
    LogLock(state);
    if (toStderr) {
-      LogWriteStderr(buf, length);
+      Util_WriteAll(STDERR_FILENO, buf, length);
    }
    if (toOutputs) {
       LogRecord record;

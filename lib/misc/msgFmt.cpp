@@ -9,6 +9,7 @@
 #include <string>
 
 #include "lib/misc/msgFmt.h"
+#include "lib/misc/util.h"
 
 namespace {
 
@@ -151,15 +152,6 @@ MsgFmt_ArgType ArgTypeOf(const Directive &s)
    return s.len == LEN_64 ? MSGFMT_ARG_INT64 : MSGFMT_ARG_INT32;
 }
 
-char *Dup(const char *s)
-{
-   char *d = strdup(s);
-   if (d == NULL) {
-      abort();
-   }
-   return d;
-}
-
 } // namespace
 
 Bool MsgFmt_Capture(const char *fmt, va_list args, MsgFmt_Arg **out, int *numArgs,
@@ -177,11 +169,7 @@ Bool MsgFmt_Capture(const char *fmt, va_list args, MsgFmt_Arg **out, int *numArg
    auto push = [&](const MsgFmt_Arg &a) {
       if (n == cap) {
          cap = cap == 0 ? 4 : cap * 2;
-         MsgFmt_Arg *grown = (MsgFmt_Arg *)realloc(list, cap * sizeof *list);
-         if (grown == NULL) {
-            abort();
-         }
-         list = grown;
+         list = (MsgFmt_Arg *)Util_SafeRealloc(list, cap * sizeof *list);
       }
       list[n++] = a;
    };
@@ -230,7 +218,7 @@ Bool MsgFmt_Capture(const char *fmt, va_list args, MsgFmt_Arg **out, int *numArg
          break;
       case MSGFMT_ARG_STRING: {
          const char *str = va_arg(ap, const char *);
-         a.v.s = str == NULL ? NULL : Dup(str);
+         a.v.s = Util_SafeStrdup(str);
          break;
       }
       case MSGFMT_ARG_POINTER:
@@ -250,14 +238,11 @@ MsgFmt_Arg *MsgFmt_CopyArgs(const MsgFmt_Arg *args, int numArgs)
    if (args == NULL || numArgs <= 0) {
       return NULL;
    }
-   MsgFmt_Arg *copy = (MsgFmt_Arg *)malloc(numArgs * sizeof *copy);
-   if (copy == NULL) {
-      abort();
-   }
+   MsgFmt_Arg *copy = (MsgFmt_Arg *)Util_SafeCalloc((size_t)numArgs, sizeof *copy);
    for (int i = 0; i < numArgs; i++) {
       copy[i] = args[i];
       if (args[i].type == MSGFMT_ARG_STRING && args[i].v.s != NULL) {
-         copy[i].v.s = Dup(args[i].v.s);
+         copy[i].v.s = Util_SafeStrdup(args[i].v.s);
       }
    }
    return copy;
@@ -382,5 +367,5 @@ char *MsgFmt_Format(const char *fmt, const MsgFmt_Arg *args, int numArgs)
          }
       }
    }
-   return Dup(out.c_str());
+   return Util_SafeStrdup(out.c_str());
 }

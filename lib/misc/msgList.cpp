@@ -7,23 +7,8 @@
 
 #include "lib/log/log.h"
 #include "lib/misc/msgList.h"
+#include "lib/misc/util.h"
 #include "lib/panic/panic.h"
-
-static void *MsgListAlloc(size_t size)
-{
-   void *p = calloc(1, size);
-   if (p == NULL) {
-      Panic("VERIFY %s:%d\n", "vela/lib/misc/msgList", __LINE__);
-   }
-   return p;
-}
-
-static char *MsgListDupN(const char *text, size_t len)
-{
-   char *copy = (char *)MsgListAlloc(len + 1);
-   memcpy(copy, text, len);
-   return copy;
-}
 
 static void MsgListFreeText(char *text)
 {
@@ -53,7 +38,7 @@ Bool MsgList_SplitId(const char *idFmt, const char **id, size_t *idLen, const ch
 
 static MsgList *MsgListNew(const char *idFmt, va_list args, Bool capture)
 {
-   MsgList *m = (MsgList *)MsgListAlloc(sizeof *m);
+   MsgList *m = (MsgList *)Util_SafeCalloc(1, sizeof *m);
    const char *id;
    size_t idLen;
    const char *format;
@@ -61,16 +46,16 @@ static MsgList *MsgListNew(const char *idFmt, va_list args, Bool capture)
    if (!MsgList_SplitId(idFmt, &id, &idLen, &format)) {
       // Not an id text: carry the whole text as one string argument.
       const char *text = idFmt == NULL ? "" : idFmt;
-      m->id = MsgListDupN("msg.literal", strlen("msg.literal"));
-      m->format = MsgListDupN("%s", 2);
-      m->args = (MsgFmt_Arg *)MsgListAlloc(sizeof *m->args);
+      m->id = Util_SafeStrdup("msg.literal");
+      m->format = Util_SafeStrdup("%s");
+      m->args = (MsgFmt_Arg *)Util_SafeCalloc(1, sizeof *m->args);
       m->args[0].type = MSGFMT_ARG_STRING;
-      m->args[0].v.s = MsgListDupN(text, strlen(text));
+      m->args[0].v.s = Util_SafeStrdup(text);
       m->numArgs = 1;
       return m;
    }
-   m->id = MsgListDupN(id, idLen);
-   m->format = MsgListDupN(format, strlen(format));
+   m->id = Util_SafeStrndup(id, idLen);
+   m->format = Util_SafeStrdup(format);
    if (capture) {
       const char *error = NULL;
       if (!MsgFmt_Capture(m->format, args, &m->args, &m->numArgs, &error)) {
@@ -162,9 +147,9 @@ MsgList *MsgList_Copy(const MsgList *list)
    MsgList *head = NULL;
    MsgList **link = &head;
    for (const MsgList *m = list; m != NULL; m = m->next) {
-      MsgList *c = (MsgList *)MsgListAlloc(sizeof *c);
-      c->id = MsgListDupN(m->id, strlen(m->id));
-      c->format = MsgListDupN(m->format, strlen(m->format));
+      MsgList *c = (MsgList *)Util_SafeCalloc(1, sizeof *c);
+      c->id = Util_SafeStrdup(m->id);
+      c->format = Util_SafeStrdup(m->format);
       c->args = MsgFmt_CopyArgs(m->args, m->numArgs);
       c->numArgs = c->args == NULL ? 0 : m->numArgs;
       *link = c;
@@ -221,7 +206,7 @@ char *MsgList_ToString(const MsgList *list)
       }
       MsgListFreeText(text);
    }
-   char *result = MsgListDupN(out.data(), out.size());
+   char *result = Util_SafeStrndup(out.data(), out.size());
    memset(&out[0], 0, out.size());
    return result;
 }

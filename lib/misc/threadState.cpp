@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include "lib/misc/threadState.h"
+#include "lib/misc/unicode.h"
 
 static __thread char threadName[THREADSTATE_NAME_MAX + 1];
 static __thread Bool threadNamed; // set explicitly, not the default
@@ -60,10 +61,7 @@ void ThreadState_SetName(const char *name)
    }
    size_t len = strnlen(name, THREADSTATE_NAME_MAX);
    if (name[len] != '\0') {
-      // Cut on a whole UTF-8 character.
-      while (len > 0 && ((unsigned char)name[len] & 0xC0) == 0x80) {
-         len--;
-      }
+      len = Unicode_TrimToCharacter(name, len);
    }
    memcpy(threadName, name, len);
    threadName[len] = '\0';

@@ -594,3 +594,21 @@ char *Unicode_EscapeBuffer(const void *buf, ssize_t length)
    }
    return UnicodeCopy(out.data(), out.size(), 1);
 }
+
+size_t Unicode_TrimToCharacter(const char *text, size_t length)
+{
+   const unsigned char *s = (const unsigned char *)text;
+   size_t i = length;
+   while (i > 0 && length - i < 3 && (s[i - 1] & 0xC0) == 0x80) {
+      i--;
+   }
+   if (i == 0 || s[i - 1] < 0xC0) {
+      return length;
+   }
+   unsigned char lead = s[i - 1];
+   size_t need = (lead & 0xE0) == 0xC0   ? 2
+                 : (lead & 0xF0) == 0xE0 ? 3
+                 : (lead & 0xF8) == 0xF0 ? 4
+                                         : 1;
+   return need > length - (i - 1) ? i - 1 : length;
+}

@@ -79,4 +79,11 @@ char *Unicode_GetAllocBytes(const char *utf8, StringEncoding encoding, size_t *l
 /// first NUL. Returns a text owned by the caller (release with free).
 char *Unicode_EscapeBuffer(const void *buf, ssize_t length);
 
+/// The length to which UTF-8 bytes text[0, length) are cut so that they end
+/// on a whole character: a trailing sequence whose lead byte promises more
+/// bytes than are there is dropped. Only the bytes below length are read, so
+/// a text already cut by a formatter can be passed. Bytes that are not UTF-8
+/// stand for themselves. Async-signal-safe.
+size_t Unicode_TrimToCharacter(const char *text, size_t length);
+
 #endif

@@ -1,4 +1,5 @@
-// Path expansion: "~", "~user" and "$NAME" chunks.
+// Path expansion: "~", "~user" and "$NAME" chunks; allocation that cannot
+// fail; writing a whole buffer.
 #include "lib/misc/util.h"
 
 #include <ctype.h>
@@ -166,23 +167,72 @@ char *Util_ExpandString(const char *fileName)
    return result;
 }
 
-void *Util_SafeCalloc(size_t count, size_t size)
+/* ---- Allocation that cannot fail --------------------------------------- */
+
+static void UtilOutOfMemory(const char *who) NORETURN;
+
+static void UtilOutOfMemory(const char *who)
 {
-   void *p = calloc(count == 0 ? 1 : count, size == 0 ? 1 : size);
-   if (p == NULL) {
-      Panic("VERIFY %s:%d\n", "vela/lib/misc/util", __LINE__);
+   Panic("%s: unrecoverable memory allocation failure\n", who);
+}
+
+void *UtilSafeMalloc(size_t size, const char *who)
+{
+   void *p = malloc(size);
+   if (p == NULL && size != 0) {
+      UtilOutOfMemory(who);
    }
    return p;
 }
 
-char *Util_SafeStrdup(const char *text)
+void *UtilSafeCalloc(size_t count, size_t size, const char *who)
+{
+   void *p = calloc(count, size);
+   if (p == NULL && count != 0 && size != 0) {
+      UtilOutOfMemory(who);
+   }
+   return p;
+}
+
+void *UtilSafeRealloc(void *ptr, size_t size, const char *who)
+{
+   void *p = realloc(ptr, size);
+   if (p == NULL && size != 0) {
+      UtilOutOfMemory(who);
+   }
+   return p;
+}
+
+char *UtilSafeStrndup(const char *text, size_t n, const char *who)
 {
    if (text == NULL) {
       return NULL;
    }
-   char *copy = strdup(text);
+   char *copy = strndup(text, n);
    if (copy == NULL) {
-      Panic("VERIFY %s:%d\n", "vela/lib/misc/util", __LINE__);
+      UtilOutOfMemory(who);
    }
    return copy;
+}
+
+/* ---- Writing ----------------------------------------------------------- */
+
+Bool Util_WriteAll(int fd, const void *buf, size_t length)
+{
+   const char *p = (const char *)buf;
+   while (length > 0) {
+      ssize_t n = write(fd, p, length);
+      if (n < 0 && errno == EINTR) {
+         continue;
+      }
+      if (n <= 0) {
+         if (n == 0) {
+            errno = EIO; // no progress: never report it as success
+         }
+         return FALSE;
+      }
+      p += n;
+      length -= (size_t)n;
+   }
+   return TRUE;
 }

@@ -3,6 +3,7 @@
 #define LIB_MISC_UTIL_H
 
 #include <stdarg.h>
+#include <stddef.h>
 #include <stdio.h>
 
 #include "lib/misc/basicTypes.h"
@@ -28,10 +29,25 @@
 /// stays as written.
 char *Util_ExpandString(const char *fileName);
 
-/// calloc and strdup that end the process with a panic when memory runs
-/// out: in the run-time library that failure is unrecoverable. A NULL text
-/// gives NULL.
-void *Util_SafeCalloc(size_t count, size_t size);
-char *Util_SafeStrdup(const char *text);
+/// Allocation that cannot fail: running out of memory in the run-time
+/// library is unrecoverable, so these panic with "%s: unrecoverable memory
+/// allocation failure\n" and the calling function's name instead of
+/// returning NULL. Calloc zero-fills; Strdup and Strndup return NULL for a
+/// NULL text; Strndup copies at most n bytes and always terminates. Release
+/// with free.
+#define Util_SafeMalloc(size) UtilSafeMalloc((size), __func__)
+#define Util_SafeCalloc(count, size) UtilSafeCalloc((count), (size), __func__)
+#define Util_SafeRealloc(ptr, size) UtilSafeRealloc((ptr), (size), __func__)
+#define Util_SafeStrdup(text) UtilSafeStrndup((text), (size_t)-1, __func__)
+#define Util_SafeStrndup(text, n) UtilSafeStrndup((text), (n), __func__)
+void *UtilSafeMalloc(size_t size, const char *who);
+void *UtilSafeCalloc(size_t count, size_t size, const char *who);
+void *UtilSafeRealloc(void *ptr, size_t size, const char *who);
+char *UtilSafeStrndup(const char *text, size_t n, const char *who);
+
+/// Writes all length bytes to fd, going on after short writes and EINTR.
+/// Returns FALSE, with errno set by write (EIO for a write that wrote
+/// nothing), when the rest cannot be written. Async-signal-safe.
+Bool Util_WriteAll(int fd, const void *buf, size_t length);
 
 #endif

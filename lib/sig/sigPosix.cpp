@@ -11,13 +11,7 @@
 #include "lib/misc/threadState.h"
 #include "lib/panic/panic.h"
 
-#define SIG_SOURCE "vela/lib/sig/sigPosix"
-#define SIG_VERIFY(cond, bugNr)                                                                    \
-   do {                                                                                            \
-      if (!(cond)) {                                                                               \
-         Panic("VERIFY %s:%d bugNr=%d\n", SIG_SOURCE, __LINE__, (bugNr));                          \
-      }                                                                                            \
-   } while (0)
+#define PANIC_SOURCE "vela/lib/sig/sigPosix"
 
 namespace {
 
@@ -121,15 +115,15 @@ Bool Sig_IsHandled(int sig)
 
 void Sig_Callback(int sig, SigCallbackKind kind, SigCallbackFunc func, void *clientData)
 {
-   SIG_VERIFY(SigInRange(sig), 0);
-   SIG_VERIFY(gSlots[sig].handled.load(), 0);
-   SIG_VERIFY(kind == SIG_NOHANDLER || kind == SIG_IMMEDIATELY, 0);
+   VERIFY(SigInRange(sig));
+   VERIFY(gSlots[sig].handled.load());
+   VERIFY(kind == SIG_NOHANDLER || kind == SIG_IMMEDIATELY);
    if (kind == SIG_NOHANDLER) {
       gSlots[sig].func.store(nullptr);
       gSlots[sig].clientData.store(nullptr);
       return;
    }
-   SIG_VERIFY(func != nullptr, 0);
+   VERIFY(func != nullptr);
    gSlots[sig].func.store(nullptr);
    gSlots[sig].clientData.store(clientData);
    gSlots[sig].func.store(func);

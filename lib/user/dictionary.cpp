@@ -10,8 +10,7 @@
 #include "lib/panic/panic.h"
 #include "lib/user/dictionaryInt.h"
 
-#define DICTIONARY_PANIC_NOT_REACHED()                                                             \
-   Panic("NOT_REACHED %s:%d\n", "vela/lib/user/dictionary_core", __LINE__)
+#define PANIC_SOURCE "vela/lib/user/dictionary_core"
 
 // Results for absent names: none / 0 / FALSE / 0.0, TRUE, and -1.
 static const DictionaryValue dictZero = {};
@@ -19,26 +18,6 @@ static const int32 dictTrue = 1;
 static const int32 dictMinusOne = -1;
 
 /* ---- Texts ------------------------------------------------------------- */
-
-static void *DictionaryAlloc(size_t size)
-{
-   void *p = calloc(1, size);
-   if (p == NULL) {
-      Panic("VERIFY %s:%d\n", "vela/lib/user/dictionary_core", __LINE__);
-   }
-   return p;
-}
-
-char *DictionaryStrdup(const char *text)
-{
-   if (text == NULL) {
-      return NULL;
-   }
-   size_t len = strlen(text);
-   char *copy = (char *)DictionaryAlloc(len + 1);
-   memcpy(copy, text, len);
-   return copy;
-}
 
 void DictionaryFreeText(char *text)
 {
@@ -120,7 +99,7 @@ static void DictionaryIndexGrow(Dictionary *dict)
    DictionaryEntry **old = dict->buckets;
    uint32 oldCount = dict->numBuckets;
    dict->numBuckets *= 2;
-   dict->buckets = (DictionaryEntry **)DictionaryAlloc(dict->numBuckets * sizeof *old);
+   dict->buckets = (DictionaryEntry **)Util_SafeCalloc(dict->numBuckets, sizeof *old);
    for (uint32 i = 0; i < oldCount; i++) {
       DictionaryEntry *e = old[i];
       while (e != NULL) {
@@ -187,7 +166,7 @@ static void DictionaryListUnlink(DictionaryListItem *item)
 static void DictionaryCheckType(DictionaryValueType type)
 {
    if (type > DICT_INT64) {
-      DICTIONARY_PANIC_NOT_REACHED();
+      NOT_REACHED();
    }
 }
 
@@ -209,7 +188,7 @@ static DictionaryEntry *DictionaryNewEntry(Dictionary *dict, const char *name, s
    }
    size_t size = text != NULL ? lineOffset + sizeof(DictionaryLine) + length + 2
                               : sizeof(DictionaryEntry) + nameLength + 1;
-   DictionaryEntry *e = (DictionaryEntry *)DictionaryAlloc(size);
+   DictionaryEntry *e = (DictionaryEntry *)Util_SafeCalloc(1, size);
    memcpy(e->nameText, name, nameLength);
    e->name = e->nameText;
    e->type = type;
@@ -249,7 +228,7 @@ DictionaryEntry *DictionaryCreateEntry(Dictionary *dict, const char *name, Dicti
    DictionaryValue copy = value != NULL ? *value : dictZero;
    type &= DICT_TYPE_MASK;
    if (DictionaryIsTextType(type)) {
-      copy.text = DictionaryStrdup(copy.text);
+      copy.text = Util_SafeStrdup(copy.text);
    }
    return DictionaryCreateEntryHashed(dict, name, strlen(name), DictionaryHashName(dict, name),
                                       type, copy);
@@ -316,10 +295,7 @@ static DictionaryLine *DictionaryNewLine(Dictionary *dict, const char *text, siz
                                          DictionaryEntry *entry)
 {
    length = strnlen(text, length);
-   DictionaryLine *line = (DictionaryLine *)malloc(sizeof *line + length + 2);
-   if (line == NULL) {
-      Panic("VERIFY %s:%d\n", "vela/lib/user/dictionary_core", __LINE__);
-   }
+   DictionaryLine *line = (DictionaryLine *)Util_SafeMalloc(sizeof *line + length + 2);
    DictionaryInitLine(dict, line, text, length, entry);
    return line;
 }
@@ -371,14 +347,12 @@ Dictionary *Dictionary_CreateEx(uint32 numBuckets, Bool caseSensitive)
    if (numBuckets == 0) {
       numBuckets = DICTIONARY_DEFAULT_BUCKETS;
    }
-   if ((numBuckets & (numBuckets - 1)) != 0 || numBuckets > (1u << 30)) {
-      Panic("VERIFY %s:%d\n", "vela/lib/user/dictionary_core", __LINE__);
-   }
-   Dictionary *dict = (Dictionary *)DictionaryAlloc(sizeof *dict);
+   VERIFY((numBuckets & (numBuckets - 1)) == 0 && numBuckets <= (1u << 30));
+   Dictionary *dict = (Dictionary *)Util_SafeCalloc(1, sizeof *dict);
    DictionaryListInit(&dict->entries);
    DictionaryListInit(&dict->lines);
    dict->numBuckets = numBuckets;
-   dict->buckets = (DictionaryEntry **)DictionaryAlloc(numBuckets * sizeof *dict->buckets);
+   dict->buckets = (DictionaryEntry **)Util_SafeCalloc(numBuckets, sizeof *dict->buckets);
    dict->caseSensitive = caseSensitive;
    dict->encoding = DICTIONARY_ENCODING_UNKNOWN;
    return dict;
@@ -436,7 +410,7 @@ static Bool DictionaryIsZeroDefault(const void *def, DictionaryValueType type)
    case DICT_INT64:
       return *(const int64 *)def == 0;
    default:
-      DICTIONARY_PANIC_NOT_REACHED();
+      NOT_REACHED();
    }
 }
 
@@ -465,7 +439,7 @@ static DictionaryValue DictionaryReadValue(const void *ptr, DictionaryValueType 
       v.int64Value = *(const int64 *)ptr;
       break;
    default:
-      DICTIONARY_PANIC_NOT_REACHED();
+      NOT_REACHED();
    }
    return v;
 }
@@ -494,13 +468,13 @@ static const char *DictionaryFormatValue(const DictionaryEntry *e, char *buf, si
       case -1:
          return "DEFAULT";
       default:
-         DICTIONARY_PANIC_NOT_REACHED();
+         NOT_REACHED();
       }
    case DICT_INT64:
       snprintf(buf, size, "%ld", (long)e->value.int64Value);
       return buf;
    default:
-      DICTIONARY_PANIC_NOT_REACHED();
+      NOT_REACHED();
    }
 }
 
@@ -512,7 +486,7 @@ static const char *DictionaryCacheTextForm(DictionaryEntry *e)
       return text;
    }
    DictionaryFreeText(e->textForm);
-   e->textForm = DictionaryStrdup(text);
+   e->textForm = Util_SafeStrdup(text);
    return e->textForm;
 }
 
@@ -608,13 +582,13 @@ static void DictionaryStoreValue(Dictionary *dict, DictionaryEntry *e, Dictionar
       equal = e->value.int64Value == v.int64Value;
       break;
    default:
-      DICTIONARY_PANIC_NOT_REACHED();
+      NOT_REACHED();
    }
 
    if (!equal || replace) {
       if (DictionaryIsTextType(e->type)) {
          DictionaryFreeText(e->value.text);
-         e->value.text = DictionaryStrdup(v.text);
+         e->value.text = Util_SafeStrdup(v.text);
       } else {
          e->value = v;
       }
@@ -642,7 +616,7 @@ void Dictionary_Set(Dictionary *dict, const void *valuePtr, DictionaryValueType 
 
    if (e == NULL) {
       if (DictionaryIsTextType(type)) {
-         v.text = DictionaryStrdup(v.text);
+         v.text = Util_SafeStrdup(v.text);
       }
       e = DictionaryCreateEntryHashed(dict, name, strlen(name), hash, type, v);
       e->modified = TRUE;
@@ -662,7 +636,7 @@ void Dictionary_Set(Dictionary *dict, const void *valuePtr, DictionaryValueType 
       e->type = type;
       e->value = DictionaryIsTextType(type) ? dictZero : v;
       if (DictionaryIsTextType(type)) {
-         e->value.text = DictionaryStrdup(v.text);
+         e->value.text = Util_SafeStrdup(v.text);
       }
       e->modified = TRUE;
       e->isDefault = FALSE;
@@ -678,7 +652,7 @@ Bool Dictionary_SetFromString(Dictionary *dict, const char *text, Bool failIfDef
    const char *eq = strchr(text, '=');
    size_t nameLen = eq != NULL ? (size_t)(eq - text) : strlen(text);
    const char *value = eq != NULL ? eq + 1 : "";
-   char *name = (char *)DictionaryAlloc(nameLen + 1);
+   char *name = (char *)Util_SafeCalloc(1, nameLen + 1);
    memcpy(name, text, nameLen);
 
    uint32 hash = DictionaryHashName(dict, name);
@@ -700,7 +674,7 @@ Bool Dictionary_SetFromString(Dictionary *dict, const char *text, Bool failIfDef
       return TRUE;
    }
    DictionaryValue v;
-   v.text = DictionaryStrdup(value);
+   v.text = Util_SafeStrdup(value);
    e = DictionaryCreateEntryHashed(dict, name, nameLen, hash, DICT_ANY, v);
    DictionaryFreeText(name);
    e->modified = TRUE;
@@ -890,7 +864,7 @@ char *Dictionary_GetString(Dictionary *dict, const char *defaultText, const char
 {
    DICTIONARY_FORMAT_NAME(name, fmt);
    const char *value = *(const char *const *)Dictionary_Get(dict, &defaultText, DICT_STRING, name);
-   return value == NULL ? NULL : DictionaryStrdup(value);
+   return value == NULL ? NULL : Util_SafeStrdup(value);
 }
 
 Bool Dictionary_GetBool(Dictionary *dict, Bool defaultValue, const char *fmt, ...)
@@ -946,5 +920,5 @@ char *Dictionary_GetEnumFormatted(Dictionary *dict, const char *defaultText, con
                                   const char *fmt, ...)
 {
    DICTIONARY_FORMAT_NAME(name, fmt);
-   return DictionaryStrdup(DictionaryGetEnumInternal(dict, defaultText, choices, name, NULL));
+   return Util_SafeStrdup(DictionaryGetEnumInternal(dict, defaultText, choices, name, NULL));
 }

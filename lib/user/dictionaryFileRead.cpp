@@ -13,7 +13,7 @@
 #include "lib/log/log.h"
 #include "lib/misc/msgList.h"
 #include "lib/misc/unicode.h"
-#include "lib/panic/panic.h"
+#include "lib/misc/util.h"
 #include "lib/user/dictionaryInt.h"
 #include "lib/user/msg.h"
 
@@ -203,11 +203,9 @@ class DictionaryLineName
 {
  public:
    DictionaryLineName(const char *text, size_t length)
-       : mLength(length), mText(length < sizeof mShort ? mShort : (char *)malloc(length + 1))
+       : mLength(length),
+         mText(length < sizeof mShort ? mShort : (char *)Util_SafeMalloc(length + 1))
    {
-      if (mText == NULL) {
-         Panic("VERIFY %s:%d\n", "vela/lib/user/dictionary_file", __LINE__);
-      }
       memcpy(mText, text, length);
       mText[length] = '\0';
    }
@@ -440,19 +438,13 @@ Bool DictionaryReadLines(Dictionary *dict, FILE *stream, int32 defaultEncoding, 
    // with no limit on the length of a line. The buffer stays small enough to
    // come from the heap; it grows only for a line longer than itself.
    size_t cap = 32768;
-   char *buf = (char *)malloc(cap);
-   if (buf == NULL) {
-      Panic("VERIFY %s:%d\n", "vela/lib/user/dictionary_file", __LINE__);
-   }
+   char *buf = (char *)Util_SafeMalloc(cap);
    size_t len = 0;
    Bool ok = TRUE;
    for (;;) {
       if (len == cap) {
          // A line fills the buffer: double it, wiping the old one.
-         char *grown = (char *)malloc(cap * 2);
-         if (grown == NULL) {
-            Panic("VERIFY %s:%d\n", "vela/lib/user/dictionary_file", __LINE__);
-         }
+         char *grown = (char *)Util_SafeMalloc(cap * 2);
          memcpy(grown, buf, len);
          explicit_bzero(buf, cap);
          free(buf);
@@ -496,7 +488,7 @@ Bool DictionaryReadNamed(Dictionary *dict, FILE *stream, const char *shownName,
                          int32 defaultEncoding, MsgList **msgs)
 {
    DictionaryFreeText(dict->fileName);
-   dict->fileName = DictionaryStrdup(shownName);
+   dict->fileName = Util_SafeStrdup(shownName);
    Bool ok = DictionaryReadLines(dict, stream, defaultEncoding, msgs);
    DictionaryFreeText(dict->fileName);
    dict->fileName = NULL;

@@ -15,6 +15,7 @@
 #include "lib/log/log.h"
 #include "lib/misc/msgList.h"
 #include "lib/misc/unicode.h"
+#include "lib/misc/util.h"
 #include "lib/panic/panic.h"
 #include "lib/user/dictionaryInt.h"
 #include "lib/user/msg.h"
@@ -39,10 +40,7 @@ struct DictionaryText
          want *= 2;
       }
       // No realloc: the old block may hold secrets and must be wiped.
-      char *grown = (char *)malloc(want);
-      if (grown == nullptr) {
-         Panic("VERIFY %s:%d\n", "vela/lib/user/dictionary_file", __LINE__);
-      }
+      char *grown = (char *)Util_SafeMalloc(want);
       if (data != nullptr) {
          memcpy(grown, data, length);
          memset(data, 0, length);
@@ -179,7 +177,7 @@ RenderResult DictionaryRenderEntry(Dictionary *dict, DictionaryEntry *e, Diction
    DictLL_MarshalLine(&line, e->name, encoded != NULL ? encoded : value.c_str());
    DictionaryFreeText(encoded);
    DictionaryWipe(&value);
-   char *text = DictionaryStrdup(line.c_str());
+   char *text = Util_SafeStrdup(line.c_str());
    if (e->line != NULL) {
       DictionarySetLineText(dict, e->line, text, line.size());
    } else {

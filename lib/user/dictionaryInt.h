@@ -113,8 +113,6 @@ static inline Bool DictionaryIsTextType(DictionaryValueType type)
 
 /// Overwrites a text with zero bytes and frees it; keeps errno; accepts NULL.
 void DictionaryFreeText(char *text);
-/// A duplicate of text (NULL stays NULL); allocation failure panics.
-char *DictionaryStrdup(const char *text);
 
 /* ---- Entries ----------------------------------------------------------- */
 

@@ -8,6 +8,8 @@
 #include "lib/panic/panic.h"
 #include "lib/user/dictionaryInt.h"
 
+#define PANIC_SOURCE "vela/lib/user/dictionary_core"
+
 static const char *const trueWords[] = {"", "true", "t", "yes", "y", "on"};
 static const char *const falseWords[] = {"false", "f", "no", "n", "off"};
 static const char *const defaultWords[] = {"default", "dontcare", "auto"};
@@ -202,7 +204,7 @@ Bool DictionaryConvertValue(const char *name, const char *text, DictionaryValueT
    }
 
    default:
-      Panic("NOT_REACHED %s:%d\n", "vela/lib/user/dictionary_core", __LINE__);
+      NOT_REACHED();
    }
 }
 

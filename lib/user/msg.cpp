@@ -14,10 +14,12 @@
 #include "lib/lock/userlock.h"
 #include "lib/log/log.h"
 #include "lib/misc/productState.h"
+#include "lib/misc/util.h"
 #include "lib/panic/panic.h"
 #include "lib/user/dictionaryInt.h"
 #include "lib/user/msgInt.h"
 
+#define PANIC_SOURCE "vela/lib/user/msg"
 #define MSG_ID_MAX 127
 #define MSG_MAX_CHOICES 9
 #define MSG_DASHES "----------------------------------------\n"
@@ -95,10 +97,7 @@ MsgThreadState *MsgGetThread(void)
 MsgState *MsgGetStateLocked(void)
 {
    if (msgState == NULL) {
-      msgState = (MsgState *)calloc(1, sizeof *msgState);
-      if (msgState == NULL) {
-         Panic("VERIFY %s:%d\n", "vela/lib/user/msg", __LINE__);
-      }
+      msgState = (MsgState *)Util_SafeCalloc(1, sizeof *msgState);
       msgState->callbacks.post = MsgConsolePost;
       msgState->callbacks.question = MsgConsoleQuestion;
       msgState->callbacks.progress = MsgConsoleProgress;
@@ -109,11 +108,7 @@ MsgState *MsgGetStateLocked(void)
 
 char *MsgDup(const char *text)
 {
-   char *copy = strdup(text == NULL ? "" : text);
-   if (copy == NULL) {
-      Panic("VERIFY %s:%d\n", "vela/lib/user/msg", __LINE__);
-   }
-   return copy;
+   return Util_SafeStrdup(text == NULL ? "" : text);
 }
 
 void MsgFreeText(char *text)
@@ -147,9 +142,7 @@ std::string MsgStripAccelerators(const char *text)
 // does not hold it. Takes the lock.
 char *MsgLookupLocalized(const char *id, size_t idLen)
 {
-   if (idLen > MSG_ID_MAX) {
-      Panic("VERIFY %s:%d\n", "vela/lib/user/msg", __LINE__);
-   }
+   VERIFY(idLen <= MSG_ID_MAX);
    char name[MSG_ID_MAX + 1];
    memcpy(name, id, idLen);
    name[idLen] = '\0';
@@ -572,9 +565,7 @@ uint32 Msg_Question(const char *const *choices, int defaultAnswer, const char *i
    while (choices[numChoices] != NULL && numChoices < MSG_MAX_CHOICES) {
       numChoices++;
    }
-   if (defaultAnswer < 0 || defaultAnswer >= numChoices) {
-      Panic("VERIFY %s:%d\n", "vela/lib/user/msg", __LINE__);
-   }
+   VERIFY(defaultAnswer >= 0 && defaultAnswer < numChoices);
 
    MsgLock();
    MsgCallback cb = MsgEffectiveCallbacksLocked();

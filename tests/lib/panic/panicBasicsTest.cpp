@@ -1,98 +1,220 @@
-// The panic path as seen from outside: what reaches standard error and how
-// the process ends.
+// The panic path as seen from outside: what reaches standard error, the log
+// and the user, and how the process ends. Each panic runs in a child.
+#include <signal.h>
 #include <string.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <sys/resource.h>
+
+#include <fstream>
 #include <functional>
 #include <string>
 
 #include <gtest/gtest.h>
 
-#include "lib/lock/userlock.h"
-#include "lib/log/logOutput.h"
+#include "lib/config/preference.h"
+#include "lib/log/logConfig.h"
 #include "lib/log/logTestSupport.h"
+#include "lib/misc/threadState.h"
+#include "lib/misc/unicode.h"
 #include "lib/panic/panic.h"
-#include "support/logTestOutput.h"
+#include "lib/user/msg.h"
+#include "support/tempDir.h"
+#include "support/textFiles.h"
+
+#define PANIC_SOURCE "vela/lib/config/configUL"
 
 namespace {
 
-TEST(PanicBasics, WritesTheMessageAndExits255)
+// The post as the console shows it, after the panic message itself.
+std::string Post(const std::string &text)
 {
-   struct
-   {
-      const char *what;
-      std::function<void()> body;
-      std::string err;
-   } cases[] = {
-       {"verify", [] { Panic("VERIFY %s:%d\n", "vela/lib/config/configUL", 120); },
-        "VERIFY vela/lib/config/configUL:120\n"},
-       {"percent signs survive", [] { Panic("%s", "100% sure %d\n"); }, "100% sure %d\n"},
-       {"no newline added", [] { Panic("bare"); }, "bare"},
-   };
-   for (const auto &c : cases) {
-      SCOPED_TRACE(c.what);
-      ChildResult child = RunInChild(c.body);
-      ASSERT_TRUE(child.exited);
-      EXPECT_EQ(255, child.status);
-      EXPECT_EQ(c.err, child.err);
-   }
+   return "\nKeltria Pellory Error:\nKeltria Pellory unrecoverable error: (host-PID)\n" + text +
+          "You can request support.  \n\nTo collect data to submit to Keltria support, choose "
+          "\"Collect Support Data\" from the \"About\" menu.\nYou can also run the "
+          "\"support.bat\" or \"pellory-log-collector\" script in the \"trove\" folder of the "
+          "application bundle directly.\nWe will respond on the basis of your support "
+          "entitlement.\n\n";
 }
 
-TEST(PanicBasics, LongMessagesAreCutOnACharacter)
+// A panicking child without a core dump; the thread name is made stable.
+ChildResult Panicking(const std::function<void()> &body)
 {
-   for (int shift = 0; shift < 3; shift++) {
-      ChildResult child = RunInChild([shift] {
-         std::string big(shift, '-');
-         while (big.size() < 3000) {
-            big += "\xE2\x82\xAC"; // three bytes
-         }
-         Panic("%s", big.c_str());
-      });
-      ASSERT_TRUE(child.exited);
-      EXPECT_EQ(255, child.status);
-      EXPECT_LE(child.err.size(), 1023u);
-      EXPECT_GE(child.err.size(), 1021u);
-      EXPECT_EQ(0u, (child.err.size() - shift) % 3) << "cut inside a character";
-   }
-}
-
-TEST(PanicBasics, LogsTheMessageAtLevelOne)
-{
-   ChildResult child = RunInChild([] {
-      LogTestOutputOptions opts;
-      opts.stderrLevel = LOG_PANIC; // copies the level-1 line to stderr
-      Log_AddOutput(LogTestOutput_Create(&opts));
-      Panic("boom %d\n", 7);
+   return RunInChild([&] {
+      Panic_SetCoreDumpOnPanic(FALSE);
+      ThreadState_SetName("host-PID");
+      body();
    });
-   ASSERT_TRUE(child.exited);
-   EXPECT_EQ(255, child.status);
-   EXPECT_EQ("boom 7\nPANIC: boom 7\n", child.err);
 }
 
-// An output that panics on every write makes the panic path re-enter.
-void PanicAgain(LogOutput *, const LogRecord *, size_t, const char *)
+void PostThatPanics(MsgType, const char *, const char *)
 {
    Panic("second\n");
 }
 
-TEST(PanicBasics, APanicInsideThePanicEndsWithStatusOne)
+TEST(PanicBasics, StatusAndStandardError)
 {
-   ChildResult child = RunInChild([] {
-      static LogOutput out;
-      memset(&out, 0, sizeof out);
-      out.kind = LOG_OUTPUT_KIND_3;
-      out.wholeMessage = TRUE;
-      out.name = strdup("panicky");
-      out.fileLevel = LOG_INFO;
-      out.stderrLevel = -1;
-      out.write = PanicAgain;
-      if (!Log_AddOutput(&out)) {
-         _exit(2);
+   struct
+   {
+      const char *what;
+      int line; // of the failed check
+      std::function<void()> body;
+      int status;
+      std::string err; // after the check's text
+   } cases[] = {
+       {"VERIFY", __LINE__, [] { VERIFY(strlen("x") == 2); }, 255, ""},
+       {"NOT_REACHED", __LINE__, [] { NOT_REACHED(); }, 255, ""},
+       {"NOT_IMPLEMENTED", __LINE__, [] { NOT_IMPLEMENTED(); }, 255, ""},
+       {"100% sure %d %s\n", 0, [] { Panic("%s", "100% sure %d %s\n"); }, 255, ""},
+       {"first\n", 0,
+        [] {
+           MsgCallback cb;
+           Msg_GetCallback(&cb);
+           cb.post = PostThatPanics;
+           Msg_SetCallback(&cb);
+           Panic("first\n");
+        },
+        1, "second\nPanic loop\n"},
+   };
+   for (const auto &c : cases) {
+      SCOPED_TRACE(c.what);
+      std::string text = c.what;
+      if (c.line != 0) {
+         text += " vela/lib/config/configUL:" + std::to_string(c.line) + "\n";
       }
-      Panic("first\n");
+      ChildResult child = Panicking(c.body);
+      ASSERT_TRUE(child.exited);
+      EXPECT_EQ(c.status, child.status);
+      EXPECT_EQ(text + (c.status == 255 ? Post(text) : c.err), child.err);
+   }
+}
+
+// Standard error, the level-1 log line and the post each carry the message
+// cut on a character.
+TEST(PanicBasics, LongMessagesAreCutOnACharacterInEveryCopy)
+{
+   for (int shift = 0; shift < 3; shift++) {
+      SCOPED_TRACE(shift);
+      std::string big(shift, '-');
+      while (big.size() < 2000) {
+         big += "\xE2\x82\xAC"; // three bytes
+      }
+      ChildResult child = Panicking([&] {
+         AddTestOutput("copy", LOG_PANIC, TRUE, LOG_PANIC);
+         Panic("%s", big.c_str());
+      });
+      ASSERT_TRUE(child.exited);
+      EXPECT_EQ(255, child.status);
+      size_t cut = 1023 - (1023 - shift) % 3;
+      std::string kept = big.substr(0, cut);
+      EXPECT_EQ(0u, child.err.find(kept + "PANIC: " + kept + "\n"));
+      EXPECT_NE(std::string::npos, child.err.find("(host-PID)\n" + kept + "\n"));
+      EXPECT_TRUE(
+          Unicode_IsBufferValid(child.err.data(), (ssize_t)child.err.size(), STRING_ENCODING_UTF8));
+   }
+}
+
+TEST(PanicBasics, LoopOnPanicWaitsUntilKilled)
+{
+   int fds[2];
+   ASSERT_EQ(0, pipe(fds));
+   pid_t pid = fork();
+   if (pid == 0) {
+      dup2(fds[1], STDERR_FILENO);
+      Panic_SetCoreDumpOnPanic(FALSE);
+      Panic_SetLoopOnPanic(TRUE);
+      Panic("stuck\n");
+   }
+   close(fds[1]);
+   std::string want = "stuck\nLooping pid=" + std::to_string(pid) + "\n";
+   std::string err;
+   char buf[256];
+   ssize_t n;
+   while (err.size() < want.size() && (n = read(fds[0], buf, sizeof buf)) > 0) {
+      err.append(buf, (size_t)n);
+   }
+   close(fds[0]);
+   EXPECT_EQ(want, err);
+   sleep(1);
+   int status = 0;
+   EXPECT_EQ(0, waitpid(pid, &status, WNOHANG)) << "the child went on";
+   kill(pid, SIGKILL);
+   ASSERT_EQ(pid, waitpid(pid, &status, 0));
+   EXPECT_TRUE(WIFSIGNALED(status));
+}
+
+// Inaccessible private mappings of this process, in KiB.
+unsigned long InaccessibleKb()
+{
+   std::ifstream maps("/proc/" + std::to_string(getpid()) + "/maps");
+   unsigned long total = 0, start, end;
+   char perms[5];
+   for (std::string line; std::getline(maps, line);) {
+      if (sscanf(line.c_str(), "%lx-%lx %4s", &start, &end, perms) == 3 &&
+          strcmp(perms, "---p") == 0) {
+         total += (end - start) / 1024;
+      }
+   }
+   return total;
+}
+
+TEST(PanicBasics, ReservesAddressSpaceForTheCoreDump)
+{
+   struct
+   {
+      const char *setting;
+      unsigned long kb;
+   } cases[] = {{"100000", 20480}, {"-1", 20480}, {"64", 64}, {"0", 0}};
+   for (const auto &c : cases) {
+      SCOPED_TRACE(c.setting);
+      ChildResult child = RunInChild([&] {
+         Preference_InitSystemOnly();
+         Preference_SetFromString((std::string("panic.addrSpaceReservedKB=") + c.setting).c_str(),
+                                  TRUE);
+         unsigned long before = InaccessibleKb();
+         Panic_ReserveCoreDumpSpace();
+         Panic_ReserveCoreDumpSpace(); // once per process
+         _exit(InaccessibleKb() - before == c.kb ? 0 : 1);
+      });
+      EXPECT_EQ(0, child.status);
+   }
+}
+
+// With a file output the log keeps the whole story, core file included, and
+// the post tells the user where the log is.
+TEST(PanicBasics, TheLogFileTellsTheStory)
+{
+   fwdtest::TempDir dir;
+   std::string logPath = dir.path() + "/panic.log";
+   ChildResult child = RunInChild([&] {
+      struct rlimit core = {RLIM_INFINITY, RLIM_INFINITY};
+      setrlimit(RLIMIT_CORE, &core);
+      ThreadState_SetName("host-PID");
+      if (chdir(dir.path().c_str()) != 0 ||
+          Log_InitWithFile(nullptr, nullptr, logPath.c_str()) == nullptr) {
+         _exit(3);
+      }
+      Panic("boom %d%%\n", 7);
    });
-   ASSERT_TRUE(child.exited);
-   EXPECT_EQ(1, child.status);
-   EXPECT_EQ("first\nsecond\nPanic loop\n", child.err);
+   EXPECT_EQ(255, child.status);
+   std::string log = fwdtest::ReadFile(logPath);
+   const char *coreLine = "A core file is available in \"";
+   size_t last = 0;
+   for (const char *want :
+        {"PANIC: boom 7%\n", "Backtrace[0] ", "Core dumped.\n", coreLine, "Exiting\n"}) {
+      size_t pos = log.find(want, last);
+      EXPECT_NE(std::string::npos, pos) << want << " in\n" << log;
+      last = pos == std::string::npos ? last : pos;
+   }
+   size_t at = log.find(coreLine); // the host's pattern may point outside dir
+   if (at != std::string::npos) {
+      at += strlen(coreLine);
+      unlink(log.substr(at, log.find('"', at) - at).c_str());
+   }
+   EXPECT_EQ(0u, child.err.find("boom 7%\n\nKeltria Pellory Error:\n")) << child.err;
+   EXPECT_NE(std::string::npos,
+             child.err.find("A log file is available in \"" + logPath + "\".  \n"));
 }
 
 } // namespace

@@ -122,6 +122,20 @@ int BpfMapRegistry::DeleteMapElem(const std::string &name, const void *key)
    return MapElemOp(BPF_MAP_DELETE_ELEM, name, key, nullptr, 0);
 }
 
+size_t BpfMapRegistry::DeleteMapElems(const std::string &name, const unsigned char *keys,
+                                      uint32_t keySize, size_t count,
+                                      const std::function<void(size_t index, int rc)> &failed)
+{
+   auto fd = mMapFds.find(name);
+   if (fd == mMapFds.end()) {
+      for (size_t i = 0; i < count; i++) {
+         failed(i, -1);
+      }
+      return count;
+   }
+   return MapDeleteKeys(fd->second, keys, keySize, count, failed);
+}
+
 int BpfMapRegistry::AddWorkerPort(uint16_t port)
 {
    uint32_t present = 1;

@@ -6,6 +6,7 @@
 #include <linux/bpf.h>
 
 #include <cstdint>
+#include <functional>
 #include <iosfwd>
 #include <map>
 #include <string>
@@ -68,6 +69,12 @@ class BpfMapRegistry
    int UpdateMapElem(const std::string &name, const void *key, const void *value, uint64_t flags);
    /// Deletes one element; results as UpdateMapElem.
    int DeleteMapElem(const std::string &name, const void *key);
+   /// Deletes `count` keys of `keySize` bytes laid out one after another, a
+   /// batch at a time where the kernel can (MapDeleteKeys). Calls `failed`
+   /// with the position and result of every key not deleted (-1 for all of
+   /// them when `name` was never opened). Returns how many were not deleted.
+   size_t DeleteMapElems(const std::string &name, const unsigned char *keys, uint32_t keySize,
+                         size_t count, const std::function<void(size_t index, int rc)> &failed);
 
    /// Inserts `port` (network byte order) into worker_port_map with value 1.
    int AddWorkerPort(uint16_t port);

@@ -137,18 +137,22 @@ int MapDump::CollectErrLog(ErrLogListing *listing)
 
 int MapDump::DeleteListedErrLog()
 {
-   int failed = 0;
+   if (mErrLogKeys.empty()) {
+      return 0;
+   }
+   const uint32_t keySize = static_cast<uint32_t>(mErrLogKeys[0].size());
+   std::vector<unsigned char> keys;
+   keys.reserve(keySize * mErrLogKeys.size());
    for (const std::vector<unsigned char> &key : mErrLogKeys) {
-      int rc = mRegistry.DeleteMapElem(kFwdErrLogMapName, key.data());
-      if (rc != 0) {
-         mErr << "delete log file failed. ret: " << rc << " map name: " << kFwdErrLogMapName
-              << std::endl;
-         failed++;
-      }
+      keys.insert(keys.end(), key.begin(), key.end());
    }
    mErrLogKeys.clear();
    mErrLogKeyIndex.clear();
-   return failed;
+   return static_cast<int>(mRegistry.DeleteMapElems(
+       kFwdErrLogMapName, keys.data(), keySize, keys.size() / keySize, [this](size_t, int rc) {
+          mErr << "delete log file failed. ret: " << rc << " map name: " << kFwdErrLogMapName
+               << std::endl;
+       }));
 }
 
 int MapDump::Finish(std::ostream &out, const OutputFinisher &finish)

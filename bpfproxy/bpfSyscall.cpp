@@ -294,10 +294,13 @@ size_t MapDeleteKeys(int fd, const unsigned char *keys, uint32_t keySize, size_t
          attr.batch.keys = Ptr(keys + next * keySize);
          attr.batch.count = static_cast<uint32_t>(std::min<size_t>(count - next, kMaxBatchRecords));
          attr.batch.map_fd = static_cast<uint32_t>(fd);
+         const uint32_t asked = attr.batch.count;
          err = BatchSysCall(BPF_MAP_DELETE_BATCH, &attr) < 0 ? errno : 0;
-         // The keys before the one that failed are gone.
-         next += attr.batch.count;
-         if (attr.batch.count == 0 && (err == 0 || BatchUnsupported(err))) {
+         // The keys before the one that failed are gone; a kernel that
+         // refuses the command leaves the count as it was.
+         uint32_t deleted = err != 0 && attr.batch.count == asked ? 0 : attr.batch.count;
+         next += deleted;
+         if (deleted == 0 && (err == 0 || BatchUnsupported(err))) {
             batch = false;
             continue;
          }

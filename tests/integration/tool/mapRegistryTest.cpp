@@ -1,6 +1,6 @@
 // The registry and the walk in process, against real maps in a private
 // bpffs: element operations, the printer table, opening, pins, the
-// low-descriptor rule and the deferred error-log deletion.
+// low-descriptor rule.
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
@@ -15,7 +15,6 @@
 
 #include "bpfproxy/bpfMapRegistry.h"
 #include "support/kernelFixture.h"
-#include "tool/mapDump.h"
 
 namespace {
 
@@ -109,35 +108,6 @@ TEST_F(MapRegistryTest, LowDescriptorIsMovedUp)
    EXPECT_EQ(EBADF, fd0Errno);
    EXPECT_EQ(FD_CLOEXEC, cloexec & FD_CLOEXEC);
    EXPECT_EQ(-ENOENT, BpfObjGet((mBpfFs + "/tc/globals/none").c_str()));
-}
-
-// The walk deletes nothing; only the listed records go, after the output was
-// finished: a record gone before its deletion is reported, one added after
-// the listing stays.
-TEST_F(MapRegistryTest, ErrLogDeletedOnlyAsListed)
-{
-   for (int i = 0; i < 4; i++) {
-      ASSERT_EQ(0, mMaps.AddErrLog(100 + i, i, "10.0.0.1", "10.0.0.2", 1, 6, 1, 2));
-   }
-   struct Key
-   {
-      uint64_t t;
-      uint32_t extra, pad;
-   } gone = {101, 1, 0};
-   BpfMapRegistry reg;
-   ASSERT_EQ(0, reg.OpenAllMaps());
-   std::ostringstream out, err;
-   MapDump dump(reg, err);
-   ErrLogListing listing;
-   ASSERT_EQ(0, dump.CollectErrLog(&listing));
-   EXPECT_EQ(4u, listing.size());
-   EXPECT_EQ(4, LogRecords());
-
-   ASSERT_EQ(0, fwdtest::DeleteElem(mMaps.fd("bpf_fwd_err_log"), &gone));     // another run took it
-   ASSERT_EQ(0, mMaps.AddErrLog(900, 9, "10.0.0.1", "10.0.0.2", 1, 6, 1, 2)); // not listed
-   EXPECT_EQ(kStatusFailed, dump.Finish(out, [](std::ostream &) { return true; }));
-   EXPECT_EQ("delete log file failed. ret: -2 map name: bpf_fwd_err_log\n", err.str());
-   EXPECT_EQ(1, LogRecords());
 }
 
 } // namespace

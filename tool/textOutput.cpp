@@ -11,6 +11,11 @@ namespace {
 // line as it comes.
 void WriteLines(std::ostream &os, const std::string &text)
 {
+   if (!text.empty() && text.find('\n') == text.size() - 1) {
+      os.write(text.data(), static_cast<std::streamsize>(text.size()));
+      os.flush();
+      return;
+   }
    size_t start = 0;
    while (start < text.size()) {
       size_t nl = text.find('\n', start);

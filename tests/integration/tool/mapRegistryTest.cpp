@@ -15,6 +15,7 @@
 
 #include "bpfproxy/bpfMapRegistry.h"
 #include "support/kernelFixture.h"
+#include "tool/textOutput.h"
 
 namespace {
 
@@ -108,6 +109,25 @@ TEST_F(MapRegistryTest, LowDescriptorIsMovedUp)
    EXPECT_EQ(EBADF, fd0Errno);
    EXPECT_EQ(FD_CLOEXEC, cloexec & FD_CLOEXEC);
    EXPECT_EQ(-ENOENT, BpfObjGet((mBpfFs + "/tc/globals/none").c_str()));
+}
+
+// A per-CPU hash gets a value slot per CPU from the walk, as the per-CPU
+// array does (a one-value buffer would be overrun); printers read the first.
+TEST_F(MapRegistryTest, PerCpuHashValuesFitTheWalksBuffer)
+{
+   fwdtest::RemoveProxyPins(mBpfFs);
+   fwdtest::ProxyMaps maps;
+   ASSERT_EQ("",
+             maps.Create(mBpfFs, fwdtest::ProxyMapLayoutsWith(
+                                     {{"label_port_map", BPF_MAP_TYPE_PERCPU_HASH, 4, 2, 16}})));
+   std::vector<uint64_t> slots(fwdtest::PossibleCpus(), htons(443));
+   uint32_t label = 42;
+   ASSERT_EQ(0, fwdtest::UpdateElem(maps.fd("label_port_map"), &label, slots.data()));
+   BpfMapRegistry reg;
+   ASSERT_EQ(0, reg.OpenAllMaps());
+   std::ostringstream out, err;
+   EXPECT_EQ(kStatusOk, WriteTextMap(reg, "label_port_map", out, err)) << err.str();
+   EXPECT_EQ("label :0x2a\tport : 443\n", out.str());
 }
 
 } // namespace

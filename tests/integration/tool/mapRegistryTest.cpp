@@ -6,6 +6,7 @@
 #include <arpa/inet.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <stdio.h>
 #include <string.h>
 #include <unistd.h>
 
@@ -120,14 +121,23 @@ TEST_F(MapRegistryTest, PerCpuHashValuesFitTheWalksBuffer)
    ASSERT_EQ("",
              maps.Create(mBpfFs, fwdtest::ProxyMapLayoutsWith(
                                      {{"label_port_map", BPF_MAP_TYPE_PERCPU_HASH, 4, 2, 16}})));
-   std::vector<uint64_t> slots(fwdtest::PossibleCpus(), htons(443));
-   uint32_t label = 42;
-   ASSERT_EQ(0, fwdtest::UpdateElem(maps.fd("label_port_map"), &label, slots.data()));
+   std::string expected;
+   for (uint32_t label = 1; label <= 16; label++) {
+      std::vector<uint64_t> slots(fwdtest::PossibleCpus(), htons(1000 + label));
+      ASSERT_EQ(0, fwdtest::UpdateElem(maps.fd("label_port_map"), &label, slots.data()));
+      char line[64];
+      snprintf(line, sizeof line, "label :0x%x\tport : %u\n", label, 1000 + label);
+      expected += line;
+   }
    BpfMapRegistry reg;
    ASSERT_EQ(0, reg.OpenAllMaps());
-   std::ostringstream out, err;
-   EXPECT_EQ(kStatusOk, WriteTextMap(reg, "label_port_map", out, err)) << err.str();
-   EXPECT_EQ("label :0x2a\tport : 443\n", out.str());
+   for (uint32_t batch : {kMapBatchRecords, 0u}) {
+      MapBatchSetRecords(batch);
+      std::ostringstream out, err;
+      EXPECT_EQ(kStatusOk, WriteTextMap(reg, "label_port_map", out, err)) << err.str();
+      EXPECT_EQ(fwdtest::SortedLines(expected), fwdtest::SortedLines(out.str())) << batch;
+   }
+   MapBatchSetRecords(kMapBatchRecords);
 }
 
 } // namespace

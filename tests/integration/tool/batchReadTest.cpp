@@ -114,6 +114,8 @@ TEST_F(BatchReadTest, UntouchedKeysExactlyOnceUnderChurn)
       while (!stop) {
          for (uint32_t label = 1; label < labels; label += 2) {
             fwdtest::DeleteElem(fd, &label);
+         }
+         for (uint32_t label = 1; label < labels; label += 2) {
             fwdtest::UpdateElem(fd, &label, &port);
          }
       }

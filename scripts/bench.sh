@@ -9,5 +9,8 @@ for dir in bench/*/; do
         "$dir/run.sh" "$build"
     elif [ -x "$build/bin/bench_$topic" ]; then
         "$build/bin/bench_$topic"
+    else
+        echo "bench: $topic has neither run.sh nor $build/bin/bench_$topic" >&2
+        exit 1
     fi
 done

@@ -18,6 +18,10 @@ case "$depends" in
 *libc6*) ;;
 *) echo "package check: Depends was not filled in from the shared libraries" >&2; exit 1 ;;
 esac
+case "$depends" in
+*libicu[0-9]*) ;;
+*) echo "package check: Depends does not name ICU, which the tool opens at run time" >&2; exit 1 ;;
+esac
 
 host_status=$(md5sum /var/lib/dpkg/status)
 was_installed=no
@@ -49,6 +53,19 @@ unshare -m -n sh -eu -c '
     fwdmaps >"$scratch/list.out" || fail "fwdmaps without a map failed"
     cmp -s "$scratch/list.out" "$scratch/list.expected" || fail "the list line differs"
     fwdmaps --json | grep -q "\"maps\"" || fail "fwdmaps --json failed"
+
+    # A configuration file in ISO-8859-1 is converted through ICU: the path
+    # it names comes out in UTF-8 (caf\303\251), where no bpffs is mounted.
+    mkdir -p /etc/keltria
+    printf ".encoding = \"ISO-8859-1\"\nBpfProxy.FsPath = \"/nonexistent/caf\351\"\n" >/etc/keltria/config
+    printf "fwdmaps: /nonexistent/caf\303\251/tc/globals/label_port_map: No such file or directory\n" \
+        >"$scratch/latin1.expected"
+    status=0
+    fwdmaps bpf_fwd_err >"$scratch/latin1.out" 2>"$scratch/latin1.err" || status=$?
+    [ "$status" -eq 255 ] || fail "fwdmaps with an ISO-8859-1 configuration exited with $status"
+    cmp -s "$scratch/latin1.err" "$scratch/latin1.expected" ||
+        { cat "$scratch/latin1.err" >&2; fail "the ISO-8859-1 configuration was not read"; }
+    rm /etc/keltria/config
 
     man=/usr/share/man/man1/fwdmaps.1.gz
     [ -f "$man" ] || fail "no compressed man page at $man"

@@ -9,7 +9,6 @@ if [ ! -e "$(clang -print-file-name=libclang_rt.fuzzer-x86_64.a)" ] &&
     echo "fuzz: clang's fuzzer runtime is not installed; skipping"
     exit 0
 fi
-ls fuzz/*.cpp >/dev/null 2>&1 || { echo "fuzz: no targets"; exit 0; }
 CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DFWD_FUZZ=ON -DFWD_SANITIZE=address >/dev/null
 cmake --build "$build" -j "$(nproc)"

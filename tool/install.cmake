@@ -39,5 +39,11 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION admin)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# The encodings layer opens libicuuc.so.<major> with dlopen when a
+# configuration file is in another encoding than UTF-8 or ASCII; shlibdeps
+# cannot see that, so the package names ICU's library package itself.
+find_package(ICU REQUIRED COMPONENTS uc)
+string(REGEX MATCH "^[0-9]+" FWD_ICU_MAJOR "${ICU_VERSION}")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libicu${FWD_ICU_MAJOR}")
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS bash-completion)
 include(CPack)

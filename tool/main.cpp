@@ -5,24 +5,19 @@
 
 #include <algorithm>
 #include <iostream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "bpfproxy/bpfMapRegistry.h"
 #include "lib/config/preference.h"
 #include "tool/blockOutput.h"
-#include "tool/errLogListing.h"
 #include "tool/jsonOutput.h"
+#include "tool/mapDump.h"
 #include "tool/metricsOutput.h"
 #include "tool/options.h"
+#include "tool/textOutput.h"
 
 namespace {
-
-const int kStatusOk = 0;
-const int kStatusFailed = 1;
-const int kStatusUsage = 2;
-const int kStatusOpenFailed = 255;
 
 // Standard output; lines are held and written in blocks unless it is a
 // terminal. A process that ends through exit() still gets its output out.
@@ -33,29 +28,6 @@ void FlushStdoutAtExit()
    if (gStdoutBuf != nullptr) {
       gStdoutBuf->Flush();
    }
-}
-
-// Flushes standard output and says on standard error when it did not take
-// everything. Returns false then.
-bool FinishOutput(std::ostream &out)
-{
-   out.flush();
-   if (gStdoutBuf->Flush() && out.good()) {
-      return true;
-   }
-   int err = gStdoutBuf->Errno();
-   std::cerr << "fwdmaps: standard output: " << (err != 0 ? strerror(err) : "write failed")
-             << std::endl;
-   return false;
-}
-
-void ListMaps(const BpfMapRegistry &registry, std::ostream &out)
-{
-   out << "list all maps: ";
-   for (const std::string &name : registry.GetMapNames()) {
-      out << name << "\t";
-   }
-   out << std::endl;
 }
 
 void ReportUnknownMap(const BpfMapRegistry &registry, const std::string &name)
@@ -80,50 +52,6 @@ void ReportOpenFailure(const BpfMapRegistry &registry)
          return;
       }
    }
-}
-
-void ReportWalkFailure(const std::string &name, int rc)
-{
-   std::cerr << "fwdmaps: " << name << ": map walk failed: " << strerror(-rc) << std::endl;
-}
-
-// The error log is walked without deleting anything; records leave the map
-// only after the whole listing reached standard output.
-int PrintErrLog(BpfMapRegistry &registry, std::ostream &out)
-{
-   std::stringstream raw;
-   int rc = registry.DumpMap(raw, kFwdErrLogMapName);
-
-   ErrLogListing listing;
-   ReadErrLogListing(raw, &listing);
-   WriteErrLogListing(out, listing);
-   int status = kStatusOk;
-   if (rc != 0) {
-      ReportWalkFailure(kFwdErrLogMapName, rc);
-      status = kStatusFailed;
-   }
-   if (!FinishOutput(out)) {
-      std::cerr << "fwdmaps: " << kFwdErrLogMapName << ": no record deleted" << std::endl;
-      return kStatusFailed;
-   }
-   if (registry.DeleteListedErrLogRecords(std::cerr) != 0) {
-      status = kStatusFailed;
-   }
-   return status;
-}
-
-int PrintMap(BpfMapRegistry &registry, const std::string &name, std::ostream &out)
-{
-   int rc = registry.DumpMap(out, name);
-   int status = kStatusOk;
-   if (rc != 0) {
-      ReportWalkFailure(name, rc);
-      status = kStatusFailed;
-   }
-   if (!FinishOutput(out)) {
-      status = kStatusFailed;
-   }
-   return status;
 }
 
 int RunTool(BpfMapRegistry &registry, const ToolOptions &options, std::ostream &out)
@@ -162,19 +90,16 @@ int RunTool(BpfMapRegistry &registry, const ToolOptions &options, std::ostream &
       return kStatusOpenFailed;
    }
    if (options.format == OutputFormat::Json) {
-      return WriteJsonMap(registry, name, out, std::cerr, FinishOutput);
+      return WriteJsonMap(registry, name, out, std::cerr);
    }
    if (options.format == OutputFormat::Prometheus) {
       std::vector<std::string> counters{kFwdStatsMapName, kFwdErrMapName};
       if (options.haveMap) {
          counters = {name};
       }
-      return WriteMetrics(registry, counters, out, std::cerr, FinishOutput);
+      return WriteMetrics(registry, counters, out, std::cerr);
    }
-   if (name == kFwdErrLogMapName) {
-      return PrintErrLog(registry, out);
-   }
-   return PrintMap(registry, name, out);
+   return WriteTextMap(registry, name, out, std::cerr);
 }
 
 } // namespace
@@ -199,7 +124,7 @@ int main(int argc, char **argv)
       return FinishOutput(out) ? kStatusOk : kStatusFailed;
    case ToolAction::UsageError:
       std::cerr << "fwdmaps: " << options.error << "; try 'fwdmaps --help'" << std::endl;
-      return kUsageStatus;
+      return kStatusUsage;
    case ToolAction::Run:
       break;
    }

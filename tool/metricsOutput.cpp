@@ -1,8 +1,5 @@
 #include "tool/metricsOutput.h"
 
-#include "bpfproxy/bpfMapRegistry.h"
-#include "bpfproxy/bpfSyscall.h"
-
 namespace {
 
 // Label values are fixed words today; escape anyway so a future name can
@@ -113,46 +110,23 @@ std::string FwdErrMetrics(const std::vector<FwdErrRecord> &records)
 int WriteMetrics(BpfMapRegistry &registry, const std::vector<std::string> &names, std::ostream &out,
                  std::ostream &err, const OutputFinisher &finish)
 {
+   MapDump dump(registry, err);
    std::string text;
-   int status = 0;
    for (const std::string &name : names) {
-      ShortRecordWarner warner(err);
-      int rc;
       if (name == kFwdStatsMapName) {
          std::vector<FwdStatsRecord> records;
-         rc = WalkRecords(registry, name,
-                          [&](const struct bpf_map_info &info, const RecordBytes &bytes) {
-                             FwdStatsRecord r;
-                             if (DecodeStatsRecord(info, bytes, warner, &r)) {
-                                records.push_back(std::move(r));
-                             }
-                          });
+         dump.WalkDecoded<FwdStatsRecord>(name,
+                                          [&](const FwdStatsRecord &r) { records.push_back(r); });
          text += FwdStatsMetrics(records);
       } else if (name == kFwdErrMapName) {
          std::vector<FwdErrRecord> records;
-         rc = WalkRecords(registry, name,
-                          [&](const struct bpf_map_info &info, const RecordBytes &bytes) {
-                             FwdErrRecord r;
-                             if (!DecodeFwdErr(bytes, &r)) {
-                                warner.Warn(name, info, kFwdErrKeyBytes, kFwdErrValueBytes);
-                                return;
-                             }
-                             records.push_back(r);
-                          });
+         dump.WalkDecoded<FwdErrRecord>(name, [&](const FwdErrRecord &r) { records.push_back(r); });
          text += FwdErrMetrics(records);
       } else {
          err << "fwdmaps: " << name << ": not offered with --prometheus" << std::endl;
-         return 2;
-      }
-      if (rc != 0) {
-         ReportWalkFailure(err, name, rc);
-         status = 1;
+         return kStatusUsage;
       }
    }
-
    out << text;
-   if (!finish(out)) {
-      return 1;
-   }
-   return status;
+   return dump.Finish(out, finish);
 }

@@ -3,7 +3,10 @@
 #include <arpa/inet.h>
 #include <string.h>
 
-#include <sstream>
+#include <cinttypes>
+#include <cstdio>
+
+#include "bpfproxy/bpfSyscall.h"
 
 namespace {
 
@@ -130,7 +133,7 @@ bool DecodeFwdStats(const RecordBytes &rec, uint32_t elemSize, int cpus, FwdStat
    if (elemSize < kFwdStatsCounterBytes) {
       return false;
    }
-   uint64_t slot = ((static_cast<uint64_t>(elemSize) + 7) / 8) * 8;
+   uint64_t slot = PerCpuValueBytes(elemSize, 1);
    if (rec.value == nullptr || rec.valueSize / slot < static_cast<uint64_t>(cpus)) {
       return false;
    }
@@ -171,10 +174,12 @@ const char *FwdStatsLabel(uint32_t index)
 
 std::string FormatLabelPort(const LabelPortRecord &r)
 {
-   std::ostringstream os;
-   os << "label :0x" << std::hex << r.label << "\t"
-      << "port : " << std::dec << r.port << "\n";
-   return os.str();
+   // A plain formatter: this line is written once per record of the largest
+   // map, where stream formatting would cost more than reading the map.
+   char line[48];
+   int n =
+       snprintf(line, sizeof line, "label :0x%" PRIx32 "\tport : %" PRIu16 "\n", r.label, r.port);
+   return std::string(line, static_cast<size_t>(n));
 }
 
 std::string FormatWorkerPort(const WorkerPortRecord &r)
@@ -252,20 +257,4 @@ std::string FormatErrLogEntry(const ErrLogRecord &r)
    return std::to_string(r.timeNs) + "(ns):sip: " + r.sip + " dip: " + r.dip +
           " err: " + std::to_string(r.err) + " l4proto: " + std::to_string(r.l4proto) +
           " sport: " + std::to_string(r.sport) + " dport: " + std::to_string(r.dport) + "\n";
-}
-
-void splitString(const std::string &text, char delim, std::vector<std::string> &out)
-{
-   out.clear();
-   size_t start = 0;
-   while (start <= text.size()) {
-      size_t end = text.find(delim, start);
-      if (end == std::string::npos) {
-         end = text.size();
-      }
-      if (end > start) {
-         out.push_back(text.substr(start, end - start));
-      }
-      start = end + 1;
-   }
 }

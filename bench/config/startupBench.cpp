@@ -127,7 +127,6 @@ void Measure(benchmark::State &state, const char *path)
    }
 }
 
-#ifdef FWD_FWDMAPS_PATH
 void BM_FwdmapsNoFiles(benchmark::State &state)
 {
    PlaceFiles(false, false);
@@ -148,7 +147,6 @@ void BM_FwdmapsFiveLatin1Files(benchmark::State &state)
    Measure(state, FWD_FWDMAPS_PATH);
 }
 BENCHMARK(BM_FwdmapsFiveLatin1Files)->UseManualTime()->Unit(benchmark::kMillisecond)->MinTime(2.0);
-#endif
 
 void BM_True(benchmark::State &state)
 {

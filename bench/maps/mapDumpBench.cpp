@@ -1,64 +1,72 @@
-// Wall time of dumping a 65,536-entry label_port_map, all measured in one
-// run inside private mount and network namespaces with a private bpffs:
-//   - fwdmaps as a process, its output drained from a pipe;
-//   - bpftool's dump of the same pinned map, the same way;
-//   - a bare in-process loop of get-next-key and lookup;
-//   - the registry's DumpMap into a pipe, flushing every line or in blocks.
+// Wall time of dumping label_port_map with 65,536 and with 1,000,000
+// entries, all measured in one run inside private mount and network
+// namespaces with a private bpffs, each output drained from a pipe:
+//   - fwdmaps as a process;
+//   - bpftool's dump of the same pinned map;
+//   - a bare C batch loop with buffered snprintf lines, as a process (the
+//     floor);
+//   - the text form in a forked child, by batches and by the forced walk.
 #include <benchmark/benchmark.h>
 
+#include <arpa/inet.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <linux/bpf.h>
-#include <sched.h>
 #include <string.h>
-#include <sys/mount.h>
-#include <sys/stat.h>
-#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <arpa/inet.h>
-
 #include <cstdio>
 #include <map>
+#include <memory>
 #include <ostream>
+#include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "bpfproxy/bpfMapRegistry.h"
+#include "bpfproxy/bpfSyscall.h"
 #include "support/kernelFixture.h"
 #include "tool/blockOutput.h"
+#include "tool/textOutput.h"
 
 namespace {
 
-const uint32_t kEntries = 65536;
-const char kGlobals[] = "/sys/fs/bpf/tc/globals";
-int gLabelFd = -1;
-fwdtest::ProxyMaps gMaps;
+const char kLabelPin[] = "/sys/fs/bpf/tc/globals/label_port_map";
+std::unique_ptr<fwdtest::ProxyMaps> gMaps;
+uint32_t gEntries = 0;
 
-long Bpf(int cmd, union bpf_attr *attr)
+// Pins a fresh set of maps whose label_port_map holds `entries` records.
+std::string Fill(uint32_t entries)
 {
-   return syscall(__NR_bpf, cmd, attr, sizeof *attr);
-}
-
-bool Setup(std::string *why)
-{
-   *why = fwdtest::EnterPrivateNamespaces();
-   if (why->empty()) {
-      *why = fwdtest::MountBpfFs("/sys/fs/bpf");
+   if (gEntries == entries) {
+      return "";
    }
-   if (why->empty()) {
-      *why = gMaps.Create("/sys/fs/bpf", fwdtest::ProxyMapLayouts(kEntries));
-   }
-   for (uint32_t label = 0; why->empty() && label < kEntries; label++) {
-      int rc = gMaps.AddLabelPort(label, static_cast<uint16_t>(1024 + label % 60000));
-      if (rc < 0) {
-         *why = std::string("filling label_port_map: ") + strerror(-rc);
+   gMaps.reset();
+   fwdtest::RemoveProxyPins("/sys/fs/bpf");
+   gMaps.reset(new fwdtest::ProxyMaps);
+   std::string why = gMaps->Create("/sys/fs/bpf", fwdtest::ProxyMapLayouts(entries));
+   std::vector<uint32_t> keys;
+   std::vector<uint16_t> values;
+   for (uint32_t label = 0; why.empty() && label < entries; label++) {
+      keys.push_back(label * 2654435761u);
+      values.push_back(htons(static_cast<uint16_t>(1024 + label % 60000)));
+      if (keys.size() == 65536 || label + 1 == entries) {
+         BpfAttr attr;
+         memset(&attr, 0, sizeof attr);
+         attr.batch.keys = reinterpret_cast<uintptr_t>(keys.data());
+         attr.batch.values = reinterpret_cast<uintptr_t>(values.data());
+         attr.batch.count = static_cast<uint32_t>(keys.size());
+         attr.batch.map_fd = static_cast<uint32_t>(gMaps->fd("label_port_map"));
+         if (BpfSysCall(BPF_MAP_UPDATE_BATCH, &attr) < 0) {
+            why = std::string("filling label_port_map: ") + strerror(errno);
+         }
+         keys.clear();
+         values.clear();
       }
    }
-   gLabelFd = gMaps.fd("label_port_map");
-   return why->empty();
+   gEntries = why.empty() ? entries : 0;
+   return why;
 }
 
 // Reads `fd` to its end; returns the byte count.
@@ -77,9 +85,9 @@ size_t Drain(int fd)
    return total;
 }
 
-// Runs argv with standard output into a pipe that is drained; returns the
-// bytes read, or 0 when the program failed.
-size_t RunDrained(const std::vector<const char *> &argv)
+// Runs `child` in a forked process with standard output into a pipe that is
+// drained; returns the bytes read, or 0 when the child failed.
+template <typename Child> size_t RunDrained(const Child &child)
 {
    int fds[2];
    if (pipe(fds) != 0) {
@@ -92,13 +100,7 @@ size_t RunDrained(const std::vector<const char *> &argv)
       dup2(null, 2);
       close(fds[0]);
       close(fds[1]);
-      std::vector<char *> args;
-      for (const char *a : argv) {
-         args.push_back(const_cast<char *>(a));
-      }
-      args.push_back(nullptr);
-      execvp(args[0], args.data());
-      _exit(127);
+      _exit(child());
    }
    close(fds[1]);
    size_t bytes = Drain(fds[0]);
@@ -108,96 +110,69 @@ size_t RunDrained(const std::vector<const char *> &argv)
    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? bytes : 0;
 }
 
-void BM_Fwdmaps(benchmark::State &state)
+size_t Exec(std::vector<const char *> argv)
 {
-   size_t bytes = 0;
-   for (auto _ : state) {
-      bytes = RunDrained({FWD_FWDMAPS_PATH, "label_port_map"});
-   }
-   if (bytes == 0) {
-      state.SkipWithError("fwdmaps failed");
-   }
-   state.counters["bytes"] = static_cast<double>(bytes);
+   return RunDrained([&] {
+      argv.push_back(nullptr);
+      execvp(argv[0], const_cast<char *const *>(argv.data()));
+      return 127;
+   });
 }
 
-void BM_Bpftool(benchmark::State &state)
+// The text form as fwdmaps writes it into a pipe, in a forked child;
+// `batch` is the batch seam (0 forces the walk).
+size_t TextForm(uint32_t batch)
 {
-   std::string path = std::string(kGlobals) + "/label_port_map";
-   size_t bytes = 0;
-   for (auto _ : state) {
-      bytes = RunDrained({"bpftool", "map", "dump", "pinned", path.c_str()});
-   }
-   if (bytes == 0) {
-      state.SkipWithError("bpftool is not installed or failed");
-   }
-   state.counters["bytes"] = static_cast<double>(bytes);
-}
-
-void BM_BareLoop(benchmark::State &state)
-{
-   uint32_t key = 0;
-   uint16_t value = 0;
-   uint64_t sum = 0;
-   for (auto _ : state) {
-      const void *prev = nullptr;
-      for (;;) {
-         union bpf_attr attr;
-         memset(&attr, 0, sizeof attr);
-         attr.map_fd = gLabelFd;
-         attr.key = reinterpret_cast<uintptr_t>(prev);
-         attr.next_key = reinterpret_cast<uintptr_t>(&key);
-         if (Bpf(BPF_MAP_GET_NEXT_KEY, &attr) < 0) {
-            break;
-         }
-         memset(&attr, 0, sizeof attr);
-         attr.map_fd = gLabelFd;
-         attr.key = reinterpret_cast<uintptr_t>(&key);
-         attr.value = reinterpret_cast<uintptr_t>(&value);
-         Bpf(BPF_MAP_LOOKUP_ELEM, &attr);
-         sum += value;
-         prev = &key;
+   return RunDrained([batch] {
+      MapBatchSetRecords(batch);
+      BpfMapRegistry registry;
+      if (registry.OpenAllMaps() != 0) {
+         return 1;
       }
-   }
-   benchmark::DoNotOptimize(sum);
+      BlockOutputBuf buf(1, true);
+      std::ostream out(&buf);
+      std::ostringstream err;
+      return WriteTextMap(registry, "label_port_map", out, err);
+   });
 }
 
-// DumpMap into a drained pipe; state.range(0) selects held lines.
-void BM_DumpMapToPipe(benchmark::State &state)
+void Measure(benchmark::State &state, uint32_t entries, size_t (*dump)())
 {
-   BpfMapRegistry registry;
-   if (registry.OpenAllMaps() != 0) {
-      state.SkipWithError("cannot open the maps");
+   std::string why = Fill(entries);
+   if (!why.empty()) {
+      state.SkipWithError(why.c_str());
       return;
    }
+   size_t bytes = 0;
    for (auto _ : state) {
-      int fds[2];
-      if (pipe(fds) != 0) {
-         state.SkipWithError("pipe");
-         return;
-      }
-      std::thread reader([&] { Drain(fds[0]); });
-      {
-         BlockOutputBuf buf(fds[1], state.range(0) != 0);
-         std::ostream out(&buf);
-         registry.DumpMap(out, "label_port_map");
-         buf.Flush();
-      }
-      close(fds[1]);
-      reader.join();
-      close(fds[0]);
+      bytes = dump();
    }
+   if (bytes == 0) {
+      state.SkipWithError("the dump failed (is bpftool installed?)");
+   }
+   state.counters["bytes"] = static_cast<double>(bytes);
 }
 
-BENCHMARK(BM_Fwdmaps)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2);
-BENCHMARK(BM_Bpftool)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2);
-BENCHMARK(BM_BareLoop)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2);
-BENCHMARK(BM_DumpMapToPipe)
-    ->ArgName("blocks")
-    ->Arg(0)
-    ->Arg(1)
-    ->Unit(benchmark::kMillisecond)
-    ->UseRealTime()
-    ->MinTime(2);
+const struct
+{
+   const char *name;
+   size_t (*dump)();
+} kDumps[] = {
+    {"fwdmaps",
+     [] {
+        return Exec({FWD_FWDMAPS_PATH, "label_port_map"});
+     }},
+    {"bpftool",
+     [] {
+        return Exec({"bpftool", "map", "dump", "pinned", kLabelPin});
+     }},
+    {"bare_batch_loop",
+     [] {
+        return Exec({FWD_BARE_PATH, kLabelPin});
+     }},
+    {"text_form_batch", [] { return TextForm(kMapBatchRecords); }},
+    {"text_form_walk", [] { return TextForm(0); }},
+};
 
 // Keeps each benchmark's real time per iteration for the ratios.
 class RatioReporter : public benchmark::ConsoleReporter
@@ -214,13 +189,30 @@ class RatioReporter : public benchmark::ConsoleReporter
       }
       ConsoleReporter::ReportRuns(runs);
    }
-   void PrintRatio(const char *what, const std::string &a, const std::string &b) const
+   void PrintRatio(uint32_t entries, const char *a, const char *b) const
    {
       // With repetitions, compare the medians.
-      auto x = mMs.count(a + "_median") ? mMs.find(a + "_median") : mMs.find(a);
-      auto y = mMs.count(b + "_median") ? mMs.find(b + "_median") : mMs.find(b);
+      auto find = [&](const char *what) {
+         const std::string prefix = std::to_string(entries) + "/" + what + "/";
+         auto found = mMs.end();
+         for (auto it = mMs.lower_bound(prefix); it != mMs.end(); ++it) {
+            const std::string &name = it->first;
+            if (name.compare(0, prefix.size(), prefix) != 0) {
+               break;
+            }
+            bool median = name.size() > 7 && name.compare(name.size() - 7, 7, "_median") == 0;
+            if (median || (found == mMs.end() && name.find("_mean") == std::string::npos &&
+                           name.find("_stddev") == std::string::npos &&
+                           name.find("_cv") == std::string::npos)) {
+               found = it;
+            }
+         }
+         return found;
+      };
+      auto x = find(a), y = find(b);
       if (x != mMs.end() && y != mMs.end() && y->second > 0) {
-         printf("%-44s %.2f\n", what, x->second / y->second);
+         printf("%9u entries: %-16s / %-16s %5.2f  (%.1f / %.1f ms)\n", entries, a, b,
+                x->second / y->second, x->second, y->second);
       }
    }
 
@@ -232,22 +224,36 @@ class RatioReporter : public benchmark::ConsoleReporter
 
 int main(int argc, char **argv)
 {
-   std::string why;
-   if (!Setup(&why)) {
+   std::string why = fwdtest::EnterPrivateNamespaces();
+   if (why.empty()) {
+      why = fwdtest::MountBpfFs("/sys/fs/bpf");
+   }
+   if (!why.empty()) {
       fprintf(stderr, "bench_maps: %s\n", why.c_str());
       return 1;
+   }
+   const uint32_t sizes[] = {65536, 1000000};
+   // Registered size by size, so each map is built once.
+   for (uint32_t entries : sizes) {
+      for (const auto &d : kDumps) {
+         benchmark::RegisterBenchmark(
+             (std::to_string(entries) + "/" + d.name).c_str(),
+             [entries, &d](benchmark::State &state) { Measure(state, entries, d.dump); })
+             ->Unit(benchmark::kMillisecond)
+             ->UseRealTime()
+             ->MinTime(2);
+      }
    }
    benchmark::Initialize(&argc, argv);
    RatioReporter reporter;
    benchmark::RunSpecifiedBenchmarks(&reporter);
-   printf("\nratios (wall time, same run):\n");
-   reporter.PrintRatio("fwdmaps / bpftool", "BM_Fwdmaps/min_time:2.000/real_time",
-                       "BM_Bpftool/min_time:2.000/real_time");
-   reporter.PrintRatio("fwdmaps / bare syscall loop", "BM_Fwdmaps/min_time:2.000/real_time",
-                       "BM_BareLoop/min_time:2.000/real_time");
-   reporter.PrintRatio("DumpMap line flush / blocks (into a pipe)",
-                       "BM_DumpMapToPipe/blocks:0/min_time:2.000/real_time",
-                       "BM_DumpMapToPipe/blocks:1/min_time:2.000/real_time");
+   printf("\nratios (wall time, medians, same run):\n");
+   for (uint32_t entries : sizes) {
+      reporter.PrintRatio(entries, "fwdmaps", "bpftool");
+      reporter.PrintRatio(entries, "fwdmaps", "bare_batch_loop");
+      reporter.PrintRatio(entries, "text_form_batch", "text_form_walk");
+   }
+   gMaps.reset();
    benchmark::Shutdown();
    return 0;
 }

@@ -263,7 +263,7 @@ TEST_F(BpfProxyInitTest, AttachesAndDetachesOnTheInterfaceOfTheAddress)
 
 // Real traffic through the veth moves the counters and writes error
 // records; ports registered through the context change what the program
-// does; fwdmaps shows all of it and consumes the error log.
+// does; fwdmaps shows all of it.
 TEST_F(BpfProxyInitTest, TrafficMovesCountersThatFwdmapsShows)
 {
    std::unique_ptr<BpfContext> ctx(BpfProxyInit(FWD_TEST_PROXY_OBJ, "", kIpv4));
@@ -280,12 +280,6 @@ TEST_F(BpfProxyInitTest, TrafficMovesCountersThatFwdmapsShows)
    ASSERT_EQ(PeerSend(SOCK_DGRAM, kIpv6, 9999, "unknown v6"), 0);
    ASSERT_EQ(PeerSend(SOCK_STREAM, kIpv4, 7000, "refused"), 1);
    close(listener);
-
-   auto list = fwdtest::Fwdmaps({});
-   EXPECT_EQ(list.status, 0);
-   for (const char *name : kMapNames) {
-      EXPECT_NE(list.out.find(name), std::string::npos) << list.out;
-   }
 
    auto stats = fwdtest::Fwdmaps({"bpf_fwd_stats"});
    ASSERT_EQ(stats.status, 0) << stats.err;
@@ -320,18 +314,6 @@ TEST_F(BpfProxyInitTest, TrafficMovesCountersThatFwdmapsShows)
    EXPECT_EQ(v4Udp, 1) << log.out;
    EXPECT_EQ(v4Tcp, 1) << log.out;
    EXPECT_EQ(v6, 1) << log.out;
-   // Printing consumed the records.
-   EXPECT_EQ(fwdtest::Fwdmaps({"bpf_fwd_err_log"}).out, "");
-
-   // Registering the port afterwards: the program stops logging it.
-   ASSERT_EQ(ctx->AddWorkerPort(htons(9999)), 0);
-   ASSERT_EQ(PeerSend(SOCK_DGRAM, kIpv4, 9999, "now a worker"), 0);
-   EXPECT_EQ(fwdtest::Fwdmaps({"bpf_fwd_err_log"}).out, "");
-   EXPECT_NE(fwdtest::Fwdmaps({"bpf_fwd_err"}).out.find("lookup label val: 3\n"),
-             std::string::npos);
-   EXPECT_EQ(ctx->RemoveWorkerPort(htons(9999)), 0);
-   ASSERT_EQ(PeerSend(SOCK_DGRAM, kIpv4, 9999, "unknown again"), 0);
-   EXPECT_EQ(fwdtest::SortedLines(fwdtest::Fwdmaps({"bpf_fwd_err_log"}).out).size(), 1u);
 }
 
 // Names and paths with shell syntax reach tc as single words: nothing they

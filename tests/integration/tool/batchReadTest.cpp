@@ -1,0 +1,189 @@
+// Batch reads against the walk they fall back to (forced through the batch
+// seam), on real maps in a private bpffs: the same bytes in every form, each
+// untouched key exactly once while other keys churn, a bucket larger than
+// the batch, and the error log deleted only as listed.
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <stdio.h>
+
+#include <atomic>
+#include <map>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "bpfproxy/bpfMapRegistry.h"
+#include "bpfproxy/bpfSyscall.h"
+#include "support/kernelFixture.h"
+#include "tool/jsonOutput.h"
+#include "tool/mapDump.h"
+#include "tool/metricsOutput.h"
+#include "tool/textOutput.h"
+
+namespace {
+
+const uint32_t kSmallBatch = 7;
+const uint32_t kForcedWalk = 0;
+
+class BatchReadTest : public fwdtest::PrivateBpfFsTest
+{
+ protected:
+   void TearDown() override { MapBatchSetRecords(kMapBatchRecords); }
+
+   void Create(uint32_t labelEntries)
+   {
+      ASSERT_EQ("", mMaps.Create(mBpfFs, fwdtest::ProxyMapLayouts(labelEntries)));
+      ASSERT_EQ(0, mRegistry.OpenAllMaps());
+   }
+
+   void FillLog(int records)
+   {
+      for (int i = 0; i < records; i++) {
+         ASSERT_EQ(0, mMaps.AddErrLog(1000 + i * 7, i, i % 3 ? "10.0.0.1" : "2001:db8::1",
+                                      i % 3 ? "10.0.0.2" : "2001:db8::2", i % 5, 6, i, 443));
+      }
+   }
+
+   long LogRecords() { return fwdtest::CountKeys(mMaps.fd("bpf_fwd_err_log"), 16); }
+
+   // Status, standard output and standard error of one form on one map.
+   std::string Run(const std::string &form, const std::string &name, uint32_t batch)
+   {
+      MapBatchSetRecords(batch);
+      std::ostringstream out, err;
+      int status = form == "text"   ? WriteTextMap(mRegistry, name, out, err)
+                   : form == "json" ? WriteJsonMap(mRegistry, name, out, err)
+                                    : WriteMetrics(mRegistry, {name}, out, err);
+      return std::to_string(status) + "\n" + out.str() + "--\n" + err.str();
+   }
+
+   fwdtest::ProxyMaps mMaps;
+   BpfMapRegistry mRegistry;
+};
+
+TEST_F(BatchReadTest, SameBytesAsTheWalkInEveryForm)
+{
+   ASSERT_NO_FATAL_FAILURE(Create(4096));
+   for (uint32_t label = 0; label < 3000; label++) {
+      ASSERT_EQ(0, mMaps.AddLabelPort(label * 2654435761u, static_cast<uint16_t>(label)));
+   }
+   for (uint16_t port = 1; port <= 200; port++) {
+      ASSERT_EQ(0, mMaps.AddWorkerPort(port));
+   }
+   for (uint32_t i = 0; i < 5; i++) {
+      ASSERT_EQ(0, mMaps.SetErrCount(i, 10 + i));
+      ASSERT_EQ(0, mMaps.SetStats(i % 4, {i, i + 1}));
+   }
+   const struct
+   {
+      const char *form;
+      const char *map;
+   } cases[] = {
+       {"text", "label_port_map"},  {"text", "worker_port_map"}, {"text", "bpf_fwd_stats"},
+       {"text", "bpf_fwd_err"},     {"text", "bpf_fwd_err_log"}, {"json", "label_port_map"},
+       {"json", "worker_port_map"}, {"json", "bpf_fwd_stats"},   {"json", "bpf_fwd_err"},
+       {"json", "bpf_fwd_err_log"}, {"prom", "bpf_fwd_stats"},   {"prom", "bpf_fwd_err"},
+   };
+   for (const auto &c : cases) {
+      SCOPED_TRACE(std::string(c.form) + " " + c.map);
+      ASSERT_NO_FATAL_FAILURE(FillLog(100));
+      std::string batch = Run(c.form, c.map, kSmallBatch);
+      ASSERT_NO_FATAL_FAILURE(FillLog(100));
+      std::string walk = Run(c.form, c.map, kForcedWalk);
+      EXPECT_EQ(walk, batch);
+      EXPECT_GT(batch.size(), 100u) << batch;
+      EXPECT_EQ(std::string(c.map) == "bpf_fwd_err_log" ? 0 : 100, LogRecords());
+   }
+}
+
+// A second thread deletes and re-inserts the odd labels while the even ones
+// stay: every even label is listed exactly once in every pass.
+TEST_F(BatchReadTest, UntouchedKeysExactlyOnceUnderChurn)
+{
+   ASSERT_NO_FATAL_FAILURE(Create(65536));
+   const uint32_t labels = 20000;
+   for (uint32_t label = 0; label < labels; label++) {
+      ASSERT_EQ(0, mMaps.AddLabelPort(label, 1));
+   }
+   std::atomic<bool> stop{false};
+   const int fd = mMaps.fd("label_port_map");
+   std::thread churn([&] {
+      uint16_t port = htons(2);
+      while (!stop) {
+         for (uint32_t label = 1; label < labels; label += 2) {
+            fwdtest::DeleteElem(fd, &label);
+         }
+         for (uint32_t label = 1; label < labels; label += 2) {
+            fwdtest::UpdateElem(fd, &label, &port);
+         }
+      }
+   });
+   for (int pass = 0; pass < 10; pass++) {
+      std::ostringstream out, err;
+      EXPECT_EQ(kStatusOk, WriteTextMap(mRegistry, "label_port_map", out, err)) << err.str();
+      std::map<uint32_t, int> seen;
+      std::istringstream in(out.str());
+      std::string line;
+      while (std::getline(in, line)) {
+         unsigned label = 0;
+         ASSERT_EQ(1, sscanf(line.c_str(), "label :0x%x", &label)) << line;
+         seen[label]++;
+      }
+      for (uint32_t label = 0; label < labels; label += 2) {
+         ASSERT_EQ(1, seen[label]) << "pass " << pass << ", label " << label;
+      }
+   }
+   stop = true;
+   churn.join();
+}
+
+// With a batch of one record, a bucket of two does not fit (64 keys in 64
+// buckets all but surely share one): the walk grows the batch and still
+// lists everything, in the walk's order.
+TEST_F(BatchReadTest, BucketLargerThanTheBatch)
+{
+   ASSERT_NO_FATAL_FAILURE(Create(64));
+   for (uint32_t label = 0; label < 64; label++) {
+      ASSERT_EQ(0, mMaps.AddLabelPort(label, 1));
+   }
+   std::string grown = Run("text", "label_port_map", 1);
+   EXPECT_EQ(Run("text", "label_port_map", kForcedWalk), grown);
+   EXPECT_EQ(64u, fwdtest::SortedLines(grown).size() - 2) << grown; // status and "--"
+}
+
+// The listed records go in batches, or one at a time without the command:
+// exactly those; one added after the listing stays, one gone meanwhile is
+// named; output that fails deletes nothing.
+TEST_F(BatchReadTest, ErrLogDeletedOnlyAsListed)
+{
+   ASSERT_NO_FATAL_FAILURE(Create(256));
+   for (uint32_t batch : {kSmallBatch, kForcedWalk}) {
+      SCOPED_TRACE(batch);
+      MapBatchSetRecords(batch);
+      ASSERT_NO_FATAL_FAILURE(FillLog(20));
+      std::ostringstream out, err;
+      MapDump dump(mRegistry, err);
+      ErrLogListing listing;
+      ASSERT_EQ(0, dump.CollectErrLog(&listing));
+      EXPECT_EQ(20u, listing.size());
+      fwdtest::ErrLogBytes gone =
+          fwdtest::MakeErrLog(1007, 1, "10.0.0.1", "10.0.0.2", 1, 6, 1, 443);
+      ASSERT_EQ(0, fwdtest::DeleteElem(mMaps.fd("bpf_fwd_err_log"), gone.key)); // another run
+      ASSERT_EQ(0, mMaps.AddErrLog(9, 9, "10.0.0.1", "10.0.0.2", 1, 6, 1, 2));  // not listed
+      EXPECT_EQ(kStatusFailed, dump.Finish(out, [](std::ostream &) { return true; }));
+      EXPECT_EQ("delete log file failed. ret: -2 map name: bpf_fwd_err_log\n", err.str());
+      EXPECT_EQ(1, LogRecords());
+
+      ASSERT_NO_FATAL_FAILURE(FillLog(20));
+      std::ostringstream full, fullErr;
+      EXPECT_EQ(kStatusFailed, WriteTextMap(mRegistry, "bpf_fwd_err_log", full, fullErr,
+                                            [](std::ostream &) { return false; }));
+      EXPECT_EQ(21, LogRecords());
+      ASSERT_EQ(kStatusOk, WriteTextMap(mRegistry, "bpf_fwd_err_log", full, fullErr));
+      EXPECT_EQ(0, LogRecords());
+   }
+}
+
+} // namespace

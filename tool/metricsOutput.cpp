@@ -1,5 +1,7 @@
 #include "tool/metricsOutput.h"
 
+#include <stdio.h>
+
 #include "bpfproxy/bpfMapRegistry.h"
 #include "bpfproxy/bpfSyscall.h"
 
@@ -52,7 +54,7 @@ std::string Decimal(unsigned __int128 v)
    return digits;
 }
 
-void Family(std::string &out, const char *name, const char *help)
+void Family(std::string &out, const char *name, const char *help, const char *type = "counter")
 {
    out += "# HELP ";
    out += name;
@@ -60,7 +62,9 @@ void Family(std::string &out, const char *name, const char *help)
    out += help;
    out += "\n# TYPE ";
    out += name;
-   out += " counter\n";
+   out += ' ';
+   out += type;
+   out += '\n';
 }
 
 } // namespace
@@ -155,4 +159,22 @@ int WriteMetrics(BpfMapRegistry &registry, const std::vector<std::string> &names
       return 1;
    }
    return status;
+}
+
+std::string CollectionMetrics(bool success, const struct timespec &when)
+{
+   std::string out;
+   Family(out, "fwdmaps_last_collection_timestamp_seconds",
+          "When fwdmaps last read the proxy's counters, in seconds since the epoch.", "gauge");
+   char stamp[48];
+   snprintf(stamp, sizeof stamp, "%lld.%03ld", static_cast<long long>(when.tv_sec),
+            when.tv_nsec / 1000000);
+   out += "fwdmaps_last_collection_timestamp_seconds ";
+   out += stamp;
+   out += '\n';
+   Family(out, "fwdmaps_last_collection_success",
+          "1 when fwdmaps last read every counter map whole, 0 when it could not.", "gauge");
+   out += "fwdmaps_last_collection_success ";
+   out += success ? "1\n" : "0\n";
+   return out;
 }

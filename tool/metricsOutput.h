@@ -5,6 +5,8 @@
  */
 #pragma once
 
+#include <time.h>
+
 #include <ostream>
 #include <string>
 #include <vector>
@@ -31,3 +33,12 @@ std::string FwdErrMetrics(const std::vector<FwdErrRecord> &records);
 /// failed; 2 for a map this format does not offer.
 int WriteMetrics(BpfMapRegistry &registry, const std::vector<std::string> &names, std::ostream &out,
                  std::ostream &err, const OutputFinisher &finish = FinishStream);
+
+/// The freshness pair of the textfile collector's usual style, so an alert
+/// can tell a stale file from a quiet proxy: gauges
+/// fwdmaps_last_collection_timestamp_seconds (`when`, seconds since the
+/// epoch, to the millisecond) and fwdmaps_last_collection_success (1 when
+/// every counter map asked for was opened and read to its end, else 0),
+/// each with HELP and TYPE lines. No sample carries a time stamp of its own:
+/// the collector refuses those.
+std::string CollectionMetrics(bool success, const struct timespec &when);

@@ -34,6 +34,9 @@ struct ToolOptions
    /// True when a map name was given; mapName then holds it (it may be empty).
    bool haveMap = false;
    std::string mapName;
+   /// With -o/--output: the file the output replaces atomically; empty for
+   /// standard output.
+   std::string outputPath;
    /// Index in argv of the map name, or argc when there is none.
    int mapIndex = 0;
    /// For UsageError: the reason, without the "fwdmaps: " prefix.

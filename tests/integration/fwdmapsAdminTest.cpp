@@ -287,15 +287,19 @@ TEST(FwdmapsCompletion, CompletesOptionsAndMapNames)
    const struct
    {
       std::vector<std::string> words; // the last one is being completed
-      const char *expected;
+      std::string expected;
    } cases[] = {
        {{""}, "label_port_map worker_port_map bpf_fwd_stats bpf_fwd_err bpf_fwd_err_log"},
        {{"bpf_fwd_e"}, "bpf_fwd_err bpf_fwd_err_log"},
        {{"wor"}, "worker_port_map"},
-       {{"-"}, "-j --json --prometheus -h --help --version"},
+       {{"-"}, "-j --json --prometheus -o --output -h --help --version"},
        {{"--p"}, "--prometheus"},
        {{"--prometheus", ""}, "bpf_fwd_stats bpf_fwd_err"},
-       {{"--json", "-"}, ""},
+       {{"--json", "-"}, "-o --output"},
+       {{"-o", "m.prom", "-"}, "-j --json --prometheus"},
+       {{"--output", "m.prom", "--prometheus", "bpf_fwd_e"}, "bpf_fwd_err"},
+       {{"-o", std::string(FWD_SOURCE_DIR) + "/tool/completion/fwd"},
+        std::string(FWD_SOURCE_DIR) + "/tool/completion/fwdmaps"},
        {{"-j", "bpf_fwd_s"}, "bpf_fwd_stats"},
        {{"bpf_fwd_err", ""}, ""},
        {{"--help", ""}, ""},
@@ -314,7 +318,7 @@ TEST(FwdmapsCompletion, CompletesOptionsAndMapNames)
       RunResult r = RunProcess({"/bin/bash", "--norc", "--noprofile", "-c", cmd});
       EXPECT_EQ(r.status, 0) << r.err;
       EXPECT_EQ(r.err, "");
-      EXPECT_EQ(r.out, std::string(c.expected) + "\n");
+      EXPECT_EQ(r.out, c.expected + "\n");
    }
 }
 
@@ -353,6 +357,10 @@ TEST(FwdmapsManPage, RendersCleanlyAndDocumentsTheSchema)
        "bpf_fwd_stats_bytes_total",
        "bpf_fwd_stats_all_cpus_bytes_total",
        "bpf_fwd_err_total",
+       "fwdmaps_last_collection_timestamp_seconds",
+       "fwdmaps_last_collection_success",
+       "fwdmaps\\-metrics.timer",
+       "FWDMAPS_TEXTFILE_DIR",
        "BpfProxy.FsPath",
        "EXIT STATUS",
        "FILES",

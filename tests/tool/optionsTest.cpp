@@ -33,6 +33,7 @@ TEST(ToolOptions, ParsesOptionsBeforeTheMapName)
       OutputFormat format;
       const char *mapName; // nullptr: no map named
       int mapIndex;
+      const char *output = "";
    } runs[] = {
        {{}, text, nullptr, 1},
        {{"bpf_fwd_err"}, text, "bpf_fwd_err", 1},
@@ -47,6 +48,11 @@ TEST(ToolOptions, ParsesOptionsBeforeTheMapName)
        {{"--", "-j"}, text, "-j", 2},
        {{"-j", "--"}, json, nullptr, 3},
        {{""}, text, "", 1},
+       // The output file is the next word, even one that looks like an option.
+       {{"-o", "m.prom", "--prometheus"}, OutputFormat::Prometheus, nullptr, 4, "m.prom"},
+       {{"--output", "-j", "bpf_fwd_err"}, text, "bpf_fwd_err", 3, "-j"},
+       {{"-j", "--output=/d/f.json", "x"}, json, "x", 3, "/d/f.json"},
+       {{"-o", "a", "-o", "b"}, text, nullptr, 5, "b"},
    };
    for (const auto &c : runs) {
       SCOPED_TRACE(Words(c.args));
@@ -57,6 +63,7 @@ TEST(ToolOptions, ParsesOptionsBeforeTheMapName)
       EXPECT_EQ(o.haveMap, c.mapName != nullptr);
       EXPECT_EQ(o.mapName, c.mapName != nullptr ? c.mapName : "");
       EXPECT_EQ(o.mapIndex, c.mapIndex);
+      EXPECT_EQ(o.outputPath, c.output);
    }
    const struct
    {
@@ -89,6 +96,9 @@ TEST(ToolOptions, RejectsUnknownOptionsAndConflictingFormats)
        {{"--HELP"}, "'--HELP'"},
        {{"--bogus", "--help"}, "'--bogus'"},
        {{"-j", "--prometheus", "bpf_fwd_err"}, "cannot be used together"},
+       {{"-o"}, "option '-o' needs a file name"},
+       {{"--output", ""}, "option '--output' needs a file name"},
+       {{"--output="}, "option '--output' needs a file name"},
    };
    for (const auto &c : cases) {
       SCOPED_TRACE(c.args[0]);
@@ -112,6 +122,7 @@ TEST(ToolOptions, UsageNamesMapsOptionsStatusesAndConfiguration)
                                  "bpf_fwd_err_log",
                                  "-j, --json",
                                  "--prometheus",
+                                 "-o, --output FILE",
                                  "-h, --help",
                                  "--version",
                                  "Exit status:",

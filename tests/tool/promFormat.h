@@ -1,6 +1,6 @@
 // Checks text against the rules of the Prometheus text exposition format
 // (version 0.0.4) that a scraper enforces, for output whose families are
-// all counters. Shared by the unit and the integration tests.
+// counters or gauges. Shared by the unit and the integration tests.
 #pragma once
 
 #include <cstdlib>
@@ -35,6 +35,7 @@ inline std::string Check(const std::string &text, std::multimap<std::string, Sam
    }
    std::set<std::string> typed, helped, closed, series;
    std::string current;
+   bool counter = false;
    std::istringstream in(text);
    std::string line;
    std::smatch m;
@@ -49,9 +50,10 @@ inline std::string Check(const std::string &text, std::multimap<std::string, Sam
          if (!typed.insert(m[1]).second) {
             return "second TYPE for " + m[1].str();
          }
-         if (m[2] != "counter") {
-            return "not a counter: " + line;
+         if (m[2] != "counter" && m[2] != "gauge") {
+            return "neither counter nor gauge: " + line;
          }
+         counter = m[2] == "counter";
          if (!current.empty()) {
             closed.insert(current);
          }
@@ -72,7 +74,7 @@ inline std::string Check(const std::string &text, std::multimap<std::string, Sam
       if (closed.count(s.name) != 0) {
          return "family split: " + line;
       }
-      if (s.name.size() < 6 || s.name.compare(s.name.size() - 6, 6, "_total") != 0) {
+      if (counter && (s.name.size() < 6 || s.name.compare(s.name.size() - 6, 6, "_total") != 0)) {
          return "counter without _total: " + s.name;
       }
       std::string labels = m[3];
@@ -105,7 +107,7 @@ inline std::string Check(const std::string &text, std::multimap<std::string, Sam
       if (end == value.c_str() || *end != '\0') {
          return "bad value: " + line;
       }
-      if (s.value < 0) {
+      if (counter && s.value < 0) {
          return "negative counter: " + line;
       }
       if (samples != nullptr) {

@@ -16,6 +16,7 @@
 #include "tool/jsonOutput.h"
 #include "tool/metricsOutput.h"
 #include "tool/options.h"
+#include "tool/outputTarget.h"
 
 namespace {
 
@@ -24,29 +25,16 @@ const int kStatusFailed = 1;
 const int kStatusUsage = 2;
 const int kStatusOpenFailed = 255;
 
-// Standard output; lines are held and written in blocks unless it is a
-// terminal. A process that ends through exit() still gets its output out.
-BlockOutputBuf *gStdoutBuf;
+// Standard output or the file of -o. A static, so that a process ending
+// through exit() still flushes standard output and removes an unfinished
+// temporary file.
+OutputTarget *gOutput;
 
-void FlushStdoutAtExit()
+// Puts the output in its place (for -o, renames the file over the old one)
+// and says on standard error when it could not. Returns false then.
+bool FinishOutput(std::ostream &)
 {
-   if (gStdoutBuf != nullptr) {
-      gStdoutBuf->Flush();
-   }
-}
-
-// Flushes standard output and says on standard error when it did not take
-// everything. Returns false then.
-bool FinishOutput(std::ostream &out)
-{
-   out.flush();
-   if (gStdoutBuf->Flush() && out.good()) {
-      return true;
-   }
-   int err = gStdoutBuf->Errno();
-   std::cerr << "fwdmaps: standard output: " << (err != 0 ? strerror(err) : "write failed")
-             << std::endl;
-   return false;
+   return gOutput->Finish();
 }
 
 void ListMaps(const BpfMapRegistry &registry, std::ostream &out)
@@ -152,10 +140,13 @@ int RunTool(BpfMapRegistry &registry, const ToolOptions &options, std::ostream &
       }
    }
    if (registry.OpenAllMaps() != 0) {
-      // Only the text form carries this line; JSON and metrics readers get
-      // an empty standard output and the status.
+      // Only the text form carries this line; JSON readers get no output
+      // and the status, metrics readers the failed collection.
       if (options.format == OutputFormat::Text) {
          out << "bpf open map failed" << std::endl;
+         FinishOutput(out);
+      } else if (options.format == OutputFormat::Prometheus) {
+         out << CollectionMetrics(false, CollectionTime());
          FinishOutput(out);
       }
       ReportOpenFailure(registry);
@@ -184,12 +175,12 @@ int main(int argc, char **argv)
    Preference_Init();
    atexit(Preference_Exit);
 
-   static BlockOutputBuf stdoutBuf(STDOUT_FILENO, !isatty(STDOUT_FILENO));
-   gStdoutBuf = &stdoutBuf;
-   atexit(FlushStdoutAtExit);
-   std::ostream out(&stdoutBuf);
-
    ToolOptions options = ParseToolOptions(argc, argv);
+   // Help and version always go to standard output.
+   static OutputTarget output(options.action == ToolAction::Run ? options.outputPath : "",
+                              std::cerr);
+   gOutput = &output;
+   std::ostream &out = output.Stream();
    switch (options.action) {
    case ToolAction::Help:
       PrintUsage(out);
@@ -202,6 +193,9 @@ int main(int argc, char **argv)
       return kUsageStatus;
    case ToolAction::Run:
       break;
+   }
+   if (!output.Open()) {
+      return kStatusFailed;
    }
 
    int status;

@@ -154,6 +154,7 @@ int WriteMetrics(BpfMapRegistry &registry, const std::vector<std::string> &names
       }
    }
 
+   text += CollectionMetrics(status == 0, CollectionTime());
    out << text;
    if (!finish(out)) {
       return 1;
@@ -177,4 +178,11 @@ std::string CollectionMetrics(bool success, const struct timespec &when)
    out += "fwdmaps_last_collection_success ";
    out += success ? "1\n" : "0\n";
    return out;
+}
+
+struct timespec CollectionTime()
+{
+   struct timespec now = {};
+   clock_gettime(CLOCK_REALTIME, &now);
+   return now;
 }

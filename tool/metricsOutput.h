@@ -28,7 +28,9 @@ std::string FwdErrMetrics(const std::vector<FwdErrRecord> &records);
 
 /// Walks the maps named (each bpf_fwd_stats or bpf_fwd_err; the maps are
 /// open) and writes their metrics to `out`, finished with `finish`. Reasons
-/// go to `err` as "fwdmaps: <what>: <why>". Returns the exit status: 0; 1 when a
+/// go to `err` as "fwdmaps: <what>: <why>". The collection gauges end the
+/// text, with success 1 only when every walk reached its end. Returns the
+/// exit status: 0; 1 when a
 /// walk failed part way (what was read is still written) or the output
 /// failed; 2 for a map this format does not offer.
 int WriteMetrics(BpfMapRegistry &registry, const std::vector<std::string> &names, std::ostream &out,
@@ -42,3 +44,6 @@ int WriteMetrics(BpfMapRegistry &registry, const std::vector<std::string> &names
 /// each with HELP and TYPE lines. No sample carries a time stamp of its own:
 /// the collector refuses those.
 std::string CollectionMetrics(bool success, const struct timespec &when);
+
+/// The wall-clock time for CollectionMetrics: now.
+struct timespec CollectionTime();

@@ -220,7 +220,9 @@ TEST_F(FwdmapsAdmin, PrometheusOutputIsAValidExposition)
         file});
    EXPECT_EQ(parsed.status, 0) << parsed.err;
    EXPECT_EQ(parsed.out, "bpf_fwd_stats_bytes counter " + std::to_string(4 * mCpus) +
-                             "\nbpf_fwd_stats_all_cpus_bytes counter 4\nbpf_fwd_err counter 5\n");
+                             "\nbpf_fwd_stats_all_cpus_bytes counter 4\nbpf_fwd_err counter 5\n"
+                             "fwdmaps_last_collection_timestamp_seconds gauge 1\n"
+                             "fwdmaps_last_collection_success gauge 1\n");
    if (access("/usr/bin/promtool", X_OK) == 0) {
       RunResult check = RunProcess({"/bin/sh", "-c", "promtool check metrics < " + file});
       EXPECT_EQ(check.status, 0) << check.out << check.err;
@@ -267,6 +269,8 @@ TEST_F(FwdmapsAdmin, ErrLogDeletedOnlyAsFarAsItWasWritten)
    EXPECT_NE(metricsErr.str().find("fwdmaps: bpf_fwd_err: map walk failed: "), std::string::npos)
        << metricsErr.str();
    EXPECT_EQ(promformat::Check(metrics.str(), nullptr), "") << metrics.str();
+   EXPECT_NE(metrics.str().find("\nfwdmaps_last_collection_success 0\n"), std::string::npos)
+       << metrics.str();
 }
 
 TEST_F(FwdmapsAdmin, OptionsComeBeforeTheMapName)

@@ -369,6 +369,51 @@ std::vector<std::string> SortedLines(const std::string &text)
    return lines;
 }
 
+namespace {
+
+std::vector<char *> ArgvOf(const std::vector<std::string> &argv)
+{
+   std::vector<char *> args;
+   for (const std::string &a : argv) {
+      args.push_back(const_cast<char *>(a.c_str()));
+   }
+   args.push_back(nullptr);
+   return args;
+}
+
+int StatusOf(int wstatus)
+{
+   return WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
+}
+
+} // namespace
+
+pid_t StartProcess(const std::vector<std::string> &argv, const std::string &logPath)
+{
+   std::vector<char *> args = ArgvOf(argv);
+   pid_t pid = fork();
+   if (pid == 0) {
+      int in = open("/dev/null", O_RDONLY);
+      int log = logPath.empty() ? open("/dev/null", O_WRONLY)
+                                : open(logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+      dup2(in, 0);
+      dup2(log, 1);
+      dup2(log, 2);
+      execv(args[0], args.data());
+      _exit(127);
+   }
+   return pid;
+}
+
+int StopProcess(pid_t pid, int sig)
+{
+   int wstatus = 0;
+   if (pid <= 0 || kill(pid, sig) != 0 || waitpid(pid, &wstatus, 0) != pid) {
+      return -1;
+   }
+   return StatusOf(wstatus);
+}
+
 RunResult RunProcess(const std::vector<std::string> &argv, const std::string &stdoutPath)
 {
    RunResult result;
@@ -388,11 +433,7 @@ RunResult RunProcess(const std::vector<std::string> &argv, const std::string &st
          dup2(out, 1);
       }
       dup2(errPipe[1], 2);
-      std::vector<char *> args;
-      for (const std::string &a : argv) {
-         args.push_back(const_cast<char *>(a.c_str()));
-      }
-      args.push_back(nullptr);
+      std::vector<char *> args = ArgvOf(argv);
       execv(args[0], args.data());
       _exit(127);
    }
@@ -424,7 +465,7 @@ RunResult RunProcess(const std::vector<std::string> &argv, const std::string &st
    }
    int wstatus = 0;
    if (pid > 0 && waitpid(pid, &wstatus, 0) == pid) {
-      result.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
+      result.status = StatusOf(wstatus);
    }
    return result;
 }

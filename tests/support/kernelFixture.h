@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/types.h>
+
 #include <cstdint>
 #include <map>
 #include <string>
@@ -170,6 +172,15 @@ struct RunResult
 /// from /dev/null, capturing standard output and standard error. With
 /// `stdoutPath`, standard output goes to that file instead (e.g. /dev/full).
 RunResult RunProcess(const std::vector<std::string> &argv, const std::string &stdoutPath = "");
+
+/// Starts `argv` (argv[0] is the program path) in the background with
+/// standard input from /dev/null and standard output and error appended to
+/// `logPath` (/dev/null when empty). Returns the child's pid, or -1.
+pid_t StartProcess(const std::vector<std::string> &argv, const std::string &logPath = "");
+
+/// Sends `sig` to `pid` (a child of StartProcess) and reaps it. Returns its
+/// status as RunResult::status has it, or -1.
+int StopProcess(pid_t pid, int sig);
 
 #ifdef FWD_FWDMAPS_PATH
 /// Runs the built fwdmaps with `args`, as RunProcess does.

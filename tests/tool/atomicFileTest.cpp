@@ -12,35 +12,19 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "support/kernelFixture.h"
+#include "support/textFiles.h"
 #include "tool/atomicFile.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string ReadFile(const std::string &path)
-{
-   std::ifstream in(path);
-   std::stringstream text;
-   text << in.rdbuf();
-   return text.str();
-}
-
-std::vector<std::string> Entries(const std::string &dir)
-{
-   std::vector<std::string> names;
-   for (const auto &e : fs::directory_iterator(dir)) {
-      names.push_back(e.path().filename());
-   }
-   std::sort(names.begin(), names.end());
-   return names;
-}
+using fwdtest::DirEntries;
+using fwdtest::ReadFile;
+using fwdtest::WriteFile;
 
 bool WriteText(int fd, const std::string &text)
 {
@@ -53,7 +37,7 @@ class AtomicFileTest : public ::testing::Test
    void SetUp() override
    {
       mFile = mDir.path() + "/fwdmaps.prom";
-      std::ofstream(mFile) << "old\n";
+      WriteFile(mFile, "old\n");
    }
    fwdtest::TempDir mDir;
    std::string mFile;
@@ -80,7 +64,7 @@ TEST_F(AtomicFileTest, CommitReplacesTheFileWholeWithMode0644)
    struct stat st;
    ASSERT_EQ(stat(mFile.c_str(), &st), 0);
    EXPECT_EQ(st.st_mode & 07777, 0644u);
-   EXPECT_EQ(Entries(mDir.path()), std::vector<std::string>{"fwdmaps.prom"});
+   EXPECT_EQ(DirEntries(mDir.path()), std::vector<std::string>{"fwdmaps.prom"});
 }
 
 // Every way of not committing: the target keeps its content, the directory
@@ -122,8 +106,8 @@ TEST_F(AtomicFileTest, FailuresAndEarlyEndsLeaveTheOldFileAndNoTemporary)
          }
       }
       EXPECT_EQ(ReadFile(mFile), "old\n");
-      EXPECT_EQ(Entries(mDir.path()), (std::vector<std::string>{"a-directory", "fwdmaps.prom"}));
-      EXPECT_EQ(Entries(subdir), std::vector<std::string>{"not-empty"});
+      EXPECT_EQ(DirEntries(mDir.path()), (std::vector<std::string>{"a-directory", "fwdmaps.prom"}));
+      EXPECT_EQ(DirEntries(subdir), std::vector<std::string>{"not-empty"});
    }
 }
 
@@ -147,7 +131,7 @@ TEST_F(AtomicFileTest, ATerminatingSignalRemovesTheTemporaryFile)
       ASSERT_EQ(waitpid(pid, &status, 0), pid);
       ASSERT_TRUE(WIFSIGNALED(status)) << "exit status " << WEXITSTATUS(status);
       EXPECT_EQ(WTERMSIG(status), sig);
-      EXPECT_EQ(Entries(mDir.path()), std::vector<std::string>{"fwdmaps.prom"});
+      EXPECT_EQ(DirEntries(mDir.path()), std::vector<std::string>{"fwdmaps.prom"});
       EXPECT_EQ(ReadFile(mFile), "old\n");
    }
 }

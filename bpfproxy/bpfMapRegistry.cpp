@@ -4,9 +4,9 @@
 #include <string.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
-#include <iostream>
-#include <ostream>
+#include <utility>
 
 #include "lib/config/config.h"
 
@@ -27,9 +27,6 @@ inline uint64_t Ptr(const void *p)
 
 } // namespace
 
-// The printers are defined in tool/, next to the output formats they write;
-// taking their addresses here is why fwd_bpfproxy and fwd_tool link each
-// other.
 BpfMapRegistry::BpfMapRegistry()
     : mMapNames{kLabelPortMapName, kWorkerPortMapName, kFwdStatsMapName, kFwdErrMapName,
                 kFwdErrLogMapName},
@@ -40,11 +37,6 @@ BpfMapRegistry::BpfMapRegistry()
       mFsPath = configured;
       free(configured);
    }
-   mPrinters[kLabelPortMapName] = &BpfMapRegistry::printLabelPortMap;
-   mPrinters[kWorkerPortMapName] = &BpfMapRegistry::printWorkerPortMap;
-   mPrinters[kFwdStatsMapName] = &BpfMapRegistry::printFwdStats;
-   mPrinters[kFwdErrMapName] = &BpfMapRegistry::printFwdErr;
-   mPrinters[kFwdErrLogMapName] = &BpfMapRegistry::printFwdErrLog;
 }
 
 BpfMapRegistry::~BpfMapRegistry() = default;
@@ -77,6 +69,19 @@ int BpfMapRegistry::OpenAllMaps()
    return 0;
 }
 
+int BpfMapRegistry::SetPrinter(const std::string &name, MapRecordPrinter printer)
+{
+   if (std::find(mMapNames.begin(), mMapNames.end(), name) == mMapNames.end()) {
+      return -1;
+   }
+   if (printer) {
+      mPrinters[name] = std::move(printer);
+   } else {
+      mPrinters.erase(name);
+   }
+   return 0;
+}
+
 int BpfMapRegistry::DumpMap(std::ostream &os, const std::string &name)
 {
    auto printer = mPrinters.find(name);
@@ -87,22 +92,7 @@ int BpfMapRegistry::DumpMap(std::ostream &os, const std::string &name)
    if (fd == mMapFds.end() || fd->second < 0) {
       return -1;
    }
-   if (name == kFwdErrLogMapName) {
-      // The remembered keys belong to one listing: what an earlier listing
-      // left (its output failed) is not this one's to delete.
-      ClearListedErrLogKeys();
-   }
-   MapRecordPrinter print = printer->second;
-   int rc = MapWalk(
-       fd->second,
-       [this, print](std::ostream &out, const struct bpf_map_info &info, const void *key,
-                     const void *value, uint64_t valueBufLen) {
-          mValueBufLen = valueBufLen;
-          (this->*print)(out, info, key, value);
-       },
-       os);
-   mValueBufLen = 0;
-   return rc;
+   return MapWalk(fd->second, printer->second, os);
 }
 
 int BpfMapRegistry::MapElemOp(int cmd, const std::string &name, const void *key, const void *value,
@@ -168,36 +158,4 @@ void BpfMapRegistry::UnpinAllMaps()
    for (const std::string &name : mMapNames) {
       unlink(BuildPinPath(name).c_str());
    }
-}
-
-int BpfMapRegistry::DeleteListedErrLogRecords(std::ostream &errOs)
-{
-   int failed = 0;
-   for (const std::vector<unsigned char> &key : mErrLogKeys) {
-      int rc = DeleteMapElem(kFwdErrLogMapName, key.data());
-      if (rc != 0) {
-         errOs << "delete log file failed. ret: " << rc << " map name: " << kFwdErrLogMapName
-               << std::endl;
-         failed++;
-      }
-   }
-   ClearListedErrLogKeys();
-   return failed;
-}
-
-void BpfMapRegistry::ClearListedErrLogKeys()
-{
-   mErrLogKeys.clear();
-   mErrLogKeyIndex.clear();
-}
-
-void BpfMapRegistry::WarnShortRecord(const char *mapName, const struct bpf_map_info &info,
-                                     uint32_t needKey, uint64_t needValue)
-{
-   if (!mShortWarned.insert(mapName).second) {
-      return;
-   }
-   std::cerr << "fwdmaps: " << mapName << ": skipping records shorter than " << needKey
-             << "-byte key and " << needValue << "-byte value (map has " << info.key_size
-             << "-byte key and " << info.value_size << "-byte value)" << std::endl;
 }

@@ -59,8 +59,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
    if (ParseErrLogRaw(text, &parsed)) {
       FormatErrLogEntry(parsed);
    }
-   std::vector<std::string> pieces;
-   splitString(text, ':', pieces);
    std::istringstream cpus(text);
    CountPossibleCpus(cpus);
    return 0;

@@ -5,46 +5,19 @@
 
 #include <algorithm>
 #include <iostream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "bpfproxy/bpfMapRegistry.h"
 #include "lib/config/preference.h"
-#include "tool/blockOutput.h"
-#include "tool/errLogListing.h"
 #include "tool/jsonOutput.h"
+#include "tool/mapDump.h"
 #include "tool/metricsOutput.h"
 #include "tool/options.h"
 #include "tool/outputTarget.h"
+#include "tool/textOutput.h"
 
 namespace {
-
-const int kStatusOk = 0;
-const int kStatusFailed = 1;
-const int kStatusUsage = 2;
-const int kStatusOpenFailed = 255;
-
-// Standard output or the file of -o. A static, so that a process ending
-// through exit() still flushes standard output and removes an unfinished
-// temporary file.
-OutputTarget *gOutput;
-
-// Puts the output in its place (for -o, renames the file over the old one)
-// and says on standard error when it could not. Returns false then.
-bool FinishOutput(std::ostream &)
-{
-   return gOutput->Finish();
-}
-
-void ListMaps(const BpfMapRegistry &registry, std::ostream &out)
-{
-   out << "list all maps: ";
-   for (const std::string &name : registry.GetMapNames()) {
-      out << name << "\t";
-   }
-   out << std::endl;
-}
 
 void ReportUnknownMap(const BpfMapRegistry &registry, const std::string &name)
 {
@@ -70,59 +43,19 @@ void ReportOpenFailure(const BpfMapRegistry &registry)
    }
 }
 
-void ReportWalkFailure(const std::string &name, int rc)
+int RunTool(BpfMapRegistry &registry, const ToolOptions &options, OutputTarget &output)
 {
-   std::cerr << "fwdmaps: " << name << ": map walk failed: " << strerror(-rc) << std::endl;
-}
-
-// The error log is walked without deleting anything; records leave the map
-// only after the whole listing reached standard output.
-int PrintErrLog(BpfMapRegistry &registry, std::ostream &out)
-{
-   std::stringstream raw;
-   int rc = registry.DumpMap(raw, kFwdErrLogMapName);
-
-   ErrLogListing listing;
-   ReadErrLogListing(raw, &listing);
-   WriteErrLogListing(out, listing);
-   int status = kStatusOk;
-   if (rc != 0) {
-      ReportWalkFailure(kFwdErrLogMapName, rc);
-      status = kStatusFailed;
-   }
-   if (!FinishOutput(out)) {
-      std::cerr << "fwdmaps: " << kFwdErrLogMapName << ": no record deleted" << std::endl;
-      return kStatusFailed;
-   }
-   if (registry.DeleteListedErrLogRecords(std::cerr) != 0) {
-      status = kStatusFailed;
-   }
-   return status;
-}
-
-int PrintMap(BpfMapRegistry &registry, const std::string &name, std::ostream &out)
-{
-   int rc = registry.DumpMap(out, name);
-   int status = kStatusOk;
-   if (rc != 0) {
-      ReportWalkFailure(name, rc);
-      status = kStatusFailed;
-   }
-   if (!FinishOutput(out)) {
-      status = kStatusFailed;
-   }
-   return status;
-}
-
-int RunTool(BpfMapRegistry &registry, const ToolOptions &options, std::ostream &out)
-{
+   std::ostream &out = output.Stream();
+   // For -o, finishing renames the file into place; only then may the
+   // error log's listed records go.
+   const OutputFinisher finish = [&output](std::ostream &) { return output.Finish(); };
    if (!options.haveMap && options.format == OutputFormat::Text) {
       ListMaps(registry, out);
-      return FinishOutput(out) ? kStatusOk : kStatusFailed;
+      return finish(out) ? kStatusOk : kStatusFailed;
    }
    if (!options.haveMap && options.format == OutputFormat::Json) {
       WriteJsonDocument(out, MapListDocument(registry.GetMapNames()));
-      return FinishOutput(out) ? kStatusOk : kStatusFailed;
+      return finish(out) ? kStatusOk : kStatusFailed;
    }
    // Further arguments are ignored. Without a map, --prometheus shows both
    // counter maps.
@@ -144,28 +77,25 @@ int RunTool(BpfMapRegistry &registry, const ToolOptions &options, std::ostream &
       // and the status, metrics readers the failed collection.
       if (options.format == OutputFormat::Text) {
          out << "bpf open map failed" << std::endl;
-         FinishOutput(out);
+         finish(out);
       } else if (options.format == OutputFormat::Prometheus) {
          out << CollectionMetrics(false, CollectionTime());
-         FinishOutput(out);
+         finish(out);
       }
       ReportOpenFailure(registry);
       return kStatusOpenFailed;
    }
    if (options.format == OutputFormat::Json) {
-      return WriteJsonMap(registry, name, out, std::cerr, FinishOutput);
+      return WriteJsonMap(registry, name, out, std::cerr, finish);
    }
    if (options.format == OutputFormat::Prometheus) {
       std::vector<std::string> counters{kFwdStatsMapName, kFwdErrMapName};
       if (options.haveMap) {
          counters = {name};
       }
-      return WriteMetrics(registry, counters, out, std::cerr, FinishOutput);
+      return WriteMetrics(registry, counters, out, std::cerr, finish);
    }
-   if (name == kFwdErrLogMapName) {
-      return PrintErrLog(registry, out);
-   }
-   return PrintMap(registry, name, out);
+   return WriteTextMap(registry, name, out, std::cerr, finish);
 }
 
 } // namespace
@@ -176,21 +106,22 @@ int main(int argc, char **argv)
    atexit(Preference_Exit);
 
    ToolOptions options = ParseToolOptions(argc, argv);
-   // Help and version always go to standard output.
+   // Standard output, or the file of -o; help and version always go to
+   // standard output. A static, so that a process ending through exit()
+   // still flushes standard output and removes an unfinished temporary file.
    static OutputTarget output(options.action == ToolAction::Run ? options.outputPath : "",
                               std::cerr);
-   gOutput = &output;
    std::ostream &out = output.Stream();
    switch (options.action) {
    case ToolAction::Help:
       PrintUsage(out);
-      return FinishOutput(out) ? kStatusOk : kStatusFailed;
+      return output.Finish() ? kStatusOk : kStatusFailed;
    case ToolAction::Version:
       PrintVersion(out);
-      return FinishOutput(out) ? kStatusOk : kStatusFailed;
+      return output.Finish() ? kStatusOk : kStatusFailed;
    case ToolAction::UsageError:
       std::cerr << "fwdmaps: " << options.error << "; try 'fwdmaps --help'" << std::endl;
-      return kUsageStatus;
+      return kStatusUsage;
    case ToolAction::Run:
       break;
    }
@@ -201,7 +132,7 @@ int main(int argc, char **argv)
    int status;
    {
       BpfMapRegistry registry;
-      status = RunTool(registry, options, out);
+      status = RunTool(registry, options, output);
    }
    return status;
 }

@@ -2,9 +2,6 @@
 
 #include <stdio.h>
 
-#include "bpfproxy/bpfMapRegistry.h"
-#include "bpfproxy/bpfSyscall.h"
-
 namespace {
 
 // Label values are fixed words today; escape anyway so a future name can
@@ -117,49 +114,28 @@ std::string FwdErrMetrics(const std::vector<FwdErrRecord> &records)
 int WriteMetrics(BpfMapRegistry &registry, const std::vector<std::string> &names, std::ostream &out,
                  std::ostream &err, const OutputFinisher &finish)
 {
+   MapDump dump(registry, err);
    std::string text;
-   int status = 0;
+   bool complete = true;
    for (const std::string &name : names) {
-      ShortRecordWarner warner(err);
-      int rc;
       if (name == kFwdStatsMapName) {
          std::vector<FwdStatsRecord> records;
-         rc = WalkRecords(registry, name,
-                          [&](const struct bpf_map_info &info, const RecordBytes &bytes) {
-                             FwdStatsRecord r;
-                             if (DecodeStatsRecord(info, bytes, warner, &r)) {
-                                records.push_back(std::move(r));
-                             }
-                          });
+         complete &= dump.WalkDecoded<FwdStatsRecord>(
+                         name, [&](const FwdStatsRecord &r) { records.push_back(r); }) == 0;
          text += FwdStatsMetrics(records);
       } else if (name == kFwdErrMapName) {
          std::vector<FwdErrRecord> records;
-         rc = WalkRecords(registry, name,
-                          [&](const struct bpf_map_info &info, const RecordBytes &bytes) {
-                             FwdErrRecord r;
-                             if (!DecodeFwdErr(bytes, &r)) {
-                                warner.Warn(name, info, kFwdErrKeyBytes, kFwdErrValueBytes);
-                                return;
-                             }
-                             records.push_back(r);
-                          });
+         complete &= dump.WalkDecoded<FwdErrRecord>(
+                         name, [&](const FwdErrRecord &r) { records.push_back(r); }) == 0;
          text += FwdErrMetrics(records);
       } else {
          err << "fwdmaps: " << name << ": not offered with --prometheus" << std::endl;
-         return 2;
-      }
-      if (rc != 0) {
-         ReportWalkFailure(err, name, rc);
-         status = 1;
+         return kStatusUsage;
       }
    }
-
-   text += CollectionMetrics(status == 0, CollectionTime());
+   text += CollectionMetrics(complete, CollectionTime());
    out << text;
-   if (!finish(out)) {
-      return 1;
-   }
-   return status;
+   return dump.Finish(out, finish);
 }
 
 std::string CollectionMetrics(bool success, const struct timespec &when)

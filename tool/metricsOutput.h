@@ -1,9 +1,8 @@
-/*
- * Prometheus text exposition output of the proxy's counters, for scraping
- * through node exporter's textfile collector. Only bpf_fwd_stats and
- * bpf_fwd_err are offered; the error log is an event list, not a counter.
- */
-#pragma once
+/// Prometheus text exposition output of the proxy's counters, for scraping
+/// through node exporter's textfile collector. Only bpf_fwd_stats and
+/// bpf_fwd_err are offered; the error log is an event list, not a counter.
+#ifndef TOOL_METRICSOUTPUT_H
+#define TOOL_METRICSOUTPUT_H
 
 #include <time.h>
 
@@ -11,10 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "tool/jsonOutput.h"
+#include "bpfproxy/bpfMapRegistry.h"
+#include "tool/mapDump.h"
 #include "tool/records.h"
-
-class BpfMapRegistry;
 
 /// The byte counters: bpf_fwd_stats_bytes_total{counter,cpu} per CPU position
 /// and bpf_fwd_stats_all_cpus_bytes_total{counter}, each family with its
@@ -34,7 +32,7 @@ std::string FwdErrMetrics(const std::vector<FwdErrRecord> &records);
 /// walk failed part way (what was read is still written) or the output
 /// failed; 2 for a map this format does not offer.
 int WriteMetrics(BpfMapRegistry &registry, const std::vector<std::string> &names, std::ostream &out,
-                 std::ostream &err, const OutputFinisher &finish = FinishStream);
+                 std::ostream &err, const OutputFinisher &finish = FinishOutput);
 
 /// The freshness pair of the textfile collector's usual style, so an alert
 /// can tell a stale file from a quiet proxy: gauges
@@ -47,3 +45,5 @@ std::string CollectionMetrics(bool success, const struct timespec &when);
 
 /// The wall-clock time for CollectionMetrics: now.
 struct timespec CollectionTime();
+
+#endif

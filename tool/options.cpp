@@ -102,7 +102,6 @@ ToolOptions ParseToolOptions(int argc, const char *const argv[])
    options.format = json         ? OutputFormat::Json
                     : prometheus ? OutputFormat::Prometheus
                                  : OutputFormat::Text;
-   options.mapIndex = i;
    if (i < argc) {
       options.haveMap = true;
       options.mapName = argv[i];

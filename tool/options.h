@@ -1,12 +1,11 @@
-/*
- * Command-line options of fwdmaps.
- *
- * Options come before the map name. The first argument that does not begin
- * with "-" (or the one after "--") is the map name; parsing stops there, so a
- * map name is never taken for an option and later arguments are ignored, as
- * the tool has always done. No map name begins with "-".
- */
-#pragma once
+/// Command-line options of fwdmaps.
+///
+/// Options come before the map name. The first argument that does not begin
+/// with "-" (or the one after "--") is the map name; parsing stops there, so a
+/// map name is never taken for an option and later arguments are ignored, as
+/// the tool has always done. No map name begins with "-".
+#ifndef TOOL_OPTIONS_H
+#define TOOL_OPTIONS_H
 
 #include <ostream>
 #include <string>
@@ -37,14 +36,9 @@ struct ToolOptions
    /// With -o/--output: the file the output replaces atomically; empty for
    /// standard output.
    std::string outputPath;
-   /// Index in argv of the map name, or argc when there is none.
-   int mapIndex = 0;
    /// For UsageError: the reason, without the "fwdmaps: " prefix.
    std::string error;
 };
-
-/// Exit status of a usage error.
-constexpr int kUsageStatus = 2;
 
 /// Parses argv[1..argc-1] from left to right. Never fails: a bad command line
 /// comes back as ToolAction::UsageError with a reason. The first of help,
@@ -64,3 +58,5 @@ const char *ToolVersion();
 /// covers only bpf_fwd_stats and bpf_fwd_err. Returns an empty text when it
 /// can, else the reason for a usage error.
 std::string CheckFormatForMap(OutputFormat format, const std::string &mapName);
+
+#endif

@@ -1,5 +1,7 @@
 #include "tool/outputTarget.h"
 
+#include "tool/mapDump.h"
+
 #include <string.h>
 #include <unistd.h>
 
@@ -7,8 +9,7 @@ namespace {
 
 std::string Why(const std::string &step, int err)
 {
-   std::string why = step.empty() ? "" : step + ": ";
-   return why + (err != 0 ? strerror(err) : "write failed");
+   return step + ": " + (err != 0 ? strerror(err) : "write failed");
 }
 
 } // namespace
@@ -57,11 +58,11 @@ bool OutputTarget::Finish()
    if (mFinished && mToFile) {
       return mFinishResult;
    }
+   if (!mToFile) {
+      return FinishOutput(mStream);
+   }
    mStream.flush();
    bool flushed = mBuf && mBuf->Flush() && mStream.good();
-   if (!mToFile) {
-      return flushed || Fail(Why("", mBuf ? mBuf->Errno() : EBADF));
-   }
    mFinished = true;
    // Nothing more may reach a descriptor that is closed from here on.
    mStream.setstate(std::ios::badbit);

@@ -5,6 +5,8 @@
 
 #include <sstream>
 
+#include "bpfproxy/bpfSyscall.h"
+
 namespace {
 
 const char *const kFwdErrNames[] = {"get label", "invalid hmac", "lookup label", "do dnat",
@@ -130,7 +132,7 @@ bool DecodeFwdStats(const RecordBytes &rec, uint32_t elemSize, int cpus, FwdStat
    if (elemSize < kFwdStatsCounterBytes) {
       return false;
    }
-   uint64_t slot = ((static_cast<uint64_t>(elemSize) + 7) / 8) * 8;
+   uint64_t slot = PerCpuValueBytes(elemSize, 1);
    if (rec.value == nullptr || rec.valueSize / slot < static_cast<uint64_t>(cpus)) {
       return false;
    }
@@ -252,20 +254,4 @@ std::string FormatErrLogEntry(const ErrLogRecord &r)
    return std::to_string(r.timeNs) + "(ns):sip: " + r.sip + " dip: " + r.dip +
           " err: " + std::to_string(r.err) + " l4proto: " + std::to_string(r.l4proto) +
           " sport: " + std::to_string(r.sport) + " dport: " + std::to_string(r.dport) + "\n";
-}
-
-void splitString(const std::string &text, char delim, std::vector<std::string> &out)
-{
-   out.clear();
-   size_t start = 0;
-   while (start <= text.size()) {
-      size_t end = text.find(delim, start);
-      if (end == std::string::npos) {
-         end = text.size();
-      }
-      if (end > start) {
-         out.push_back(text.substr(start, end - start));
-      }
-      start = end + 1;
-   }
 }

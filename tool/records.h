@@ -113,8 +113,4 @@ std::string ErrLogKeyText(const ErrLogRecord &r);
 /// sport: 40000 dport: 443\n" (addresses without brackets).
 std::string FormatErrLogEntry(const ErrLogRecord &r);
 
-/// Cuts `text` at every `delim`, leaving out empty pieces; `out` is cleared
-/// first.
-void splitString(const std::string &text, char delim, std::vector<std::string> &out);
-
 #endif

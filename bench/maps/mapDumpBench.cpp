@@ -3,7 +3,7 @@
 //   - fwdmaps as a process, its output drained from a pipe;
 //   - bpftool's dump of the same pinned map, the same way;
 //   - a bare in-process loop of get-next-key and lookup;
-//   - the registry's DumpMap into a pipe, flushing every line or in blocks.
+//   - the text form in process into a pipe, flushing every line or in blocks.
 #include <benchmark/benchmark.h>
 
 #include <errno.h>
@@ -22,6 +22,7 @@
 #include <cstdio>
 #include <map>
 #include <ostream>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -29,6 +30,7 @@
 #include "bpfproxy/bpfMapRegistry.h"
 #include "support/kernelFixture.h"
 #include "tool/blockOutput.h"
+#include "tool/textOutput.h"
 
 namespace {
 
@@ -161,7 +163,7 @@ void BM_BareLoop(benchmark::State &state)
    benchmark::DoNotOptimize(sum);
 }
 
-// DumpMap into a drained pipe; state.range(0) selects held lines.
+// The text form into a drained pipe; state.range(0) selects held lines.
 void BM_DumpMapToPipe(benchmark::State &state)
 {
    BpfMapRegistry registry;
@@ -179,8 +181,8 @@ void BM_DumpMapToPipe(benchmark::State &state)
       {
          BlockOutputBuf buf(fds[1], state.range(0) != 0);
          std::ostream out(&buf);
-         registry.DumpMap(out, "label_port_map");
-         buf.Flush();
+         std::ostringstream err;
+         WriteTextMap(registry, "label_port_map", out, err);
       }
       close(fds[1]);
       reader.join();
@@ -245,7 +247,7 @@ int main(int argc, char **argv)
                        "BM_Bpftool/min_time:2.000/real_time");
    reporter.PrintRatio("fwdmaps / bare syscall loop", "BM_Fwdmaps/min_time:2.000/real_time",
                        "BM_BareLoop/min_time:2.000/real_time");
-   reporter.PrintRatio("DumpMap line flush / blocks (into a pipe)",
+   reporter.PrintRatio("text form line flush / blocks (into a pipe)",
                        "BM_DumpMapToPipe/blocks:0/min_time:2.000/real_time",
                        "BM_DumpMapToPipe/blocks:1/min_time:2.000/real_time");
    benchmark::Shutdown();

@@ -382,11 +382,6 @@ void MsgUnlock(void)
    MXUser_ReleaseRecLock(msgLockStorage);
 }
 
-Dictionary *MsgGetDictionaryLocked(void)
-{
-   return MsgGetStateLocked()->dict;
-}
-
 void MsgSetDictionaryLocked(Dictionary *dict, const char *locale)
 {
    MsgState *state = MsgGetStateLocked();

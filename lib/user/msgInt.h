@@ -8,8 +8,6 @@
 /// Acquires and releases "msgLock" (recursive; created on first use).
 void MsgLock(void);
 void MsgUnlock(void);
-/// The message dictionary, or NULL. Caller holds the lock.
-Dictionary *MsgGetDictionaryLocked(void);
 /// Replaces the message dictionary (taken over; may be NULL) and the locale
 /// (copied; may be NULL), freeing the old ones. Caller holds the lock.
 void MsgSetDictionaryLocked(Dictionary *dict, const char *locale);

@@ -1,4 +1,4 @@
-// Record decoding, the raw error-log line and splitString.
+// Record decoding and the raw error-log line.
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
@@ -11,29 +11,6 @@
 #include "tool/records.h"
 
 namespace {
-
-TEST(SplitStringTest, DropsEmptyPieces)
-{
-   struct Case
-   {
-      std::string text;
-      char delim;
-      std::vector<std::string> pieces;
-   } cases[] = {
-       {"a:b:c", ':', {"a", "b", "c"}},
-       {"abc", ':', {"abc"}},
-       {"", ':', {}},
-       {":::", ':', {}},
-       {":a::b:", ':', {"a", "b"}},
-       {"2001:db8::1", ':', {"2001", "db8", "1"}},
-       {"1500:7:10.0.0.1", '.', {"1500:7:10", "0", "0", "1"}},
-   };
-   for (const Case &c : cases) {
-      std::vector<std::string> out{"stale"};
-      splitString(c.text, c.delim, out);
-      EXPECT_EQ(c.pieces, out) << c.text;
-   }
-}
 
 TEST(ErrLogRecordTest, RawLineRoundTripsBothFamilies)
 {

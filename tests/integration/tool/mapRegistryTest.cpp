@@ -17,6 +17,7 @@
 
 #include "bpfproxy/bpfMapRegistry.h"
 #include "support/kernelFixture.h"
+#include "tool/mapDump.h"
 
 namespace {
 
@@ -47,8 +48,16 @@ TEST_F(MapRegistryTest, PortOperationsReachTheKernel)
    ASSERT_EQ(0, fwdtest::LookupElem(mMaps.fd("label_port_map"), &label, &port));
    EXPECT_EQ(444, ntohs(port));
 
+   // The table holds what the tool put there.
+   EXPECT_EQ(-1, reg.DumpMap(out, "worker_port_map"));
+   EXPECT_EQ(-1, reg.SetPrinter("BPF_FWD_ERR", nullptr));
+   ASSERT_EQ(0,
+             reg.SetPrinter("worker_port_map", [](std::ostream &os, const struct bpf_map_info &info,
+                                                  const void *key, const void *, uint64_t) {
+                os << info.key_size << ":" << ntohs(*static_cast<const uint16_t *>(key));
+             }));
    EXPECT_EQ(0, reg.DumpMap(out, "worker_port_map"));
-   EXPECT_EQ("worker bind port: 8080\n", out.str());
+   EXPECT_EQ("2:8080", out.str());
 
    struct Case
    {
@@ -118,55 +127,32 @@ TEST_F(MapRegistryTest, LowDescriptorIsMovedUp)
    EXPECT_EQ(-ENOENT, BpfObjGet((mBpfFs + "/tc/globals/none").c_str()));
 }
 
-TEST_F(MapRegistryTest, WalkFailingOnItsSecondRecordKeepsTheFirst)
-{
-   for (int code = 0; code < 5; code++) {
-      ASSERT_EQ(0, mMaps.SetErrCount(code, 10 + code));
-   }
-   BpfMapRegistry reg;
-   ASSERT_EQ(0, reg.OpenAllMaps());
-   MapWalkSetLookupHook([](uint64_t index) { return index == 1 ? -EIO : 0; });
-   std::ostringstream out;
-   EXPECT_EQ(-EIO, reg.DumpMap(out, "bpf_fwd_err"));
-   EXPECT_EQ("error key: get label val: 10\n", out.str());
-
-   MapWalkSetLookupHook(nullptr);
-   std::ostringstream all;
-   EXPECT_EQ(0, reg.DumpMap(all, "bpf_fwd_err"));
-   std::string text = all.str();
-   EXPECT_EQ(5, std::count(text.begin(), text.end(), '\n'));
-}
-
-// The walk deletes nothing. Each listing owns only the keys it listed, so a
-// listing whose output failed leaves nothing to a later one; a record gone
-// before its deletion is reported, the others go.
-TEST_F(MapRegistryTest, ErrLogDeletedOnlyWhenAskedAndOnlyAsListed)
+// The walk deletes nothing; only the listed records go, after the output was
+// finished: a record gone before its deletion is reported, one added after
+// the listing stays.
+TEST_F(MapRegistryTest, ErrLogDeletedOnlyAsListed)
 {
    for (int i = 0; i < 4; i++) {
       ASSERT_EQ(0, mMaps.AddErrLog(100 + i, i, "10.0.0.1", "10.0.0.2", 1, 6, 1, 2));
    }
-   const int logFd = mMaps.fd("bpf_fwd_err_log");
    struct Key
    {
       uint64_t t;
       uint32_t extra, pad;
-   } first = {101, 1, 0}, second = {102, 2, 0};
+   } gone = {101, 1, 0};
    BpfMapRegistry reg;
    ASSERT_EQ(0, reg.OpenAllMaps());
-   std::ostringstream raw, err;
-   ASSERT_EQ(0, reg.DumpMap(raw, "bpf_fwd_err_log"));
-   EXPECT_EQ(4u, reg.ListedErrLogKeys().size());
+   std::ostringstream out, err;
+   MapDump dump(reg, err);
+   ErrLogListing listing;
+   ASSERT_EQ(0, dump.CollectErrLog(&listing));
+   EXPECT_EQ(4u, listing.size());
    EXPECT_EQ(4, LogRecords());
 
-   ASSERT_EQ(0, fwdtest::DeleteElem(logFd, &first)); // another run took it
-   ASSERT_EQ(0, reg.DumpMap(raw, "bpf_fwd_err_log"));
-   EXPECT_EQ(3u, reg.ListedErrLogKeys().size());
-
-   ASSERT_EQ(0, fwdtest::DeleteElem(logFd, &second));
+   ASSERT_EQ(0, fwdtest::DeleteElem(mMaps.fd("bpf_fwd_err_log"), &gone));     // another run took it
    ASSERT_EQ(0, mMaps.AddErrLog(900, 9, "10.0.0.1", "10.0.0.2", 1, 6, 1, 2)); // not listed
-   EXPECT_EQ(1, reg.DeleteListedErrLogRecords(err));
+   EXPECT_EQ(kStatusFailed, dump.Finish(out, [](std::ostream &) { return true; }));
    EXPECT_EQ("delete log file failed. ret: -2 map name: bpf_fwd_err_log\n", err.str());
-   EXPECT_TRUE(reg.ListedErrLogKeys().empty());
    EXPECT_EQ(1, LogRecords());
 }
 

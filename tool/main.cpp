@@ -1,7 +1,6 @@
 // fwdmaps: lists the proxy's pinned maps, or prints the records of one.
 #include <stdlib.h>
 #include <string.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <iostream>
@@ -49,14 +48,6 @@ int RunTool(BpfMapRegistry &registry, const ToolOptions &options, OutputTarget &
    // For -o, finishing renames the file into place; only then may the
    // error log's listed records go.
    const OutputFinisher finish = [&output](std::ostream &) { return output.Finish(); };
-   if (!options.haveMap && options.format == OutputFormat::Text) {
-      ListMaps(registry, out);
-      return finish(out) ? kStatusOk : kStatusFailed;
-   }
-   if (!options.haveMap && options.format == OutputFormat::Json) {
-      WriteJsonDocument(out, MapListDocument(registry.GetMapNames()));
-      return finish(out) ? kStatusOk : kStatusFailed;
-   }
    // Further arguments are ignored. Without a map, --prometheus shows both
    // counter maps.
    const std::string name = options.mapName;
@@ -71,6 +62,19 @@ int RunTool(BpfMapRegistry &registry, const ToolOptions &options, OutputTarget &
          std::cerr << "fwdmaps: " << unsupported << std::endl;
          return kStatusUsage;
       }
+   }
+   // A usage error leaves the file of -o alone: nothing is created before
+   // the command line is known to be good.
+   if (!output.Open()) {
+      return kStatusFailed;
+   }
+   if (!options.haveMap && options.format == OutputFormat::Text) {
+      ListMaps(registry, out);
+      return finish(out) ? kStatusOk : kStatusFailed;
+   }
+   if (!options.haveMap && options.format == OutputFormat::Json) {
+      WriteJsonDocument(out, MapListDocument(registry.GetMapNames()));
+      return finish(out) ? kStatusOk : kStatusFailed;
    }
    if (registry.OpenAllMaps() != 0) {
       // Only the text form carries this line; JSON readers get no output
@@ -124,9 +128,6 @@ int main(int argc, char **argv)
       return kStatusUsage;
    case ToolAction::Run:
       break;
-   }
-   if (!output.Open()) {
-      return kStatusFailed;
    }
 
    int status;

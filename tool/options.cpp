@@ -27,7 +27,7 @@ const char kUsage[] =
     "                    in the Prometheus text exposition format\n"
     "  -o, --output FILE write the output to FILE instead of standard output;\n"
     "                    FILE is replaced whole once the output is complete and\n"
-    "                    keeps its old content when anything fails\n"
+    "                    keeps its old content when it cannot be written\n"
     "  -h, --help        print this help and exit\n"
     "      --version     print the version and exit\n"
     "\n"

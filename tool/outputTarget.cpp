@@ -1,9 +1,9 @@
 #include "tool/outputTarget.h"
 
-#include "tool/mapDump.h"
-
 #include <string.h>
 #include <unistd.h>
+
+#include "tool/mapDump.h"
 
 namespace {
 

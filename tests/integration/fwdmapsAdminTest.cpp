@@ -62,6 +62,9 @@ TEST(FwdmapsCommandLine, HelpVersionAndUsageErrors)
        {{"--prometheus", "bpf_fwd_err_log"}, 2, nullptr, "bpf_fwd_err_log"},
        {{"--prometheus", "label_port_map"}, 2, nullptr, "label_port_map"},
        {{"--json", "BPF_FWD_ERR"}, 2, nullptr, "BPF_FWD_ERR"},
+       // A usage error wins over a file that could not be written.
+       {{"-o", "/nonexistent/f", "BPF_FWD_ERR"}, 2, nullptr, "BPF_FWD_ERR"},
+       {{"-o"}, 2, nullptr, "option '-o' needs a file name"},
    };
    for (const auto &c : cases) {
       SCOPED_TRACE(c.args[0] + (c.args.size() > 1 ? " " + c.args[1] : ""));

@@ -288,6 +288,26 @@ TEST_F(FwdmapsOutputFile, UnwritableDirectoryOrFullFileSystemChangesNothing)
    EXPECT_EQ(LogRecords(), 0);
 }
 
+// A run that ends through exit() part way (an invalid possible-CPU count
+// ends it with 255) leaves the old file and no temporary file.
+TEST_F(FwdmapsOutputFile, AnExitPartWayLeavesTheOldFile)
+{
+   FillCounters();
+   const std::string file = mDir.path() + "/fwdmaps.prom";
+   WriteFile(file, "# the old file\n");
+   std::string why = fwdtest::BindPossibleCpus("0-0\n");
+   if (!why.empty()) {
+      FWD_SKIP_OR_FAIL(why);
+   }
+   RunResult r = Fwdmaps({"--prometheus", "-o", file});
+   // The real file again, for later tests in this process.
+   while (umount2("/sys/devices/system/cpu/possible", MNT_DETACH) == 0) {
+   }
+   EXPECT_EQ(r.status, 255) << r.err;
+   EXPECT_EQ(ReadFile(file), "# the old file\n");
+   EXPECT_EQ(DirEntries(mDir.path()), std::vector<std::string>{"fwdmaps.prom"});
+}
+
 // systemd's own check, with fwdmaps and its man page where the units look
 // for them: on a tmpfs over /usr/local in the test's mount namespace.
 TEST(FwdmapsUnits, PassSystemdAnalyzeVerify)

@@ -77,8 +77,25 @@ unshare -m -n sh -eu -c '
     got=$(bash --norc -c ". $completion; COMP_WORDS=(fwdmaps bpf_fwd_e); COMP_CWORD=1; _fwdmaps; echo \"\${COMPREPLY[*]}\"")
     [ "$got" = "bpf_fwd_err bpf_fwd_err_log" ] || fail "completion gave \"$got\""
 
+    # The metrics service and timer: installed, not enabled, and valid where
+    # systemd can check them.
+    units=/usr/lib/systemd/system
+    for unit in fwdmaps-metrics.service fwdmaps-metrics.timer; do
+        [ -f "$units/$unit" ] || fail "no $unit in $units"
+    done
+    ! ls /etc/systemd/system/*.wants/fwdmaps-metrics.* >/dev/null 2>&1 ||
+        fail "the package enabled its metrics units"
+    if command -v systemd-analyze >/dev/null; then
+        systemd-analyze verify "$units/fwdmaps-metrics.service" "$units/fwdmaps-metrics.timer" \
+            >"$scratch/verify.log" 2>&1 || { cat "$scratch/verify.log" >&2; fail "systemd-analyze verify failed"; }
+        [ ! -s "$scratch/verify.log" ] || { cat "$scratch/verify.log" >&2; fail "systemd-analyze verify warnings"; }
+    else
+        echo "package check: no systemd-analyze; the units are not verified"
+    fi
+
     dpkg -r fwdmaps >"$scratch/dpkg.log" 2>&1 || { cat "$scratch/dpkg.log" >&2; fail "dpkg -r failed"; }
     [ ! -e /usr/bin/fwdmaps ] || fail "dpkg -r left /usr/bin/fwdmaps"
+    [ ! -e "$units/fwdmaps-metrics.timer" ] || fail "dpkg -r left the timer"
     echo "package check: installed, ran and removed fwdmaps $version in a private namespace"
 ' check-package "$deb" "$version" "$scratch"
 

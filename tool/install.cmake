@@ -1,5 +1,6 @@
 # Install rules and the Debian package of fwdmaps: the tool, its man page
-# (compressed, as Debian policy wants) and its bash completion.
+# (compressed, as Debian policy wants), its bash completion and the systemd
+# service and timer that feed the node exporter.
 include(GNUInstallDirs)
 
 # The version the tool reports is the one the package carries.
@@ -20,6 +21,12 @@ install(FILES ${FWD_MAN_GZ} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT f
 # bash-completion loads completions/<command> on first use of the command.
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/completion/fwdmaps
         DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions COMPONENT fwdmaps)
+# Installed, not enabled: the package has no maintainer scripts, and the
+# admin starts the timer (see fwdmaps(1)). The service finds fwdmaps on
+# systemd's own search path, so /usr and /usr/local installs both work.
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/systemd/fwdmaps-metrics.service
+              ${CMAKE_CURRENT_LIST_DIR}/systemd/fwdmaps-metrics.timer
+        DESTINATION lib/systemd/system COMPONENT fwdmaps)
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME fwdmaps)
@@ -45,5 +52,6 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 find_package(ICU REQUIRED COMPONENTS uc)
 string(REGEX MATCH "^[0-9]+" FWD_ICU_MAJOR "${ICU_VERSION}")
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "libicu${FWD_ICU_MAJOR}")
-set(CPACK_DEBIAN_PACKAGE_SUGGESTS bash-completion)
+# The node exporter reads what the timer writes; it is not needed otherwise.
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "bash-completion, prometheus-node-exporter")
 include(CPack)

@@ -1,7 +1,6 @@
 // fwdmaps: lists the proxy's pinned maps, or prints the records of one.
 #include <stdlib.h>
 #include <string.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <iostream>
@@ -10,25 +9,14 @@
 
 #include "bpfproxy/bpfMapRegistry.h"
 #include "lib/config/preference.h"
-#include "tool/blockOutput.h"
 #include "tool/jsonOutput.h"
 #include "tool/mapDump.h"
 #include "tool/metricsOutput.h"
 #include "tool/options.h"
+#include "tool/outputTarget.h"
 #include "tool/textOutput.h"
 
 namespace {
-
-// Standard output; lines are held and written in blocks unless it is a
-// terminal. A process that ends through exit() still gets its output out.
-BlockOutputBuf *gStdoutBuf;
-
-void FlushStdoutAtExit()
-{
-   if (gStdoutBuf != nullptr) {
-      gStdoutBuf->Flush();
-   }
-}
 
 void ReportUnknownMap(const BpfMapRegistry &registry, const std::string &name)
 {
@@ -54,16 +42,12 @@ void ReportOpenFailure(const BpfMapRegistry &registry)
    }
 }
 
-int RunTool(BpfMapRegistry &registry, const ToolOptions &options, std::ostream &out)
+int RunTool(BpfMapRegistry &registry, const ToolOptions &options, OutputTarget &output)
 {
-   if (!options.haveMap && options.format == OutputFormat::Text) {
-      ListMaps(registry, out);
-      return FinishOutput(out) ? kStatusOk : kStatusFailed;
-   }
-   if (!options.haveMap && options.format == OutputFormat::Json) {
-      WriteJsonDocument(out, MapListDocument(registry.GetMapNames()));
-      return FinishOutput(out) ? kStatusOk : kStatusFailed;
-   }
+   std::ostream &out = output.Stream();
+   // For -o, finishing renames the file into place; only then may the
+   // error log's listed records go.
+   const OutputFinisher finish = [&output](std::ostream &) { return output.Finish(); };
    // Further arguments are ignored. Without a map, --prometheus shows both
    // counter maps.
    const std::string name = options.mapName;
@@ -79,27 +63,43 @@ int RunTool(BpfMapRegistry &registry, const ToolOptions &options, std::ostream &
          return kStatusUsage;
       }
    }
+   // A usage error leaves the file of -o alone: nothing is created before
+   // the command line is known to be good.
+   if (!output.Open()) {
+      return kStatusFailed;
+   }
+   if (!options.haveMap && options.format == OutputFormat::Text) {
+      ListMaps(registry, out);
+      return finish(out) ? kStatusOk : kStatusFailed;
+   }
+   if (!options.haveMap && options.format == OutputFormat::Json) {
+      WriteJsonDocument(out, MapListDocument(registry.GetMapNames()));
+      return finish(out) ? kStatusOk : kStatusFailed;
+   }
    if (registry.OpenAllMaps() != 0) {
-      // Only the text form carries this line; JSON and metrics readers get
-      // an empty standard output and the status.
+      // Only the text form carries this line; JSON readers get no output
+      // and the status, metrics readers the failed collection.
       if (options.format == OutputFormat::Text) {
          out << "bpf open map failed" << std::endl;
-         FinishOutput(out);
+         finish(out);
+      } else if (options.format == OutputFormat::Prometheus) {
+         out << CollectionMetrics(false, CollectionTime());
+         finish(out);
       }
       ReportOpenFailure(registry);
       return kStatusOpenFailed;
    }
    if (options.format == OutputFormat::Json) {
-      return WriteJsonMap(registry, name, out, std::cerr);
+      return WriteJsonMap(registry, name, out, std::cerr, finish);
    }
    if (options.format == OutputFormat::Prometheus) {
       std::vector<std::string> counters{kFwdStatsMapName, kFwdErrMapName};
       if (options.haveMap) {
          counters = {name};
       }
-      return WriteMetrics(registry, counters, out, std::cerr);
+      return WriteMetrics(registry, counters, out, std::cerr, finish);
    }
-   return WriteTextMap(registry, name, out, std::cerr);
+   return WriteTextMap(registry, name, out, std::cerr, finish);
 }
 
 } // namespace
@@ -109,19 +109,20 @@ int main(int argc, char **argv)
    Preference_Init();
    atexit(Preference_Exit);
 
-   static BlockOutputBuf stdoutBuf(STDOUT_FILENO, !isatty(STDOUT_FILENO));
-   gStdoutBuf = &stdoutBuf;
-   atexit(FlushStdoutAtExit);
-   std::ostream out(&stdoutBuf);
-
    ToolOptions options = ParseToolOptions(argc, argv);
+   // Standard output, or the file of -o; help and version always go to
+   // standard output. A static, so that a process ending through exit()
+   // still flushes standard output and removes an unfinished temporary file.
+   static OutputTarget output(options.action == ToolAction::Run ? options.outputPath : "",
+                              std::cerr);
+   std::ostream &out = output.Stream();
    switch (options.action) {
    case ToolAction::Help:
       PrintUsage(out);
-      return FinishOutput(out) ? kStatusOk : kStatusFailed;
+      return output.Finish() ? kStatusOk : kStatusFailed;
    case ToolAction::Version:
       PrintVersion(out);
-      return FinishOutput(out) ? kStatusOk : kStatusFailed;
+      return output.Finish() ? kStatusOk : kStatusFailed;
    case ToolAction::UsageError:
       std::cerr << "fwdmaps: " << options.error << "; try 'fwdmaps --help'" << std::endl;
       return kStatusUsage;
@@ -132,7 +133,7 @@ int main(int argc, char **argv)
    int status;
    {
       BpfMapRegistry registry;
-      status = RunTool(registry, options, out);
+      status = RunTool(registry, options, output);
    }
    return status;
 }

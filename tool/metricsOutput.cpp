@@ -1,5 +1,7 @@
 #include "tool/metricsOutput.h"
 
+#include <stdio.h>
+
 namespace {
 
 // Label values are fixed words today; escape anyway so a future name can
@@ -49,7 +51,7 @@ std::string Decimal(unsigned __int128 v)
    return digits;
 }
 
-void Family(std::string &out, const char *name, const char *help)
+void Family(std::string &out, const char *name, const char *help, const char *type = "counter")
 {
    out += "# HELP ";
    out += name;
@@ -57,7 +59,9 @@ void Family(std::string &out, const char *name, const char *help)
    out += help;
    out += "\n# TYPE ";
    out += name;
-   out += " counter\n";
+   out += ' ';
+   out += type;
+   out += '\n';
 }
 
 } // namespace
@@ -112,21 +116,49 @@ int WriteMetrics(BpfMapRegistry &registry, const std::vector<std::string> &names
 {
    MapDump dump(registry, err);
    std::string text;
+   bool complete = true;
    for (const std::string &name : names) {
       if (name == kFwdStatsMapName) {
          std::vector<FwdStatsRecord> records;
-         dump.WalkDecoded<FwdStatsRecord>(name,
-                                          [&](const FwdStatsRecord &r) { records.push_back(r); });
+         complete &= dump.WalkDecoded<FwdStatsRecord>(
+                         name, [&](const FwdStatsRecord &r) { records.push_back(r); }) == 0;
          text += FwdStatsMetrics(records);
       } else if (name == kFwdErrMapName) {
          std::vector<FwdErrRecord> records;
-         dump.WalkDecoded<FwdErrRecord>(name, [&](const FwdErrRecord &r) { records.push_back(r); });
+         complete &= dump.WalkDecoded<FwdErrRecord>(
+                         name, [&](const FwdErrRecord &r) { records.push_back(r); }) == 0;
          text += FwdErrMetrics(records);
       } else {
          err << "fwdmaps: " << name << ": not offered with --prometheus" << std::endl;
          return kStatusUsage;
       }
    }
+   text += CollectionMetrics(complete, CollectionTime());
    out << text;
    return dump.Finish(out, finish);
+}
+
+std::string CollectionMetrics(bool success, const struct timespec &when)
+{
+   std::string out;
+   Family(out, "fwdmaps_last_collection_timestamp_seconds",
+          "When fwdmaps last read the proxy's counters, in seconds since the epoch.", "gauge");
+   char stamp[48];
+   snprintf(stamp, sizeof stamp, "%lld.%03ld", static_cast<long long>(when.tv_sec),
+            when.tv_nsec / 1000000);
+   out += "fwdmaps_last_collection_timestamp_seconds ";
+   out += stamp;
+   out += '\n';
+   Family(out, "fwdmaps_last_collection_success",
+          "1 when fwdmaps last read every counter map whole, 0 when it could not.", "gauge");
+   out += "fwdmaps_last_collection_success ";
+   out += success ? "1\n" : "0\n";
+   return out;
+}
+
+struct timespec CollectionTime()
+{
+   struct timespec now = {};
+   clock_gettime(CLOCK_REALTIME, &now);
+   return now;
 }

@@ -4,6 +4,8 @@
 #ifndef TOOL_METRICSOUTPUT_H
 #define TOOL_METRICSOUTPUT_H
 
+#include <time.h>
+
 #include <ostream>
 #include <string>
 #include <vector>
@@ -24,10 +26,24 @@ std::string FwdErrMetrics(const std::vector<FwdErrRecord> &records);
 
 /// Walks the maps named (each bpf_fwd_stats or bpf_fwd_err; the maps are
 /// open) and writes their metrics to `out`, finished with `finish`. Reasons
-/// go to `err` as "fwdmaps: <what>: <why>". Returns the exit status: 0; 1 when a
+/// go to `err` as "fwdmaps: <what>: <why>". The collection gauges end the
+/// text, with success 1 only when every walk reached its end. Returns the
+/// exit status: 0; 1 when a
 /// walk failed part way (what was read is still written) or the output
 /// failed; 2 for a map this format does not offer.
 int WriteMetrics(BpfMapRegistry &registry, const std::vector<std::string> &names, std::ostream &out,
                  std::ostream &err, const OutputFinisher &finish = FinishOutput);
+
+/// The freshness pair of the textfile collector's usual style, so an alert
+/// can tell a stale file from a quiet proxy: gauges
+/// fwdmaps_last_collection_timestamp_seconds (`when`, seconds since the
+/// epoch, to the millisecond) and fwdmaps_last_collection_success (1 when
+/// every counter map asked for was opened and read to its end, else 0),
+/// each with HELP and TYPE lines. No sample carries a time stamp of its own:
+/// the collector refuses those.
+std::string CollectionMetrics(bool success, const struct timespec &when);
+
+/// The wall-clock time for CollectionMetrics: now.
+struct timespec CollectionTime();
 
 #endif

@@ -25,12 +25,15 @@ const char kUsage[] =
     "  -j, --json        print one JSON document\n"
     "      --prometheus  print bpf_fwd_stats and bpf_fwd_err (both when no MAP)\n"
     "                    in the Prometheus text exposition format\n"
+    "  -o, --output FILE write the output to FILE instead of standard output;\n"
+    "                    FILE is replaced whole once the output is complete and\n"
+    "                    keeps its old content when it cannot be written\n"
     "  -h, --help        print this help and exit\n"
     "      --version     print the version and exit\n"
     "\n"
     "Exit status:\n"
     "  0    success\n"
-    "  1    a map walk, the output or an error-log deletion failed\n"
+    "  1    a map walk, the output (FILE) or an error-log deletion failed\n"
     "  2    usage error: unknown option or map name\n"
     "  255  the pinned maps could not be opened, or the possible-CPU count is invalid\n"
     "\n"
@@ -76,6 +79,16 @@ ToolOptions ParseToolOptions(int argc, const char *const argv[])
       }
       if (std::strcmp(arg, "-j") == 0 || std::strcmp(arg, "--json") == 0) {
          json = true;
+      } else if (std::strcmp(arg, "-o") == 0 || std::strcmp(arg, "--output") == 0) {
+         if (i + 1 >= argc || argv[i + 1][0] == '\0') {
+            return UsageError(std::string("option '") + arg + "' needs a file name");
+         }
+         options.outputPath = argv[++i];
+      } else if (std::strncmp(arg, "--output=", 9) == 0) {
+         if (arg[9] == '\0') {
+            return UsageError("option '--output' needs a file name");
+         }
+         options.outputPath = arg + 9;
       } else if (std::strcmp(arg, "--prometheus") == 0) {
          prometheus = true;
       } else {

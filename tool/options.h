@@ -33,6 +33,9 @@ struct ToolOptions
    /// True when a map name was given; mapName then holds it (it may be empty).
    bool haveMap = false;
    std::string mapName;
+   /// With -o/--output: the file the output replaces atomically; empty for
+   /// standard output.
+   std::string outputPath;
    /// For UsageError: the reason, without the "fwdmaps: " prefix.
    std::string error;
 };

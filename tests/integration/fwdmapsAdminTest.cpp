@@ -67,6 +67,9 @@ TEST(FwdmapsCommandLine, HelpVersionAndUsageErrors)
        {{"--prometheus", "bpf_fwd_err_log"}, 2, nullptr, "bpf_fwd_err_log"},
        {{"--prometheus", "label_port_map"}, 2, nullptr, "label_port_map"},
        {{"--json", "BPF_FWD_ERR"}, 2, nullptr, "BPF_FWD_ERR"},
+       // A usage error wins over a file that could not be written.
+       {{"-o", "/nonexistent/f", "BPF_FWD_ERR"}, 2, nullptr, "BPF_FWD_ERR"},
+       {{"-o"}, 2, nullptr, "option '-o' needs a file name"},
    };
    for (const auto &c : cases) {
       SCOPED_TRACE(c.args[0] + (c.args.size() > 1 ? " " + c.args[1] : ""));
@@ -210,14 +213,16 @@ TEST_F(FwdmapsAdmin, PrometheusOutputIsAValidExposition)
    const std::string stats = "bpf_fwd_stats_bytes counter " + std::to_string(4 * mCpus) +
                              "\nbpf_fwd_stats_all_cpus_bytes counter 4\n";
    const std::string errs = "bpf_fwd_err counter 5\n";
+   const std::string gauges = "fwdmaps_last_collection_timestamp_seconds gauge 1\n"
+                              "fwdmaps_last_collection_success gauge 1\n";
    const struct
    {
       std::vector<std::string> args;
       std::string families;
    } cases[] = {
-       {{"--prometheus"}, stats + errs},
-       {{"--prometheus", "bpf_fwd_stats"}, stats},
-       {{"--prometheus", "bpf_fwd_err"}, errs},
+       {{"--prometheus"}, stats + errs + gauges},
+       {{"--prometheus", "bpf_fwd_stats"}, stats + gauges},
+       {{"--prometheus", "bpf_fwd_err"}, errs + gauges},
    };
    fwdtest::TempDir dir;
    const std::string file = dir.path() + "/fwdmaps.prom";
@@ -293,6 +298,8 @@ TEST_F(FwdmapsAdmin, ErrLogDeletedOnlyAsFarAsItWasWritten)
    EXPECT_NE(metrics.str().find("# TYPE bpf_fwd_stats_all_cpus_bytes_total counter\n"),
              std::string::npos)
        << metrics.str();
+   EXPECT_NE(metrics.str().find("\nfwdmaps_last_collection_success 0\n"), std::string::npos)
+       << metrics.str();
 }
 
 TEST_F(FwdmapsAdmin, OptionsComeBeforeTheMapName)
@@ -313,15 +320,19 @@ TEST(FwdmapsCompletion, CompletesOptionsAndMapNames)
    const struct
    {
       std::vector<std::string> words; // the last one is being completed
-      const char *expected;
+      std::string expected;
    } cases[] = {
        {{""}, "label_port_map worker_port_map bpf_fwd_stats bpf_fwd_err bpf_fwd_err_log"},
        {{"bpf_fwd_e"}, "bpf_fwd_err bpf_fwd_err_log"},
        {{"wor"}, "worker_port_map"},
-       {{"-"}, "-j --json --prometheus -h --help --version"},
+       {{"-"}, "-j --json --prometheus -o --output -h --help --version"},
        {{"--p"}, "--prometheus"},
        {{"--prometheus", ""}, "bpf_fwd_stats bpf_fwd_err"},
-       {{"--json", "-"}, ""},
+       {{"--json", "-"}, "-o --output"},
+       {{"-o", "m.prom", "-"}, "-j --json --prometheus"},
+       {{"--output", "m.prom", "--prometheus", "bpf_fwd_e"}, "bpf_fwd_err"},
+       {{"-o", std::string(FWD_SOURCE_DIR) + "/tool/completion/fwd"},
+        std::string(FWD_SOURCE_DIR) + "/tool/completion/fwdmaps"},
        {{"-j", "bpf_fwd_s"}, "bpf_fwd_stats"},
        {{"bpf_fwd_err", ""}, ""},
        {{"--help", ""}, ""},
@@ -340,7 +351,7 @@ TEST(FwdmapsCompletion, CompletesOptionsAndMapNames)
       RunResult r = RunProcess({"/bin/bash", "--norc", "--noprofile", "-c", cmd});
       EXPECT_EQ(r.status, 0) << r.err;
       EXPECT_EQ(r.err, "");
-      EXPECT_EQ(r.out, std::string(c.expected) + "\n");
+      EXPECT_EQ(r.out, c.expected + "\n");
    }
 }
 
@@ -356,7 +367,9 @@ TEST(FwdmapsManPage, RendersCleanlyAndDocumentsTheSchema)
    std::ifstream in(page);
    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
    for (const char *d : {"bpf_fwd_stats_bytes_total", "bpf_fwd_stats_all_cpus_bytes_total",
-                         "bpf_fwd_err_total", "BpfProxy.FsPath", "EXIT STATUS"}) {
+                         "bpf_fwd_err_total", "fwdmaps_last_collection_timestamp_seconds",
+                         "fwdmaps_last_collection_success", "fwdmaps\\-metrics.timer",
+                         "FWDMAPS_TEXTFILE_DIR", "BpfProxy.FsPath", "EXIT STATUS"}) {
       EXPECT_NE(text.find(d), std::string::npos) << d;
    }
 }

@@ -13,6 +13,16 @@ namespace fwdtest {
 
 namespace {
 
+std::vector<char *> ArgvOf(const std::vector<std::string> &argv)
+{
+   std::vector<char *> args;
+   for (const std::string &a : argv) {
+      args.push_back(const_cast<char *>(a.c_str()));
+   }
+   args.push_back(nullptr);
+   return args;
+}
+
 void CloseIfSet(int &fd)
 {
    if (fd >= 0) {
@@ -130,11 +140,7 @@ ChildResult RunInChild(const std::function<void()> &body, const ChildIo &io)
 ChildResult RunProcess(const std::vector<std::string> &argv, const std::string &stdoutPath)
 {
    // Built before the fork: the child only execs.
-   std::vector<char *> args;
-   for (const std::string &a : argv) {
-      args.push_back(const_cast<char *>(a.c_str()));
-   }
-   args.push_back(nullptr);
+   std::vector<char *> args = ArgvOf(argv);
    ChildIo io;
    io.stdoutPath = stdoutPath;
    return RunInChild(
@@ -143,6 +149,32 @@ ChildResult RunProcess(const std::vector<std::string> &argv, const std::string &
           _exit(127);
        },
        io);
+}
+
+pid_t StartProcess(const std::vector<std::string> &argv, const std::string &logPath)
+{
+   std::vector<char *> args = ArgvOf(argv);
+   pid_t pid = fork();
+   if (pid == 0) {
+      int in = open("/dev/null", O_RDONLY);
+      int log = logPath.empty() ? open("/dev/null", O_WRONLY)
+                                : open(logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+      dup2(in, 0);
+      dup2(log, 1);
+      dup2(log, 2);
+      execv(args[0], args.data());
+      _exit(127);
+   }
+   return pid;
+}
+
+int StopProcess(pid_t pid, int sig)
+{
+   int wstatus = 0;
+   if (pid <= 0 || kill(pid, sig) != 0 || waitpid(pid, &wstatus, 0) != pid) {
+      return -1;
+   }
+   return WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
 }
 
 } // namespace fwdtest

@@ -8,6 +8,8 @@
 #ifndef TESTS_SUPPORT_CHILDPROCESS_H
 #define TESTS_SUPPORT_CHILDPROCESS_H
 
+#include <sys/types.h>
+
 #include <functional>
 #include <string>
 #include <vector>
@@ -39,6 +41,15 @@ ChildResult RunInChild(const std::function<void()> &body, const ChildIo &io = {}
 /// Runs `argv` (argv[0] is the program path) to its end. With
 /// `stdoutPath`, standard output goes to that file instead of a pipe.
 ChildResult RunProcess(const std::vector<std::string> &argv, const std::string &stdoutPath = "");
+
+/// Starts `argv` (argv[0] is the program path) in the background with
+/// standard input from /dev/null and standard output and error appended to
+/// `logPath` (/dev/null when empty). Returns the child's pid, or -1.
+pid_t StartProcess(const std::vector<std::string> &argv, const std::string &logPath = "");
+
+/// Sends `sig` to `pid` (a child of StartProcess) and reaps it. Returns its
+/// status as ChildResult::status has it, or -1.
+int StopProcess(pid_t pid, int sig);
 
 #ifdef FWD_FWDMAPS_PATH
 /// Runs the built fwdmaps with `args`, as RunProcess does.

@@ -1,14 +1,16 @@
-/// Small helpers shared by the configuration, dictionary and message tests:
-/// whole files as strings, message lists and configuration texts as strings.
+/// Small helpers shared by the tests: whole files as strings, directory
+/// listings, message lists and configuration texts as strings.
 #ifndef TESTS_SUPPORT_TEXTFILES_H
 #define TESTS_SUPPORT_TEXTFILES_H
 
 #include <stdlib.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "lib/config/config.h"
 #include "lib/misc/msgList.h"
@@ -31,6 +33,17 @@ inline std::string WriteFile(const std::string &path, const std::string &content
    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
    std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
    return path;
+}
+
+/// The names in directory `dir`, sorted.
+inline std::vector<std::string> DirEntries(const std::string &dir)
+{
+   std::vector<std::string> names;
+   for (const auto &e : std::filesystem::directory_iterator(dir)) {
+      names.push_back(e.path().filename());
+   }
+   std::sort(names.begin(), names.end());
+   return names;
 }
 
 /// The text of a message list, newest message first; the list stays.

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <ctime>
 #include <string>
 #include <vector>
 
@@ -47,6 +48,34 @@ TEST(MetricsOutput, SeriesPerCpuTotalsAndErrorLabels)
       for (const std::string &line : c.has) {
          EXPECT_NE(std::string::npos, c.text.find(line)) << line << " in\n" << c.text;
       }
+   }
+}
+
+// The freshness pair: gauges, the time to the millisecond, no sample time
+// stamps (the textfile collector refuses them).
+TEST(MetricsOutput, CollectionGaugesSayWhenAndHowWell)
+{
+   const struct
+   {
+      bool success;
+      struct timespec when;
+      const char *stamp;
+   } cases[] = {
+       {true, {1765022400, 125000000}, "1765022400.125"},
+       {false, {1765022400, 999999999}, "1765022400.999"},
+       {true, {0, 1000000}, "0.001"},
+   };
+   for (const auto &c : cases) {
+      std::string text = CollectionMetrics(c.success, c.when);
+      EXPECT_NE(std::string::npos,
+                text.find("# TYPE fwdmaps_last_collection_timestamp_seconds gauge\n"
+                          "fwdmaps_last_collection_timestamp_seconds " +
+                          std::string(c.stamp) + "\n"))
+          << text;
+      EXPECT_NE(std::string::npos, text.find("# TYPE fwdmaps_last_collection_success gauge\n"
+                                             "fwdmaps_last_collection_success " +
+                                             std::string(c.success ? "1" : "0") + "\n"))
+          << text;
    }
 }
 

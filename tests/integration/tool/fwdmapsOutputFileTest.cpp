@@ -1,0 +1,338 @@
+// fwdmaps -o FILE on real maps: a real node exporter serves the file, a
+// SIGKILL at any moment leaves the old or the new file whole, a file that
+// cannot be written keeps its old content and the error log its records,
+// and the service and timer pass systemd's own check.
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/mount.h>
+#include <sys/socket.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/kernelFixture.h"
+#include "support/textFiles.h"
+
+using fwdtest::Fwdmaps;
+using fwdtest::RunProcess;
+using fwdtest::RunResult;
+
+namespace {
+
+namespace fs = std::filesystem;
+using fwdtest::DirEntries;
+using fwdtest::ReadFile;
+using fwdtest::WriteFile;
+
+const char kNodeExporter[] = "/usr/bin/prometheus-node-exporter";
+
+bool Has(const std::string &text, const std::string &what)
+{
+   return text.find(what) != std::string::npos;
+}
+
+// A mount on a directory of the test, undone however the test ends so the
+// directory can go.
+class ScopedMount
+{
+ public:
+   ScopedMount(const std::string &dir, const std::string &options)
+   {
+      mOk = mount("fwdtest", dir.c_str(), "tmpfs", 0, options.c_str()) == 0;
+      mDir = mOk ? dir : "";
+   }
+   ~ScopedMount()
+   {
+      if (mOk) {
+         umount2(mDir.c_str(), MNT_DETACH);
+      }
+   }
+   ScopedMount(const ScopedMount &) = delete;
+   ScopedMount &operator=(const ScopedMount &) = delete;
+   bool ok() const { return mOk; }
+
+ private:
+   std::string mDir;
+   bool mOk = false;
+};
+
+// One HTTP/1.0 GET on loopback; the body, or "" when nothing answers.
+std::string HttpGet(int port, const std::string &path)
+{
+   int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+   struct sockaddr_in addr = {};
+   addr.sin_family = AF_INET;
+   addr.sin_port = htons(static_cast<uint16_t>(port));
+   addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+   std::string reply;
+   if (fd >= 0 && connect(fd, reinterpret_cast<struct sockaddr *>(&addr), sizeof addr) == 0) {
+      std::string request = "GET " + path + " HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n";
+      if (write(fd, request.data(), request.size()) == static_cast<ssize_t>(request.size())) {
+         char buf[65536];
+         for (ssize_t n; (n = read(fd, buf, sizeof buf)) > 0;) {
+            reply.append(buf, static_cast<size_t>(n));
+         }
+      }
+   }
+   if (fd >= 0) {
+      close(fd);
+   }
+   size_t body = reply.find("\r\n\r\n");
+   return reply.rfind("HTTP/1.0 200", 0) == 0 && body != std::string::npos ? reply.substr(body + 4)
+                                                                           : "";
+}
+
+class FwdmapsOutputFile : public fwdtest::ProxyMapsTest
+{
+ protected:
+   void FillCounters()
+   {
+      ASSERT_EQ(mMaps.SetStats(0, {1000, 1}), 0);
+      ASSERT_EQ(mMaps.SetStats(2, {7}), 0);
+      ASSERT_EQ(mMaps.SetErrCount(4, 12), 0);
+   }
+   void FillLog(int records)
+   {
+      for (int i = 0; i < records; i++) {
+         ASSERT_EQ(mMaps.AddErrLog(1000 + i, i, "10.0.0.1", "10.0.0.2", 1, 6, 40000, 443), 0);
+      }
+   }
+   fwdtest::TempDir mDir;
+};
+
+// The file node exporter serves: counters with their labels and the
+// collection gauges, and no parse error, not even with a temporary file
+// that a killed run left in the directory.
+TEST_F(FwdmapsOutputFile, NodeExporterServesTheCountersItWrites)
+{
+   if (access(kNodeExporter, X_OK) != 0) {
+      GTEST_SKIP() << kNodeExporter << " is not installed (scripts/packages.txt installs it)";
+   }
+   FillCounters();
+   RunResult lo = RunProcess({"/sbin/ip", "link", "set", "lo", "up"});
+   ASSERT_EQ(lo.status, 0) << lo.err;
+
+   const std::string file = mDir.path() + "/fwdmaps.prom";
+   RunResult r = Fwdmaps({"--prometheus", "-o", file});
+   ASSERT_EQ(r.status, 0) << r.err;
+   EXPECT_EQ(r.out + r.err, "");
+   WriteFile(mDir.path() + "/.fwdmaps.prom.Xy12Zw", "half a metr");
+
+   fwdtest::TempDir logDir;
+   const std::string log = logDir.path() + "/node-exporter.log";
+   const int port = 9100;
+   pid_t exporter = fwdtest::StartProcess({kNodeExporter,
+                                           "--web.listen-address=127.0.0.1:" + std::to_string(port),
+                                           "--collector.disable-defaults", "--collector.textfile",
+                                           "--collector.textfile.directory=" + mDir.path()},
+                                          log);
+   ASSERT_GT(exporter, 0);
+   std::string metrics;
+   for (int i = 0; i < 200 && metrics.empty(); i++) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      metrics = HttpGet(port, "/metrics");
+   }
+   int stopped = fwdtest::StopProcess(exporter, SIGTERM);
+   ASSERT_FALSE(metrics.empty()) << "no answer from the node exporter:\n" << ReadFile(log);
+   EXPECT_NE(stopped, -1);
+
+   for (const char *line : {
+            "bpf_fwd_stats_bytes_total{counter=\"rx\",cpu=\"0\"} 1000\n",
+            "bpf_fwd_stats_bytes_total{counter=\"tx\",cpu=\"0\"} 7\n",
+            "bpf_fwd_stats_all_cpus_bytes_total{counter=\"rx\"} 1001\n",
+            "bpf_fwd_err_total{code=\"4\",error=\"do check sum\"} 12\n",
+            "# TYPE fwdmaps_last_collection_success gauge\n",
+            "fwdmaps_last_collection_success 1\n",
+            "node_textfile_scrape_error 0\n",
+        }) {
+      EXPECT_TRUE(Has(metrics, line)) << line;
+   }
+   // The time stamp is this run's, within the minutes a slow machine takes.
+   const std::string stampName = "\nfwdmaps_last_collection_timestamp_seconds ";
+   size_t at = metrics.find(stampName);
+   ASSERT_NE(at, std::string::npos);
+   double stamp = std::stod(metrics.substr(at + stampName.size()));
+   EXPECT_LT(std::abs(stamp - static_cast<double>(time(nullptr))), 600.0) << stamp;
+   EXPECT_FALSE(Has(ReadFile(log), "level=error")) << ReadFile(log);
+}
+
+// SIGKILL at points spread over whole runs that write a large output: FILE
+// is always the old file or the new one, whole; only a killed run leaves a
+// temporary file, and its name is not one the collector reads.
+TEST_F(FwdmapsOutputFile, SigkillLeavesTheOldOrTheNewFileWhole)
+{
+   const uint32_t labels = 40000;
+   fwdtest::RemoveProxyPins(mBpfFs);
+   fwdtest::ProxyMaps big;
+   ASSERT_EQ(big.Create(mBpfFs, fwdtest::ProxyMapLayouts(labels)), "");
+   for (uint32_t label = 0; label < labels; label++) {
+      ASSERT_EQ(big.AddLabelPort(label, static_cast<uint16_t>(label)), 0);
+   }
+   const std::string file = mDir.path() + "/labels.prom";
+   const std::vector<std::string> args = {FWD_FWDMAPS_PATH, "-o", file, "label_port_map"};
+
+   auto start = std::chrono::steady_clock::now();
+   RunResult whole = RunProcess(args);
+   auto runTime = std::chrono::steady_clock::now() - start;
+   ASSERT_EQ(whole.status, 0) << whole.err;
+   const std::string newText = ReadFile(file);
+   ASSERT_GT(newText.size(), 500000u);
+   const std::string oldText = "label :0x0\tport : 1\n";
+
+   int oldSeen = 0, newSeen = 0, killedMidWrite = 0;
+   const int kills = 24;
+   for (int i = 0; i < kills; i++) {
+      WriteFile(file, oldText);
+      pid_t pid = fwdtest::StartProcess(args);
+      ASSERT_GT(pid, 0);
+      // From at once to past the end of a run.
+      std::this_thread::sleep_for(runTime * i / (kills * 3 / 4));
+      int status = fwdtest::StopProcess(pid, SIGKILL);
+      EXPECT_TRUE(status == 128 + SIGKILL || status == 0) << "kill " << i << ": " << status;
+      const std::string now = ReadFile(file);
+      if (now == oldText) {
+         oldSeen++;
+      } else {
+         EXPECT_EQ(now.size(), newText.size()) << "kill " << i;
+         EXPECT_TRUE(now == newText) << "kill " << i << ": neither the old nor the new file";
+         newSeen++;
+      }
+      for (const std::string &name : DirEntries(mDir.path())) {
+         if (name == "labels.prom") {
+            continue;
+         }
+         EXPECT_EQ(name.rfind(".labels.prom.", 0), 0u) << name;
+         EXPECT_NE(name.substr(name.size() - 5), ".prom") << name;
+         killedMidWrite++;
+         fs::remove(mDir.path() + "/" + name);
+      }
+   }
+   EXPECT_EQ(oldSeen + newSeen, kills);
+   EXPECT_GT(killedMidWrite, 0) << "no kill landed while the file was written";
+   RecordProperty("killed_mid_write", killedMidWrite);
+   RecordProperty("new_file_seen", newSeen);
+   RecordProperty(
+       "run_ms",
+       static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(runTime).count()));
+}
+
+// A file that cannot be written: status 1, the reason, the old content, no
+// temporary file, and the error log keeps every record, whatever the form.
+TEST_F(FwdmapsOutputFile, UnwritableDirectoryOrFullFileSystemChangesNothing)
+{
+   FillCounters();
+   FillLog(600);
+   const std::string dir = mDir.path() + "/textfile";
+   fs::create_directories(dir);
+   const std::string file = dir + "/fwdmaps.prom";
+   const std::string oldText = "# the old file\n";
+   const struct
+   {
+      const char *what;
+      std::vector<std::string> args;
+      const char *why;
+   } cases[] = {
+       {"read-only", {"bpf_fwd_err_log"}, "Read-only file system"},
+       {"full", {"--json", "bpf_fwd_err_log"}, "No space left on device"},
+       {"full, metrics", {"--prometheus"}, "No space left on device"},
+   };
+   for (const auto &c : cases) {
+      SCOPED_TRACE(c.what);
+      // Room for the old file and a little more; the listing of 600
+      // records is larger.
+      ScopedMount small(dir, "size=16k");
+      ASSERT_TRUE(small.ok()) << strerror(errno);
+      WriteFile(file, oldText);
+      if (std::string(c.what) == "read-only") {
+         ASSERT_EQ(mount(nullptr, dir.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr), 0)
+             << strerror(errno);
+      } else {
+         // Fill what is left.
+         std::ofstream filler(dir + "/filler");
+         std::string block(4096, 'x');
+         while (filler.write(block.data(), block.size()) && filler.flush()) {
+         }
+      }
+
+      std::vector<std::string> args = {"-o", file};
+      args.insert(args.end(), c.args.begin(), c.args.end());
+      RunResult r = Fwdmaps(args);
+      EXPECT_EQ(r.status, 1) << r.err;
+      EXPECT_EQ(r.out, "");
+      EXPECT_EQ(r.err.rfind("fwdmaps: " + file + ": ", 0), 0u) << r.err;
+      EXPECT_TRUE(Has(r.err, c.why)) << r.err;
+      EXPECT_EQ(ReadFile(file), oldText);
+      for (const std::string &name : DirEntries(dir)) {
+         EXPECT_TRUE(name == "fwdmaps.prom" || name == "filler") << name << " left behind";
+      }
+      EXPECT_EQ(LogRecords(), 600);
+   }
+
+   // Written at last, the records are deleted.
+   RunResult r = Fwdmaps({"-o", file, "bpf_fwd_err_log"});
+   EXPECT_EQ(r.status, 0) << r.err;
+   const std::string listing = ReadFile(file);
+   EXPECT_EQ(std::count(listing.begin(), listing.end(), '\n'), 600);
+   EXPECT_EQ(LogRecords(), 0);
+}
+
+// A run that ends through exit() part way (an invalid possible-CPU count
+// ends it with 255) leaves the old file and no temporary file.
+TEST_F(FwdmapsOutputFile, AnExitPartWayLeavesTheOldFile)
+{
+   FillCounters();
+   const std::string file = mDir.path() + "/fwdmaps.prom";
+   WriteFile(file, "# the old file\n");
+   std::string why = fwdtest::BindPossibleCpus("0-0\n");
+   if (!why.empty()) {
+      FWD_SKIP_OR_FAIL(why);
+   }
+   RunResult r = Fwdmaps({"--prometheus", "-o", file});
+   // The real file again, for later tests in this process.
+   while (umount2("/sys/devices/system/cpu/possible", MNT_DETACH) == 0) {
+   }
+   EXPECT_EQ(r.status, 255) << r.err;
+   EXPECT_EQ(ReadFile(file), "# the old file\n");
+   EXPECT_EQ(DirEntries(mDir.path()), std::vector<std::string>{"fwdmaps.prom"});
+}
+
+// systemd's own check, with fwdmaps and its man page where the units look
+// for them: on a tmpfs over /usr/local in the test's mount namespace.
+TEST(FwdmapsUnits, PassSystemdAnalyzeVerify)
+{
+   const char analyze[] = "/usr/bin/systemd-analyze";
+   if (access(analyze, X_OK) != 0) {
+      GTEST_SKIP() << analyze << " is not installed; the units are not verified";
+   }
+   std::string why = fwdtest::EnterPrivateNamespaces();
+   if (!why.empty()) {
+      FWD_SKIP_OR_FAIL("private namespaces unavailable: " + why);
+   }
+   ScopedMount local("/usr/local", "size=64m");
+   ASSERT_TRUE(local.ok()) << strerror(errno);
+   fs::create_directories("/usr/local/bin");
+   fs::create_directories("/usr/local/share/man/man1");
+   fs::copy_file(FWD_FWDMAPS_PATH, "/usr/local/bin/fwdmaps");
+   fs::copy_file(std::string(FWD_SOURCE_DIR) + "/tool/fwdmaps.1",
+                 "/usr/local/share/man/man1/fwdmaps.1");
+
+   const std::string units = std::string(FWD_SOURCE_DIR) + "/tool/systemd/";
+   RunResult r = RunProcess(
+       {analyze, "verify", units + "fwdmaps-metrics.service", units + "fwdmaps-metrics.timer"});
+   EXPECT_EQ(r.status, 0) << r.out << r.err;
+   EXPECT_EQ(r.out + r.err, "");
+}
+
+} // namespace

@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "common/commonUtils.h"
 #include "lib/lock/userlock.h"
 #include "lib/log/log.h"
 #include "supervision/posixApiHelper.h"
@@ -137,6 +138,7 @@ bool PipeConnection::recvBuf(void *buf, size_t len)
 
 bool PipeConnection::sendMsg(const std::string &text)
 {
+   Log_Level(8, "PipeConnection->Send Pipe Message: %s\n", CommonUtils::MaskPassword(text).c_str());
    if (text.size() > kMaxMessage) {
       Log_Level(2,
                 "PipeConnection->%s: Failed to send pipe message, message length %lu is out of "

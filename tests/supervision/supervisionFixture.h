@@ -1,0 +1,94 @@
+/// What the supervision tests share: a log capture, pipes that close
+/// themselves, and reading a child's output with a deadline.
+#ifndef TESTS_SUPERVISION_SUPERVISIONFIXTURE_H
+#define TESTS_SUPERVISION_SUPERVISIONFIXTURE_H
+
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <functional>
+#include <string>
+#include <thread>
+
+#include "lib/log/log.h"
+#include "lib/log/logTestOutput.h"
+
+namespace fwdtest {
+
+/// A pipe; both ends closed on destruction unless released.
+struct Pipe
+{
+   Pipe() { EXPECT_EQ(0, pipe(fd)); }
+   ~Pipe()
+   {
+      for (int f : fd) {
+         if (f >= 0) {
+            close(f);
+         }
+      }
+   }
+   Pipe(const Pipe &) = delete;
+   Pipe &operator=(const Pipe &) = delete;
+   int release(int end)
+   {
+      int f = fd[end];
+      fd[end] = -1;
+      return f;
+   }
+   int fd[2] = {-1, -1};
+};
+
+/// Reads from `fd` until `want` bytes arrived, end of file, or 10 s passed.
+inline std::string ReadSome(int fd, size_t want)
+{
+   std::string out;
+   auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+   while (out.size() < want && std::chrono::steady_clock::now() < until) {
+      struct pollfd p = {fd, POLLIN, 0};
+      if (poll(&p, 1, 100) <= 0) {
+         continue;
+      }
+      char buf[256];
+      ssize_t n = read(fd, buf, std::min(sizeof buf, want - out.size()));
+      if (n <= 0) {
+         break;
+      }
+      out.append(buf, static_cast<size_t>(n));
+   }
+   return out;
+}
+
+/// Polls `done` every 5 ms for up to 10 s; returns its last answer.
+inline bool WaitFor(const std::function<bool()> &done)
+{
+   auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+   while (!done() && std::chrono::steady_clock::now() < until) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+   }
+   return done();
+}
+
+/// Captures every log line up to level 10 (the supervision classes trace at
+/// 8 and 9).
+class LogCaptureTest : public ::testing::Test
+{
+ protected:
+   void SetUp() override
+   {
+      LogTestOutputOptions opts;
+      opts.fileLevel = 10;
+      mLog = LogTestOutput_Create(&opts);
+      ASSERT_TRUE(Log_AddOutput(mLog));
+   }
+   void TearDown() override { Log_Exit(); }
+   std::string LogText() { return LogTestOutput_Joined(mLog); }
+   bool Logged(const std::string &text) { return LogText().find(text) != std::string::npos; }
+
+   LogOutput *mLog = nullptr;
+};
+
+} // namespace fwdtest
+
+#endif

@@ -5,6 +5,7 @@
 #include <stdint.h>
 #include <string.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <thread>
@@ -15,7 +16,7 @@
 #include "lib/log/log.h"
 #include "supervision/posixApiHelper.h"
 #include "supervision/recLockGuard.h"
-#include "supervision/sigPipeGuard.h"
+#include "supervision/sigPipeShield.h"
 
 namespace {
 
@@ -27,7 +28,8 @@ constexpr auto kRetryPause = std::chrono::milliseconds(100);
 PipeConnection::PipeConnection() : PipeConnection(-1, -1) {}
 
 PipeConnection::PipeConnection(int readFd, int writeFd)
-    : mReadFd(readFd), mWriteFd(writeFd), mLock(MXUser_CreateRecLock("PipeConnection", 0))
+    : mReadFd(readFd), mWriteFd(writeFd), mLock(MXUser_CreateRecLock("PipeConnection", 0)),
+      mInbox(sizeof(uint32_t) + kMaxMessage)
 {
 }
 
@@ -73,7 +75,7 @@ bool PipeConnection::sendBuf(const void *buf, size_t len)
       Log_Level(2, "PipeConnection->%s: pipe is invalid.\n", "sendBuf");
       return false;
    }
-   SigPipeGuard noSigPipe;
+   SigPipeShield::Arm();
    PosixApiHelper *api = PosixApiHelper::getInstance();
    const char *bytes = static_cast<const char *>(buf);
    size_t sent = 0;
@@ -109,12 +111,16 @@ bool PipeConnection::recvBuf(void *buf, size_t len)
    }
    PosixApiHelper *api = PosixApiHelper::getInstance();
    char *bytes = static_cast<char *>(buf);
-   size_t received = 0;
+   size_t received = takeBuffered(bytes, len);
    int retries = 0;
    while (received < len) {
-      ssize_t n = api->read(mReadFd, bytes + received, len - received);
+      // Read as much as a whole frame: a message usually arrives with one
+      // read instead of two (header, then text); what belongs to the next
+      // one waits in the buffer.
+      ssize_t n = api->read(mReadFd, mInbox.data(), mInbox.size());
       if (n > 0) {
-         received += static_cast<size_t>(n);
+         mInboxEnd = static_cast<size_t>(n);
+         received += takeBuffered(bytes + received, len - received);
          continue;
       }
       // End of file leaves errno as it was; a stale EINTR must not turn a
@@ -136,9 +142,26 @@ bool PipeConnection::recvBuf(void *buf, size_t len)
    return true;
 }
 
+size_t PipeConnection::takeBuffered(char *out, size_t len)
+{
+   size_t n = std::min(len, mInboxEnd - mInboxStart);
+   if (out != nullptr) {
+      memcpy(out, mInbox.data() + mInboxStart, n);
+   }
+   mInboxStart += n;
+   if (mInboxStart == mInboxEnd) {
+      mInboxStart = mInboxEnd = 0;
+   }
+   return n;
+}
+
 bool PipeConnection::sendMsg(const std::string &text)
 {
-   Log_Level(8, "PipeConnection->Send Pipe Message: %s\n", CommonUtils::MaskPassword(text).c_str());
+   // Masking copies the text; skip it when level 8 goes nowhere.
+   if (Log_GetModuleFileLevel(0) >= LOG_DEBUG || Log_GetModuleStderrLevel(0) >= LOG_DEBUG) {
+      Log_Level(8, "PipeConnection->Send Pipe Message: %s\n",
+                CommonUtils::MaskPassword(text).c_str());
+   }
    if (text.size() > kMaxMessage) {
       Log_Level(2,
                 "PipeConnection->%s: Failed to send pipe message, message length %lu is out of "
@@ -146,7 +169,7 @@ bool PipeConnection::sendMsg(const std::string &text)
                 "sendMsg", static_cast<unsigned long>(text.size()));
       return false;
    }
-   char frame[sizeof(uint32_t) + kMaxMessage] = {};
+   char frame[sizeof(uint32_t) + kMaxMessage];
    uint32_t len = static_cast<uint32_t>(text.size());
    memcpy(frame, &len, sizeof len);
    memcpy(frame + sizeof len, text.data(), text.size());
@@ -169,10 +192,19 @@ std::string PipeConnection::recvMsg()
       Log_Level(2, "PipeConnection->%s: Recv invalid msg header %d.\n", "recvMsg", len);
       throw PipeException("Recv invalid msg header");
    }
-   char text[kMaxMessage] = {};
-   if (!recvBuf(text, static_cast<size_t>(len))) {
+   const size_t want = static_cast<size_t>(len);
+   if (mInboxEnd - mInboxStart >= want) {
+      // The whole text came with the header: take it without a second copy.
+      const char *at = mInbox.data() + mInboxStart;
+      std::string text(at, strnlen(at, want));
+      takeBuffered(nullptr, want);
+      return text;
+   }
+   std::string text(want, '\0');
+   if (!recvBuf(&text[0], text.size())) {
       Log_Level(2, "PipeConnection->%s: Failed to recv pipe msg, length %d.\n", "recvMsg", len);
       throw PipeException("Failed to recv pipe msg");
    }
-   return std::string(text, strnlen(text, static_cast<size_t>(len)));
+   text.resize(strnlen(text.c_str(), text.size()));
+   return text;
 }

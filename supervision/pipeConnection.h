@@ -14,6 +14,7 @@
 
 #include <cstddef>
 #include <string>
+#include <vector>
 
 #include "supervision/pipeException.h"
 
@@ -46,7 +47,10 @@ class PipeConnection
    /// fails. A reader that has gone fails with EPIPE (never SIGPIPE).
    bool sendBuf(const void *buf, size_t len);
    /// Reads exactly `len` bytes, with the same retries after EINTR. End of
-   /// file (the writer closed) and other errors fail.
+   /// file (the writer closed) and other errors fail. Reads up to a whole
+   /// frame at a time and keeps what it did not need for the next receive,
+   /// so the read descriptor must not be read other than through this
+   /// connection.
    bool recvBuf(void *buf, size_t len);
 
    /// Logs the text with any password masked (level 8), then sends one
@@ -59,9 +63,16 @@ class PipeConnection
    std::string recvMsg();
 
  private:
+   /// Moves up to `len` received but unread bytes to `out` (null: drops
+   /// them); returns how many.
+   size_t takeBuffered(char *out, size_t len);
+
    int mReadFd;
    int mWriteFd;
    MXUserRecLock *mLock;
+   std::vector<char> mInbox; ///< bytes read ahead: [mInboxStart, mInboxEnd)
+   size_t mInboxStart = 0;
+   size_t mInboxEnd = 0;
 };
 
 #endif

@@ -15,7 +15,7 @@
 #include "lib/lock/userlock.h"
 #include "lib/log/log.h"
 #include "supervision/recLockGuard.h"
-#include "supervision/sigPipeGuard.h"
+#include "supervision/sigPipeShield.h"
 
 extern char **environ;
 
@@ -319,7 +319,7 @@ bool ProcessObject::sendMessage(const std::string &text)
       logLine(2, "Can't get the stdin.\n");
       return false;
    }
-   SigPipeGuard noSigPipe;
+   SigPipeShield::Arm();
    ssize_t n = write(mPipeWrite, text.data(), text.size());
    if (n < 0) {
       logLine(2, "Failed to send message, error(%s).\n", strerror(errno));

@@ -3,6 +3,7 @@
 // pipe cannot be made to produce on demand.
 #include <errno.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -55,22 +56,32 @@ TEST_F(PipeConnectionTest, FramesOnTheWire)
    EXPECT_TRUE(Logged("message length 8193 is out of range"));
 }
 
-TEST_F(PipeConnectionTest, RoundTripWithAChildProcess)
+TEST_F(PipeConnectionTest, MessagesCrossAChildProcess)
 {
+   // cat relays the frames unchanged: both pipes and the peer are real.
    Pipe toChild, fromChild;
    pid_t pid = fork();
    ASSERT_GE(pid, 0);
    if (pid == 0) {
-      PipeConnection child(toChild.release(0), fromChild.release(1));
-      std::string msg = child.recvMsg();
-      _exit(child.sendMsg("echo:" + msg) ? 0 : 1);
+      dup2(toChild.fd[0], STDIN_FILENO);
+      dup2(fromChild.fd[1], STDOUT_FILENO);
+      execlp("cat", "cat", (char *)nullptr);
+      _exit(127);
    }
+   close(toChild.release(0));
+   close(fromChild.release(1));
    PipeConnection conn(fromChild.release(0), toChild.release(1));
-   ASSERT_TRUE(conn.sendMsg(std::string(8000, 'q') + "\0tail"));
-   EXPECT_EQ("echo:" + std::string(8000, 'q'), conn.recvMsg());
-   int status = 0;
-   waitpid(pid, &status, 0);
-   EXPECT_EQ(0, status);
+   const std::vector<std::string> sent = {"one", std::string(8192, 'q'), "three"};
+   for (const std::string &msg : sent) {
+      ASSERT_TRUE(conn.sendMsg(msg));
+   }
+   ASSERT_TRUE(conn.sendMsg(std::string("nul\0cut", 7)));
+   for (const std::string &msg : sent) {
+      EXPECT_EQ(msg, conn.recvMsg());
+   }
+   EXPECT_EQ("nul", conn.recvMsg());
+   kill(pid, SIGKILL);
+   waitpid(pid, nullptr, 0);
 }
 
 TEST_F(PipeConnectionTest, ReceiveFailuresThrow)

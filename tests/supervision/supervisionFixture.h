@@ -3,6 +3,7 @@
 #ifndef TESTS_SUPERVISION_SUPERVISIONFIXTURE_H
 #define TESTS_SUPERVISION_SUPERVISIONFIXTURE_H
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <unistd.h>
@@ -17,10 +18,11 @@
 
 namespace fwdtest {
 
-/// A pipe; both ends closed on destruction unless released.
+/// A pipe; both ends closed on destruction unless released. Close-on-exec,
+/// so a child gets only the end that is made its standard stream.
 struct Pipe
 {
-   Pipe() { EXPECT_EQ(0, pipe(fd)); }
+   Pipe() { EXPECT_EQ(0, pipe2(fd, O_CLOEXEC)); }
    ~Pipe()
    {
       for (int f : fd) {

@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include "lib/lock/userlock.h"
+#include "lib/log/logFile.h"
 #include "lib/log/logInt.h"
 #include "lib/misc/threadState.h"
 
@@ -117,23 +118,31 @@ static MXUserRecLock *LogGetLock(LogState *state)
    return lock;
 }
 
-// The depth is counted without locking too: it is what keeps an output that
-// logs from its write from re-entering the outputs without end.
+// Without locking the depth stays 0, so a message an output logs from its
+// write reaches the outputs at once; logDispatchDepth then bounds the
+// nesting instead.
 static void LogLock(LogState *state)
 {
    if (!state->noLocking) {
       MXUser_AcquireRecLock(LogGetLock(state));
+      state->lockDepth++;
    }
-   state->lockDepth++;
 }
 
 static void LogUnlock(LogState *state)
 {
-   state->lockDepth--;
    if (!state->noLocking) {
+      if (state->lockDepth > 0) {
+         state->lockDepth--;
+      }
       MXUser_ReleaseRecLock(state->lock);
    }
 }
+
+// How deep the calling thread is in handing messages to the outputs. A
+// message logged at this depth or deeper waits in the ring buffer.
+#define LOG_MAX_DISPATCH_DEPTH 2
+static __thread uint32 logDispatchDepth;
 
 /* Formatting. */
 
@@ -181,7 +190,12 @@ size_t LogCutAtCharacter(size_t size, char *buf)
    if (i > 0) {
       unsigned char lead = (unsigned char)buf[i - 1];
       if (lead >= 0xC0 && LogSequenceLength(lead) > end - (i - 1)) {
+         // The formatter would have ended on the character before and left
+         // a zero byte here: that byte is the one the newline replaces.
          end = i - 1;
+         buf[end] = '\n';
+         buf[end + 1] = '\0';
+         return end + 1;
       }
    }
 
@@ -317,7 +331,9 @@ static void LogDrainRing(LogState *state)
                                            sizeof logDrainBuffer, &length)) {
       uint64 entry = length + 2 + LOG_RING_RECORD_SIZE;
       budget = budget > entry ? budget - entry : 0;
+      logDispatchDepth++;
       LogDispatchToOutputs(state, &record, length, logDrainBuffer);
+      logDispatchDepth--;
    }
 }
 
@@ -415,11 +431,18 @@ static void LogDispatchSlow(LogState *state, uint32 level, LogThresholds *pair, 
    if (toOutputs) {
       LogRecord record;
       LogMakeRecord(&record, Log_LevelDescriptor(level), pair);
-      if (state->lockDepth >= 2 || state->numOutputs == 0) {
+      if (state->lockDepth >= 2 || state->numOutputs == 0 ||
+          logDispatchDepth >= LOG_MAX_DISPATCH_DEPTH) {
          LogRingBuffer_Append(&state->ring, &record, length, buf);
       } else {
-         LogDrainRing(state);
+         // A nested message must not drain: the outer drain's entry is in
+         // the drain buffer.
+         if (logDispatchDepth == 0) {
+            LogDrainRing(state);
+         }
+         logDispatchDepth++;
          LogDispatchToOutputs(state, &record, length, buf);
+         logDispatchDepth--;
       }
    }
    LogUnlock(state);
@@ -705,9 +728,8 @@ Bool Log_ReplaceOutput(LogOutput *old, LogOutput *newOutput, Bool copyContents)
       ok = LogFindOutput(state, newOutput) < 0 && newOutput->kind == old->kind &&
            strcmp(newOutput->name, old->name) == 0;
       if (ok && copyContents) {
-         // Without the file output's copier the copy cannot be made.
-         const char *path = LogFileGetPath != NULL ? LogFileGetPath(old) : NULL;
-         ok = old->kind == LOG_OUTPUT_KIND_FILE && path != NULL && LogFileCopyContents != NULL;
+         const char *path = LogFileGetPath(old);
+         ok = path != NULL && newOutput->kind == LOG_OUTPUT_KIND_FILE;
          if (ok) {
             LogFileCopyContents(path, newOutput);
          }
@@ -787,7 +809,7 @@ const char *Log_GetFileName(void)
    LogLock(&logState);
    for (uint32 i = 0; i < logState.numOutputs; i++) {
       if (logState.outputs[i]->kind == LOG_OUTPUT_KIND_FILE) {
-         path = LogFileGetPath != NULL ? LogFileGetPath(logState.outputs[i]) : NULL;
+         path = LogFileGetPath(logState.outputs[i]);
          break;
       }
    }
@@ -826,15 +848,12 @@ void Log_RegisterOpIdFunction(LogOpIdFunction provider)
 
 void Log_SetNoLocking(Bool on)
 {
-   LogLock(&logState);
-   Bool wasOn = logState.noLocking;
+   // The real lock serialises the switch itself.
+   MXUserRecLock *lock = LogGetLock(&logState);
+   MXUser_AcquireRecLock(lock);
    logState.noLocking = on;
-   if (on && !wasOn) {
-      // Release the lock taken above ourselves: unlocking now only counts.
-      MXUser_ReleaseRecLock(logState.lock);
-   } else if (!on && wasOn) {
-      // Taking the lock only counted; hold it so the release below balances.
-      MXUser_AcquireRecLock(LogGetLock(&logState));
+   if (on) {
+      logState.lockDepth = 0;
    }
-   LogUnlock(&logState);
+   MXUser_ReleaseRecLock(lock);
 }

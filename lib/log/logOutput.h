@@ -65,12 +65,6 @@ void LogMakeTimeStamp(LogRecord *record);
 /// thread name, operation id and time stamp; continuation 0.
 void LogMakeRecord(LogRecord *record, const LogLevelDesc *desc, const LogThresholds *thresholds);
 
-/// Provided by the file output: the path of a file output, and copying a
-/// whole file into one. Log_GetFileName and Log_ReplaceOutput use them when
-/// the file output is linked in.
-const char *LogFileGetPath(const LogOutput *output) __attribute__((weak));
-Bool LogFileCopyContents(const char *sourcePath, LogOutput *output) __attribute__((weak));
-
 /* Ring buffer of records and texts over a caller's byte area. Each entry is
    a 2-byte length (144 + text length), the record, then the text. Not
    thread-safe: the owner serialises access. */

@@ -448,6 +448,11 @@ Bool Unicode_IsEncodingAsciiCompatible(StringEncoding encoding)
    return same;
 }
 
+const char *Unicode_GetCurrentCodeSetName(void)
+{
+   return nl_langinfo(CODESET);
+}
+
 StringEncoding Unicode_GetCurrentEncoding(void)
 {
    const char *codeset = nl_langinfo(CODESET);

@@ -44,6 +44,10 @@ Bool Unicode_IsEncodingAsciiCompatible(StringEncoding encoding);
 /// Returns a static text, or NULL for a code that names nothing.
 const char *Unicode_EncodingEnumToName(StringEncoding encoding);
 
+/// The name of the current locale's code set (LC_CTYPE) as the C library
+/// gives it, e.g. "UTF-8" or "ANSI_X3.4-1968" for the C locale. Static text.
+const char *Unicode_GetCurrentCodeSetName(void);
+
 /// The encoding of the current locale's code set (LC_CTYPE); US-ASCII for
 /// the C locale, and for a code set no converter knows.
 StringEncoding Unicode_GetCurrentEncoding(void);

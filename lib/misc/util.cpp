@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "lib/log/log.h"
+#include "lib/panic/panic.h"
 
 namespace {
 
@@ -163,4 +164,25 @@ char *Util_ExpandString(const char *fileName)
       Log("%s: Cannot allocate memory to expand $ in \"%s\".\n", __func__, fileName);
    }
    return result;
+}
+
+void *Util_SafeCalloc(size_t count, size_t size)
+{
+   void *p = calloc(count == 0 ? 1 : count, size == 0 ? 1 : size);
+   if (p == NULL) {
+      Panic("VERIFY %s:%d\n", "vela/lib/misc/util", __LINE__);
+   }
+   return p;
+}
+
+char *Util_SafeStrdup(const char *text)
+{
+   if (text == NULL) {
+      return NULL;
+   }
+   char *copy = strdup(text);
+   if (copy == NULL) {
+      Panic("VERIFY %s:%d\n", "vela/lib/misc/util", __LINE__);
+   }
+   return copy;
 }

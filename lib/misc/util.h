@@ -28,4 +28,10 @@
 /// stays as written.
 char *Util_ExpandString(const char *fileName);
 
+/// calloc and strdup that end the process with a panic when memory runs
+/// out: in the run-time library that failure is unrecoverable. A NULL text
+/// gives NULL.
+void *Util_SafeCalloc(size_t count, size_t size);
+char *Util_SafeStrdup(const char *text);
+
 #endif

@@ -13,11 +13,11 @@
 #include "lib/config/config.h"
 #include "lib/lock/userlock.h"
 #include "lib/log/log.h"
+#include "lib/misc/productState.h"
 #include "lib/panic/panic.h"
 #include "lib/user/dictionaryInt.h"
 #include "lib/user/msgInt.h"
 
-#define MSG_PRODUCT_NAME "fwdmaps"
 #define MSG_ID_MAX 127
 #define MSG_MAX_CHOICES 9
 #define MSG_DASHES "----------------------------------------\n"
@@ -807,7 +807,7 @@ static void MsgConsolePost(MsgType type, const char *, const char *text)
    MsgLock();
    const char *title = MsgTitleLocked(type);
    MsgUnlock();
-   fprintf(stderr, "\n%s %s:\n%s\n", MSG_PRODUCT_NAME, title, text);
+   fprintf(stderr, "\n%s %s:\n%s\n", ProductState_GetName(), title, text);
    fflush(stderr);
 }
 
@@ -816,7 +816,7 @@ static void MsgConsolePost(MsgType type, const char *, const char *text)
 static int MsgConsoleShow(const char *titleId, const char *text, const char *const *choices)
 {
    char *title = Msg_GetString(titleId);
-   printf("\n\n%s %s:\n%s\n", MSG_PRODUCT_NAME, title, text);
+   printf("\n\n%s %s:\n%s\n", ProductState_GetName(), title, text);
    MsgFreeText(title);
    int n = 0;
    for (; choices[n] != NULL && *choices[n] != '\0'; n++) {

@@ -79,6 +79,15 @@ TEST_F(LogCapture, LongMessagesUseTheLargeBufferOrAreCutOnACharacter)
    std::string fits(32766, 'y');
    EXPECT_EQ(fits + "\n", LogOne(fits));
 
+   // A cut inside a character loses that character only.
+   for (const char *wide : {"\xC3\xA9", "\xE2\x82\xAC", "\xF0\x9F\x98\x80"}) {
+      std::string text(32765, 'a');
+      while (text.size() < 32800) {
+         text += wide;
+      }
+      EXPECT_EQ(std::string(32765, 'a') + "\n", LogOne(text)) << strlen(wide) << "-byte";
+   }
+
    // Every width of character, shifted so the cut falls inside each kind.
    const char *chars[] = {"a", "\xC3\xA9", "\xE2\x82\xAC", "\xF0\x9F\x98\x80"};
    for (const char *ch : chars) {
@@ -112,10 +121,10 @@ TEST(LogCut, CutAtCharacterTable)
    } cases[] = {
        {8, "abcdefg", "abcdef\n"},
        {8, "abcde\xC3\xA9", "abcde\n"},           // last whole character is 2 bytes
-       {8, "abcdef\xC3", "abcde\n"},              // incomplete lead dropped
-       {8, "abcde\xE2\x82", "abcd\n"},            // incomplete 3-byte sequence
+       {8, "abcdef\xC3", "abcdef\n"},             // incomplete lead: the newline takes its place
+       {8, "abcde\xE2\x82", "abcde\n"},           // incomplete 3-byte sequence
        {8, "abc\xF0\x9F\x98\x80", "abc\n"},       // whole 4-byte character replaced
-       {8, "abcd\xF0\x9F\x98", "abc\n"},          // incomplete 4-byte sequence
+       {8, "abcd\xF0\x9F\x98", "abcd\n"},         // incomplete 4-byte sequence
        {8, "abc", std::string("abc\0\0\0\n", 7)}, // zero bytes count as characters
        {3, "ab", "a\n"},
        {3, "\xC3\xA9", "\n"},

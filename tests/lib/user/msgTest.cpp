@@ -288,7 +288,7 @@ TEST(MsgConsole, QuestionPromptsUntilValid)
          return (int)Msg_Question(choices, 1, MSGID(q.console) "Pick %s", "one");
       });
       EXPECT_EQ(c.reply, r.exitCode) << c.input;
-      EXPECT_EQ(0u, r.out.find("\n\nfwdmaps Question:\nPick one\n\n0) Alpha\n1) Beta\n2) Gamma\n"))
+      EXPECT_EQ(0u, r.out.find("\n\nKeltria Pellory Question:\nPick one\n\n0) Alpha\n1) Beta\n2) Gamma\n"))
           << r.out;
       EXPECT_EQ(c.prompts, Count(r.out, "Select a number from 0-2: ")) << c.input;
    }
@@ -303,7 +303,7 @@ TEST(MsgConsole, HintReadsANumber)
          return (int)Msg_Hint(MSG_HINT_OKCANCEL, MSGID(h.console) "Mind the %s", "gap");
       });
       EXPECT_EQ(c.second, r.exitCode) << c.first;
-      EXPECT_EQ(0u, r.out.find("\n\nfwdmaps Hint:\nMind the gap\n\n0) OK\n1) Cancel\n")) << r.out;
+      EXPECT_EQ(0u, r.out.find("\n\nKeltria Pellory Hint:\nMind the gap\n\n0) OK\n1) Cancel\n")) << r.out;
    }
 }
 
@@ -323,7 +323,7 @@ TEST(MsgConsole, PostAndProgressGoToStandardError)
    for (const char *p : {"Copying (0%)", "Copying (50%)", "Copying (101%)"}) {
       progress += "\r" + std::string(p) + std::string(79 - strlen(p), ' ');
    }
-   EXPECT_EQ("\nfwdmaps Error:\nfirst\nsecond 2\n\n" + progress + "\n", r.err);
+   EXPECT_EQ("\nKeltria Pellory Error:\nfirst\nsecond 2\n\n" + progress + "\n", r.err);
 }
 
 } // namespace

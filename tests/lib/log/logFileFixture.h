@@ -1,0 +1,67 @@
+// A fixture for the file output and its configuration: a temporary
+// directory as TMPDIR and HOME, and a test output that shows what the file
+// output says about itself.
+#ifndef TESTS_LIB_LOG_LOGFILEFIXTURE_H
+#define TESTS_LIB_LOG_LOGFILEFIXTURE_H
+
+#include <stdlib.h>
+
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "lib/config/preference.h"
+#include "lib/log/logConfig.h"
+#include "lib/log/logFile.h"
+#include "lib/misc/productState.h"
+#include "lib/misc/threadState.h"
+#include "lib/user/dictionary.h"
+#include "lib/log/logTestSupport.h"
+#include "support/kernelFixture.h"
+#include "support/textFiles.h"
+
+class LogFileFixture : public ::testing::Test
+{
+ protected:
+   void SetUp() override
+   {
+      setenv("TMPDIR", mDir.path().c_str(), 1);
+      setenv("HOME", mDir.path().c_str(), 1);
+      ThreadState_SetName("main");
+      mLog = AddTestOutput();
+   }
+   void TearDown() override
+   {
+      Log_Exit();
+      Preference_Exit();
+      LogFileSetClock(nullptr);
+   }
+   std::string Path(const std::string &name) const { return mDir.path() + "/" + name; }
+   /// Registers a file output configured by dictionary lines "key=value",
+   /// with the preferences as provider when withPrefs; NULL when refused.
+   LogOutput *Init(const std::vector<std::string> &lines, const char *appPrefix = nullptr,
+                   bool withPrefs = false)
+   {
+      Dictionary *dict = Dictionary_Create();
+      for (const auto &line : lines) {
+         Dictionary_SetFromString(dict, line.c_str(), FALSE, nullptr);
+      }
+      LogOutput *out = Log_InitWithConfig(
+          appPrefix, dict, withPrefs ? Log_GetSystemConfigProvider() : nullptr, FALSE);
+      Dictionary_Free(dict);
+      return out;
+   }
+   /// Everything logged so far, including what outputs logged from inside
+   /// the log lock (the empty message lets it through).
+   std::string Said()
+   {
+      Log("%s", "");
+      return LogTestOutput_Joined(mLog);
+   }
+
+   fwdtest::TempDir mDir;
+   LogOutput *mLog = nullptr;
+};
+
+#endif

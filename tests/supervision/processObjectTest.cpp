@@ -12,6 +12,7 @@
 
 #include "supervision/processObject.h"
 #include "supervision/rdeProcess.h"
+#include "support/kernelFixture.h"
 #include "supervisionFixture.h"
 
 namespace {
@@ -196,14 +197,19 @@ TEST_F(ProcessObjectTest, DestructionWaitsForThePendingExitCallback)
       proc.reset(); // the callback is still sleeping
       EXPECT_GE(finished.load(), 1) << "destroyed under a running callback";
    }
-   // A plain RdeProcess, destroyed as its child ends: its own lock is used
-   // by onExitCb (ASan reports a use after free here without the wait).
-   for (int i = 0; i < 20; i++) {
-      auto proc = std::make_unique<RdeProcess>("sh", 10, -1);
+   // "ZIVAdudaz" makes RdeProcess's own onExitCb slow (it runs the unmount
+   // through a shell) before it takes RdeProcess's lock; destroyed without
+   // the wait, ASan reports that lock used after free. Private namespaces:
+   // the unmount must not reach the host's mounts.
+   ASSERT_EQ("", fwdtest::EnterPrivateNamespaces());
+   setenv("HOME", "/nonexistent", 1);
+   for (int i = 0; i < 5; i++) {
+      auto proc = std::make_unique<RdeProcess>("ZIVAdudaz", 10, -1);
       proc->setAutoRestart(true);
       ASSERT_TRUE(Run(*proc, "exit 0"));
       WaitFor([&] { return proc->getExitCode() == 0; });
    }
+   EXPECT_TRUE(Logged("Command fusermount -u -z ~/tsclient executed"));
 }
 
 } // namespace

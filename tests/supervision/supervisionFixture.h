@@ -12,6 +12,7 @@
 #include <functional>
 #include <string>
 #include <thread>
+#include <utility>
 
 #include "lib/log/log.h"
 #include "lib/log/logTestOutput.h"
@@ -31,28 +32,18 @@ struct Pipe
          }
       }
    }
-   Pipe(const Pipe &) = delete;
-   Pipe &operator=(const Pipe &) = delete;
-   int release(int end)
-   {
-      int f = fd[end];
-      fd[end] = -1;
-      return f;
-   }
+   int release(int end) { return std::exchange(fd[end], -1); }
    int fd[2] = {-1, -1};
 };
 
-/// Reads from `fd` until `want` bytes arrived, end of file, or 10 s passed.
+/// Reads from `fd` until `want` bytes arrived, end of file, or 10 s
+/// without data.
 inline std::string ReadSome(int fd, size_t want)
 {
    std::string out;
-   auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-   while (out.size() < want && std::chrono::steady_clock::now() < until) {
-      struct pollfd p = {fd, POLLIN, 0};
-      if (poll(&p, 1, 100) <= 0) {
-         continue;
-      }
-      char buf[256];
+   char buf[256];
+   struct pollfd p = {fd, POLLIN, 0};
+   while (out.size() < want && poll(&p, 1, 10000) > 0) {
       ssize_t n = read(fd, buf, std::min(sizeof buf, want - out.size()));
       if (n <= 0) {
          break;
@@ -86,7 +77,17 @@ class LogCaptureTest : public ::testing::Test
    }
    void TearDown() override { Log_Exit(); }
    std::string LogText() { return LogTestOutput_Joined(mLog); }
-   bool Logged(const std::string &text) { return LogText().find(text) != std::string::npos; }
+   /// How often `text` occurs in what was logged.
+   size_t Count(const std::string &text)
+   {
+      const std::string log = LogText();
+      size_t n = 0;
+      for (size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) {
+         n++;
+      }
+      return n;
+   }
+   bool Logged(const std::string &text) { return Count(text) > 0; }
 
    LogOutput *mLog = nullptr;
 };

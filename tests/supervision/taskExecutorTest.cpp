@@ -11,100 +11,72 @@
 
 namespace {
 
-class TaskExecutorTest : public fwdtest::LogCaptureTest
+using TaskExecutorTest = fwdtest::LogCaptureTest;
+
+TaskExecutor::Task MakeTask(std::function<void()> fn)
 {
- protected:
-   static TaskExecutor::Task MakeTask(std::function<void()> fn)
-   {
-      return std::make_shared<std::packaged_task<void()>>(std::move(fn));
-   }
-   size_t Count(const std::string &line)
-   {
-      std::string log = LogText();
-      size_t n = 0;
-      for (size_t at = log.find(line); at != std::string::npos; at = log.find(line, at + 1)) {
-         n++;
-      }
-      return n;
-   }
-};
+   return std::make_shared<std::packaged_task<void()>>(std::move(fn));
+}
 
 TEST_F(TaskExecutorTest, OneWorkerRunsTasksInOrder)
 {
    TaskExecutor exec("ordered");
    exec.start();
-   std::vector<int> order;
+   std::vector<int> order, expected;
    std::vector<std::future<void>> done;
    for (int i = 0; i < 50; i++) {
       TaskExecutor::Task task = MakeTask([&order, i] { order.push_back(i); });
       done.push_back(task->get_future());
       ASSERT_TRUE(exec.schedule(task));
+      expected.push_back(i);
    }
-   for (auto &f : done) {
-      f.get();
-   }
-   std::vector<int> expected(50);
-   for (int i = 0; i < 50; i++) {
-      expected[i] = i;
-   }
+   done.back().get();
    EXPECT_EQ(expected, order);
 }
 
 TEST_F(TaskExecutorTest, ScheduleIsRefusedUnlessRunning)
 {
-   struct Row
+   // {starts, stops (each after a start), accepted}
+   const struct
    {
-      const char *state;
-      int starts;
-      int stops;
+      int starts, stops;
       bool accepted;
-   };
-   const std::vector<Row> rows = {
-       {"new", 0, 0, false},
-       {"started", 1, 0, true},
-       {"stopped", 1, 1, false},
-       {"started again after stop", 2, 1, false},
-   };
-   for (const Row &row : rows) {
-      TaskExecutor exec(row.state, 2);
+   } rows[] = {{0, 0, false}, {1, 0, true}, {1, 1, false}, {2, 1, false}};
+   for (const auto &row : rows) {
+      TaskExecutor exec("refusing", 2);
       for (int i = 0; i < row.starts; i++) {
          exec.start();
          if (i < row.stops) {
             exec.stop();
          }
       }
-      std::atomic<bool> ran{false};
-      TaskExecutor::Task task = MakeTask([&ran] { ran = true; });
-      std::future<void> result = task->get_future();
-      EXPECT_EQ(row.accepted, exec.schedule(task)) << row.state;
+      TaskExecutor::Task task = MakeTask([] {});
+      EXPECT_EQ(row.accepted, exec.schedule(task)) << row.starts << row.stops;
       if (row.accepted) {
-         result.get();
-         EXPECT_TRUE(ran.load());
+         task->get_future().get();
       }
    }
-   EXPECT_EQ(0u, Count("Schedule task in executor of new")) << "a refused task is not logged";
+   EXPECT_EQ(1u, Count("Schedule task in executor of refusing.")) << "a refused task is logged";
 }
 
 TEST_F(TaskExecutorTest, ConcurrentStartAndStopTakeEffectOnce)
 {
    TaskExecutor exec("racy", 2);
-   auto race = [](const std::function<void()> &fn) {
+   for (auto op : {&TaskExecutor::start, &TaskExecutor::stop}) {
       std::vector<std::thread> threads;
       for (int i = 0; i < 8; i++) {
-         threads.emplace_back(fn);
+         threads.emplace_back([&] { (exec.*op)(); });
       }
       for (auto &t : threads) {
          t.join();
       }
-   };
-   race([&] { exec.start(); });
+      TaskExecutor::Task task = MakeTask([] {});
+      if (exec.schedule(task)) {
+         task->get_future().get();
+      }
+   }
    EXPECT_EQ(1u, Count("TaskExecutor->Start task executor of racy.\n"));
-   TaskExecutor::Task task = MakeTask([] {});
-   ASSERT_TRUE(exec.schedule(task));
-   task->get_future().get();
-   race([&] { exec.stop(); });
    EXPECT_EQ(1u, Count("TaskExecutor->Stop task executor of racy.\n"));
-   EXPECT_FALSE(exec.schedule(MakeTask([] {})));
 }
 
 } // namespace

@@ -83,8 +83,12 @@ LoggerWrapper::LoggerWrapper(const std::string &name) : mName(name)
    }
    mDumpEnabled = mLevel == 9 || mLevel == 10;
 
-   Log_SetProductInfo(ProductState_GetName(), ProductState_GetVersion(),
-                      ProductState_GetBuildNumber(), ProductState_GetOption());
+   // Copies: the log keeps the identity in the product state itself, and a
+   // text must not be copied onto itself.
+   const std::string product[] = {ProductState_GetName(), ProductState_GetVersion(),
+                                  ProductState_GetBuildNumber(), ProductState_GetOption()};
+   Log_SetProductInfo(product[0].c_str(), product[1].c_str(), product[2].c_str(),
+                      product[3].c_str());
    Log_InitWithConfig(mName.c_str(), defaults, Log_GetSystemConfigProvider(), TRUE);
    Log_SetModuleFileLevel(0, mLevel);
    Dictionary_Free(defaults);

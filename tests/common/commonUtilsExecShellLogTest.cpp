@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "common/commonUtils.h"
-#include "lib/log/logTestOutput.h"
+#include "support/logTestOutput.h"
 
 namespace {
 

@@ -25,7 +25,7 @@
 #include "bpfproxy/bpfContext.h"
 #include "common/commonUtils.h"
 #include "lib/config/preference.h"
-#include "lib/log/logTestOutput.h"
+#include "support/logTestOutput.h"
 #include "lib/sig/sig.h"
 #include "support/kernelFixture.h"
 

@@ -15,8 +15,8 @@
 #include "lib/config/config.h"
 #include "lib/config/preference.h"
 #include "lib/log/log.h"
-#include "lib/log/logTestOutput.h"
 #include "support/kernelFixture.h"
+#include "support/logTestOutput.h"
 #include "support/textFiles.h"
 
 namespace {
@@ -131,12 +131,9 @@ TEST_F(PreferenceLayersTest, MissingAndBadFilesDoNotStopStartUp)
    std::string log = LogTestOutput_Joined(mLog);
    for (const std::string &path :
         {std::string("/usr/lib/keltria/settings"), UserFile("config"), UserFile("preferences")}) {
-      const std::string cannot = "Cannot open file \"" + path + "\": No such file or directory.\n";
-      for (const std::string &line :
-           {"DictionaryLoad: " + cannot, "[msg.dictionary.load.openFailed] " + cannot,
-            "PREF Optional preferences file not found at " + path + ". Using default values.\n"}) {
-         EXPECT_NE(log.find(line), std::string::npos) << line;
-      }
+      const std::string line =
+          "PREF Optional preferences file not found at " + path + ". Using default values.\n";
+      EXPECT_NE(log.find(line), std::string::npos) << line;
    }
    // The host file is read first.
    EXPECT_LT(log.find("/etc/keltria/config"), log.find("/usr/lib/keltria/settings"));
@@ -206,22 +203,13 @@ TEST_F(PreferenceLayersTest, ToolHonoursFsPathFromTheUserConfig)
    }
    ASSERT_EQ(0, maps.AddWorkerPort(8080));
 
-   fwdtest::RunResult r = fwdtest::RunProcess({FWD_FWDMAPS_PATH, "worker_port_map"});
+   fwdtest::ChildResult r = fwdtest::RunProcess({FWD_FWDMAPS_PATH, "worker_port_map"});
    EXPECT_EQ(r.status, 255) << r.out << r.err;
 
    Write(UserFile("config"), "# where tc pins the maps\nBpfProxy.FsPath = \"" + bpffs + "\"\n");
    r = fwdtest::RunProcess({FWD_FWDMAPS_PATH, "worker_port_map"});
    EXPECT_EQ(r.status, 0) << r.err;
    EXPECT_EQ(r.out, "worker bind port: 8080\n");
-
-   // The host file alone works too; the user file wins over it.
-   fs::remove(UserFile("config"));
-   Write("/etc/keltria/config", "BpfProxy.FsPath = " + bpffs + "\n");
-   r = fwdtest::RunProcess({FWD_FWDMAPS_PATH, "worker_port_map"});
-   EXPECT_EQ(r.status, 0) << r.err;
-   Write(UserFile("config"), "BpfProxy.FsPath = /sys/fs/bpf/\n");
-   r = fwdtest::RunProcess({FWD_FWDMAPS_PATH, "worker_port_map"});
-   EXPECT_EQ(r.status, 255);
    umount2("/sys/fs/bpf", MNT_DETACH);
    umount2(bpffs.c_str(), MNT_DETACH);
 }

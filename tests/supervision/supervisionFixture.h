@@ -15,7 +15,7 @@
 #include <utility>
 
 #include "lib/log/log.h"
-#include "lib/log/logTestOutput.h"
+#include "support/logTestOutput.h"
 
 namespace fwdtest {
 

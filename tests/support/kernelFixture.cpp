@@ -2,20 +2,16 @@
 
 #include <arpa/inet.h>
 #include <errno.h>
-#include <fcntl.h>
 #include <linux/bpf.h>
-#include <poll.h>
 #include <sched.h>
-#include <signal.h>
+#include <stdlib.h>
 #include <string.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -111,21 +107,6 @@ std::string BindPossibleCpus(const std::string &content)
       return Reason(std::string("bind mount over ") + kPossibleCpus);
    }
    return "";
-}
-
-TempDir::TempDir()
-{
-   char tmpl[] = "/tmp/fwdtest.XXXXXX";
-   const char *p = mkdtemp(tmpl);
-   mPath = p != nullptr ? p : "/tmp";
-}
-
-TempDir::~TempDir()
-{
-   if (mPath != "/tmp") {
-      std::error_code ec;
-      std::filesystem::remove_all(mPath, ec);
-   }
 }
 
 int CreateMap(uint32_t type, uint32_t keySize, uint32_t valueSize, uint32_t maxEntries,
@@ -367,66 +348,6 @@ std::vector<std::string> SortedLines(const std::string &text)
    }
    std::sort(lines.begin(), lines.end());
    return lines;
-}
-
-RunResult RunProcess(const std::vector<std::string> &argv, const std::string &stdoutPath)
-{
-   RunResult result;
-   int outPipe[2], errPipe[2];
-   if (pipe2(outPipe, O_CLOEXEC) != 0 || pipe2(errPipe, O_CLOEXEC) != 0) {
-      result.err = Reason("pipe");
-      return result;
-   }
-   pid_t pid = fork();
-   if (pid == 0) {
-      int in = open("/dev/null", O_RDONLY);
-      dup2(in, 0);
-      if (stdoutPath.empty()) {
-         dup2(outPipe[1], 1);
-      } else {
-         int out = open(stdoutPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-         dup2(out, 1);
-      }
-      dup2(errPipe[1], 2);
-      std::vector<char *> args;
-      for (const std::string &a : argv) {
-         args.push_back(const_cast<char *>(a.c_str()));
-      }
-      args.push_back(nullptr);
-      execv(args[0], args.data());
-      _exit(127);
-   }
-   close(outPipe[1]);
-   close(errPipe[1]);
-   struct pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
-   std::string *sinks[2] = {&result.out, &result.err};
-   int open = 2;
-   while (open > 0) {
-      if (poll(fds, 2, -1) < 0) {
-         if (errno == EINTR) {
-            continue;
-         }
-         break;
-      }
-      for (int i = 0; i < 2; i++) {
-         if (fds[i].fd >= 0 && (fds[i].revents & (POLLIN | POLLHUP | POLLERR))) {
-            char buf[65536];
-            ssize_t n = read(fds[i].fd, buf, sizeof buf);
-            if (n > 0) {
-               sinks[i]->append(buf, static_cast<size_t>(n));
-            } else if (n == 0 || errno != EINTR) {
-               close(fds[i].fd);
-               fds[i].fd = -1;
-               open--;
-            }
-         }
-      }
-   }
-   int wstatus = 0;
-   if (pid > 0 && waitpid(pid, &wstatus, 0) == pid) {
-      result.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
-   }
-   return result;
 }
 
 } // namespace fwdtest

@@ -1,6 +1,7 @@
 /// Kernel fixtures shared by the integration tests: private mount and
-/// network namespaces, a private bpffs, maps of the proxy's types and sizes
-/// built with the raw bpf syscall, and child processes run whole.
+/// network namespaces, a private bpffs, and maps of the proxy's types and
+/// sizes built with the raw bpf syscall. The process tests get temporary
+/// directories and child processes with it.
 #ifndef TESTS_SUPPORT_KERNELFIXTURE_H
 #define TESTS_SUPPORT_KERNELFIXTURE_H
 
@@ -10,6 +11,9 @@
 #include <map>
 #include <string>
 #include <vector>
+
+#include "support/childProcess.h"
+#include "support/tempDir.h"
 
 namespace fwdtest {
 
@@ -44,20 +48,6 @@ std::string BindPossibleCpus(const std::string &content);
 
 /// CPUs listed in the possible-CPU file (its ranges and single numbers).
 int PossibleCpus();
-
-/// A temporary directory, removed with its contents on destruction.
-class TempDir
-{
- public:
-   TempDir();
-   ~TempDir();
-   TempDir(const TempDir &) = delete;
-   TempDir &operator=(const TempDir &) = delete;
-   const std::string &path() const { return mPath; }
-
- private:
-   std::string mPath;
-};
 
 /// Raw bpf syscall helpers: each returns a descriptor or 0 on success, or a
 /// negated errno.
@@ -157,28 +147,6 @@ void RemoveProxyPins(const std::string &bpffs);
 
 /// The lines of `text`, sorted (hash maps list in the kernel's order).
 std::vector<std::string> SortedLines(const std::string &text);
-
-/// What a child process did.
-struct RunResult
-{
-   int status = -1; ///< exit status, or 128 + signal
-   std::string out; ///< standard output (empty when redirected)
-   std::string err; ///< standard error
-};
-
-/// Runs `argv` (argv[0] is the program path) to its end with standard input
-/// from /dev/null, capturing standard output and standard error. With
-/// `stdoutPath`, standard output goes to that file instead (e.g. /dev/full).
-RunResult RunProcess(const std::vector<std::string> &argv, const std::string &stdoutPath = "");
-
-#ifdef FWD_FWDMAPS_PATH
-/// Runs the built fwdmaps with `args`, as RunProcess does.
-inline RunResult Fwdmaps(std::vector<std::string> args, const std::string &stdoutPath = "")
-{
-   args.insert(args.begin(), FWD_FWDMAPS_PATH);
-   return RunProcess(args, stdoutPath);
-}
-#endif
 
 } // namespace fwdtest
 

@@ -1,14 +1,13 @@
-// The getters and the preference layers through HOME: the user files, the
-// in-memory layer, remembered defaults, start-up and shutdown. The system
-// files are tested in a private mount namespace (tests/integration).
+// The preference layers through HOME: the in-memory layer, remembered
+// defaults, start-up and shutdown. The order of the file layers and bad or
+// missing files are tested with the system files in a private mount
+// namespace (tests/integration); the value parsers with the dictionary.
 #include "lib/config/preference.h"
 
 #include <gtest/gtest.h>
 
-#include <math.h>
 #include <stdlib.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <string>
@@ -17,8 +16,9 @@
 
 #include "lib/config/config.h"
 #include "lib/log/log.h"
-#include "lib/log/logTestOutput.h"
-#include "support/kernelFixture.h"
+#include "support/childProcess.h"
+#include "support/logTestOutput.h"
+#include "support/tempDir.h"
 #include "support/textFiles.h"
 
 namespace {
@@ -59,13 +59,7 @@ TEST_F(PreferenceTest, GettersBeforeStartUpGiveTheDefault)
    free(s);
    EXPECT_NE(Logged().find("PREF early PreferenceGet(BpfProxy.FsPath), using default\n"),
              std::string::npos);
-   EXPECT_EQ(nullptr, Config_GetString(nullptr, "absent.%s", "key"));
-   EXPECT_EQ(nullptr, Config_GetPathName(nullptr, "absent"));
-   EXPECT_FALSE(Config_GetBool(FALSE, "BpfProxy.Enabled"));
-   EXPECT_EQ(-1, Config_GetTriState(-1, "t"));
    EXPECT_EQ(-7, Config_GetLong(-7, "l.%d", 3));
-   EXPECT_EQ(INT64_C(1) << 50, Config_GetInt64(INT64_C(1) << 50, "i"));
-   EXPECT_TRUE(isnan(Config_GetDouble(NAN, "d")));
    EXPECT_TRUE(Preference_NotSet("BpfProxy.FsPath"));
    EXPECT_FALSE(Preference_SetFromString("a=b", TRUE));
    Preference_Exit(); // safe when not started
@@ -76,16 +70,10 @@ TEST_F(PreferenceTest, GettersBeforeStartUpGiveTheDefault)
    free(p);
 }
 
-// The file layers' order is tested with the system files (tests/integration);
-// here the user files and the in-memory layer above them.
-TEST_F(PreferenceTest, UserLayersAndTheInMemoryLayer)
+TEST_F(PreferenceTest, TheInMemoryLayerReplacesOnlyWhenAsked)
 {
-   WriteUserFile("config", "both = \"from config\"\nflag = FALSE\n");
-   WriteUserFile("preferences", "both = \"from preferences\"\n");
+   WriteUserFile("config", "both = \"from config\"\n");
    ASSERT_TRUE(Preference_Init());
-   EXPECT_EQ(ConfigText(nullptr, "both"), "from preferences");
-   EXPECT_FALSE(Config_GetBool(TRUE, "flag"));
-   EXPECT_FALSE(Config_NotSet("flag"));
    EXPECT_TRUE(Preference_NotSet("mem.only"));
    EXPECT_TRUE(Preference_SetFromString("mem.only=1", FALSE));
    EXPECT_FALSE(Preference_NotSet("mem.only"));
@@ -94,55 +82,19 @@ TEST_F(PreferenceTest, UserLayersAndTheInMemoryLayer)
    EXPECT_EQ(ConfigText(nullptr, "both"), "from memory");
 }
 
-// Values from the in-memory layer, converted on first typed lookup.
-TEST_F(PreferenceTest, ValuesFallbacksAndRememberedDefaults)
+// The first default wins and is no setting; the user files of a
+// system-only start are never read.
+TEST_F(PreferenceTest, RememberedDefaultsAndSystemOnlyStart)
 {
    WriteUserFile("config", "k = user\n");
    Preference_InitSystemOnly();
-   EXPECT_EQ(ConfigText("dflt", "k"), "dflt"); // the user files are never read
-   for (const char *s :
-        {"k.maybe=maybe", "k.num=0x10", "k.big=-1", "k.d=2.5", "k.tri=auto", "k.bad=12abc"}) {
-      ASSERT_TRUE(Preference_SetFromString(s, TRUE));
-   }
-   // Not a boolean word: the default, and the entry keeps it.
-   EXPECT_TRUE(Config_GetBool(TRUE, "k.maybe"));
-   EXPECT_TRUE(Config_GetBool(FALSE, "k.maybe"));
-   EXPECT_EQ(16, Config_GetLong(0, "k.num"));
-   EXPECT_EQ(-1, Config_GetInt64(0, "k.big"));
-   EXPECT_EQ(2.5, Config_GetDouble(0, "k.d"));
-   EXPECT_EQ(-1, Config_GetTriState(0, "k.tri"));
-   EXPECT_EQ(5, Config_GetLong(5, "k.bad"));
-
-   // The first default wins and is no setting; zero defaults and a TRUE
-   // boolean record nothing.
+   EXPECT_EQ(ConfigText("dflt", "k"), "dflt");
    EXPECT_EQ(ConfigText("a", "key"), "a");
    EXPECT_EQ(ConfigText("b", "key"), "a");
    EXPECT_TRUE(Preference_NotSet("key"));
    EXPECT_TRUE(Config_NotSet("key"));
-   EXPECT_EQ(Config_GetLong(0, "n"), 0);
-   EXPECT_EQ(Config_GetLong(5, "n"), 5);
-   EXPECT_EQ(Config_GetLong(7, "n"), 5);
-   EXPECT_TRUE(Config_GetBool(TRUE, "b"));
-   EXPECT_FALSE(Config_GetBool(FALSE, "b"));
    Preference_Log();
    EXPECT_EQ(Logged().find("USER DEFAULTS"), std::string::npos);
-}
-
-TEST_F(PreferenceTest, BadUserFileIsLoggedAndKeepsWhatWasRead)
-{
-   WriteUserFile("config", "good = 1\nthis is bad\nlater = 2\n");
-   ASSERT_TRUE(Preference_Init());
-   EXPECT_EQ(Config_GetLong(0, "good"), 1);
-   EXPECT_EQ(Config_GetLong(0, "later"), 0);
-   std::string log = Logged();
-   for (const std::string &line : {"[msg.dictionary.read.syntaxError] File \"" +
-                                       UserFile("config") + "\" line 2: Syntax error.\n",
-                                   "PREF Optional preferences file not found at " +
-                                       UserFile("config") + ". Using default values.\n",
-                                   "PREF Optional preferences file not found at " +
-                                       UserFile("preferences") + ". Using default values.\n"}) {
-      EXPECT_NE(log.find(line), std::string::npos) << line << log;
-   }
 }
 
 TEST_F(PreferenceTest, RestartReadsTheFilesAgain)
@@ -175,9 +127,7 @@ TEST_F(PreferenceTest, HomeUnsetLooksBelowTheWorkingDirectory)
 TEST_F(PreferenceTest, SetuidProcessIgnoresTheUserFiles)
 {
    WriteUserFile("config", "k = user\n");
-   pid_t pid = fork();
-   ASSERT_GE(pid, 0);
-   if (pid == 0) {
+   fwdtest::ChildResult child = fwdtest::RunInChild([this] {
       // Real user nobody, effective user root: a setuid program.
       if (setresuid(65534, 0, 0) != 0) {
          _exit(3);
@@ -187,10 +137,8 @@ TEST_F(PreferenceTest, SetuidProcessIgnoresTheUserFiles)
       bool logged =
           Logged().find("setuid: ignoring user's config and preferences\n") != std::string::npos;
       _exit(ignored && logged ? 0 : 1);
-   }
-   int status = 0;
-   ASSERT_EQ(waitpid(pid, &status, 0), pid);
-   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+   });
+   EXPECT_EQ(0, child.status) << child.err;
 }
 
 std::string Entry(const char *name, const char *value)

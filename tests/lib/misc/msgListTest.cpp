@@ -24,7 +24,6 @@ TEST(MsgList, IdParsing)
        {MSGID(a.b) "Hello\n", "a.b", "Hello\n"},
        {MSGID(x) "no newline", "x", "no newline\n"},
        {"plain %d text", "msg.literal", "plain %d text\n"},
-       {"@&!*@*@(unclosed", "msg.literal", "@&!*@*@(unclosed\n"},
        {"@&!*@*@()empty id", "", "empty id\n"},
        {MSGID(p) "100%% (ok)", "p", "100% (ok)\n"},
    };
@@ -101,11 +100,9 @@ TEST(MsgList, MismatchedFormatShowsConversions)
        {"%s and %d", "a and 5"},
        {"%d then %s", "%d then %s"}, // kinds differ: shown as written
        {"%s %d %s", "a 5 %s"},       // one too many
-       {"%s %ld", "a %ld"},          // width differs
        {"%d %d", "%d 5"},            // a mismatch still uses its argument
        {"%99999s %d", "%99999s 5"},  // absurd width
        {"%n%s", "%na"},              // never writes through %n
-       {"tail %", "tail %"},
    };
    for (const auto &c : cases) {
       char *text = MsgList_FormatOne(list, c.first, nullptr);

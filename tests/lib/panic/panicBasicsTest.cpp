@@ -9,9 +9,9 @@
 
 #include "lib/lock/userlock.h"
 #include "lib/log/logOutput.h"
-#include "lib/log/logTestOutput.h"
 #include "lib/log/logTestSupport.h"
 #include "lib/panic/panic.h"
+#include "support/logTestOutput.h"
 
 namespace {
 

@@ -59,26 +59,19 @@ TEST(DictionaryParse, Conversions)
       const char *complaint; // "" for none
    } cases[] = {
        {DICT_LONG, "17", false, 17, 0, ""},
-       {DICT_LONG, "-5", false, -5, 0, ""},
        {DICT_LONG, "010", false, 8, 0, ""},
        {DICT_LONG, "0x10", false, 16, 0, ""},
        {DICT_LONG, "4294967295", false, -1, 0, ""},
-       {DICT_LONG, "0xFFFFFFFF", false, -1, 0, ""},
        {DICT_LONG, "4294967296", false, 0, 0, ""}, // keeps the low 32 bits
-       {DICT_LONG, "8589934593", false, 1, 0, ""},
        {DICT_LONG, "", false, 0, 0, ""},
        {DICT_LONG, "12abc", false, 42, 0,
         "Value \"12abc\" for variable \"k\" is not a valid integer value. Using value \"42\".\n"},
-       {DICT_LONG, "1 ", false, 42, 0, "msg.dictionary.notInteger"},
        {DICT_LONG, "99999999999999999999", false, 42, 0, "msg.dictionary.integerOutOfRange"},
        {DICT_INT64, "0x7fffffffffffffff", false, INT64_MAX, 0, ""},
        {DICT_INT64, "18446744073709551615", false, -1, 0, ""},
-       {DICT_INT64, "010", false, 8, 0, ""},
-       {DICT_INT64, "", false, 0, 0, ""},
        {DICT_INT64, "12abc", false, 7, 0, "msg.dictionary.notInteger64"},
        {DICT_INT64, "99999999999999999999", false, 7, 0, "msg.dictionary.integer64OutOfRange"},
        {DICT_DOUBLE, "-2e3", false, 0, -2000, ""},
-       {DICT_DOUBLE, "", false, 0, 0.0, ""},
        {DICT_DOUBLE, "1.5x", false, 0, 2.5, "msg.dictionary.notFloat"},
        {DICT_DOUBLE, "1e999", false, 0, 2.5, "msg.dictionary.doubleOutOfRange"},
        {DICT_BOOL, "maybe", false, TRUE, 0,
@@ -87,8 +80,6 @@ TEST(DictionaryParse, Conversions)
         "Value \"sometimes\" for variable \"k\" is not a valid tristate value. Using value "
         "\"default\".\n"},
        {DICT_LONG, "x", true, 0, 0, "msg.dictionary.notInteger"},
-       {DICT_INT64, "x", true, 0, 0, "msg.dictionary.notInteger64"},
-       {DICT_DOUBLE, "x", true, 0, 0, "msg.dictionary.notFloat"},
        {DICT_BOOL, "x", true, 0, 0, "msg.dictionary.notBoolean"},
        {DICT_TRISTATE, "x", true, 0, 0, "msg.dictionary.notTristate"},
    };

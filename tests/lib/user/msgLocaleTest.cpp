@@ -7,7 +7,7 @@
 
 #include "lib/config/preference.h"
 #include "lib/user/msg.h"
-#include "support/kernelFixture.h"
+#include "support/tempDir.h"
 #include "support/textFiles.h"
 
 namespace {

@@ -8,8 +8,8 @@
 ///    ... code that logs ...
 ///    std::vector<std::string> lines = LogTestOutput_Texts(out);
 ///    Log_Exit();                          // unregisters and destroys it
-#ifndef LIB_LOG_LOGTESTOUTPUT_H
-#define LIB_LOG_LOGTESTOUTPUT_H
+#ifndef TESTS_SUPPORT_LOGTESTOUTPUT_H
+#define TESTS_SUPPORT_LOGTESTOUTPUT_H
 
 #include <string>
 #include <vector>

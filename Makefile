@@ -7,7 +7,7 @@ CMAKE_ARGS += -DFWD_WERROR=ON
 endif
 CTEST_ARGS ?= --output-on-failure -j $(JOBS)
 # Suites that run a second time under ThreadSanitizer.
-TSAN_TESTS ?= Concurrency
+TSAN_TESTS ?= Concurrency|Supervision\.
 
 .PHONY: all deps build test test-asan test-tsan fuzz bench demo install package clean
 

@@ -24,7 +24,8 @@ ProductState gProduct = {PRODUCTSTATE_DEFAULT_NAME, "", "", "", FALSE, 0};
 void
 ProductStateCopy(char *dst, const char *src)
 {
-   if (src != NULL) {
+   // A caller may hand back a text it got from a getter: that is the buffer itself.
+   if (src != NULL && src != dst) {
       strncpy(dst, src, PRODUCTSTATE_TEXT_MAX - 1);
       dst[PRODUCTSTATE_TEXT_MAX - 1] = '\0';
    }

@@ -1,0 +1,78 @@
+/// PipeConnection: length-framed text messages over a pair of pipe
+/// descriptors between the agent and a child it supervises.
+///
+/// On the wire a message is a 4-byte length in host byte order followed by
+/// that many text bytes (1 to 8192, no terminating NUL). Every POSIX call
+/// goes through PosixApiHelper. Failures are logged once at level 2; sends
+/// return false, recvMsg throws PipeException.
+///
+/// Thread safe: every operation takes the connection's recursive lock
+/// "PipeConnection" for its whole length, so a send and a receive on one
+/// connection never overlap (a receive that waits blocks senders too).
+#ifndef SUPERVISION_PIPECONNECTION_H
+#define SUPERVISION_PIPECONNECTION_H
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "supervision/pipeException.h"
+
+typedef struct MXUserRecLock MXUserRecLock;
+
+class PipeConnection
+{
+ public:
+   /// Largest message text, in bytes.
+   static constexpr size_t kMaxMessage = 8192;
+
+   /// Both descriptors -1 (unset).
+   PipeConnection();
+   /// Takes ownership of both descriptors (-1: unset). Their blocking mode
+   /// is left as it is.
+   PipeConnection(int readFd, int writeFd);
+   /// Closes each descriptor above 0.
+   virtual ~PipeConnection();
+   PipeConnection(const PipeConnection &) = delete;
+   PipeConnection &operator=(const PipeConnection &) = delete;
+
+   /// A descriptor that is still -1 takes the value given; one already set
+   /// stays. Unless `keepBlocking`, every descriptor above 0 is then made
+   /// non-blocking, after which a send or receive that would block fails at
+   /// once instead of waiting.
+   void setFds(int readFd, int writeFd, bool keepBlocking);
+
+   /// Writes all `len` bytes. Retries after EINTR or a zero-byte write at
+   /// most 11 times, 100 ms apart; any other error, or no write descriptor,
+   /// fails. A reader that has gone fails with EPIPE (never SIGPIPE).
+   bool sendBuf(const void *buf, size_t len);
+   /// Reads exactly `len` bytes, with the same retries after EINTR. End of
+   /// file (the writer closed) and other errors fail. Reads up to a whole
+   /// frame at a time and keeps what it did not need for the next receive,
+   /// so the read descriptor must not be read other than through this
+   /// connection.
+   bool recvBuf(void *buf, size_t len);
+
+   /// Logs the text with any password masked (level 8), then sends one
+   /// frame. False, sending nothing, for a text above 8192 bytes.
+   bool sendMsg(const std::string &text);
+   /// Receives one frame and returns its text up to the first NUL byte.
+   /// Throws PipeException with "The pipe is invalid", "Failed to recv pipe
+   /// msg header", "Recv invalid msg header" (a length of 0 or above 8192)
+   /// or "Failed to recv pipe msg".
+   std::string recvMsg();
+
+ private:
+   /// Moves up to `len` received but unread bytes to `out` (null: drops
+   /// them); returns how many.
+   size_t takeBuffered(char *out, size_t len);
+
+   int mReadFd;
+   int mWriteFd;
+   MXUserRecLock *mLock;
+   std::vector<char> mInbox; ///< bytes read ahead: [mInboxStart, mInboxEnd)
+   size_t mInboxStart = 0;
+   size_t mInboxEnd = 0;
+};
+
+#endif

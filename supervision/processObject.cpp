@@ -1,0 +1,366 @@
+#include "supervision/processObject.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <stdarg.h>
+#include <stdio.h>
+#include <string.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+
+#include "lib/lock/userlock.h"
+#include "lib/log/log.h"
+#include "supervision/recLockGuard.h"
+#include "supervision/sigPipeShield.h"
+
+extern char **environ;
+
+namespace {
+
+const char kStartSig[] = "bool ProcessObject::start(const std::string&, "
+                         "std::vector<std::__cxx11::basic_string<char> >&, "
+                         "std::vector<std::__cxx11::basic_string<char> >&, int)";
+const char kStartProcessSig[] = "bool ProcessObject::startProcess()";
+const char kMonitorSig[] = "void ProcessObject::monitor(pid_t)";
+
+/// The name part of an environment entry ("A=b" and "A" both give "A").
+std::string EnvName(const std::string &entry) { return entry.substr(0, entry.find('=')); }
+
+/// The process environment with `changes` applied in order. Built before
+/// fork: the child of a threaded process must not allocate.
+std::vector<std::string> ChildEnvironment(const std::vector<std::string> &changes)
+{
+   std::vector<std::string> env;
+   for (char **e = environ; e != nullptr && *e != nullptr; e++) {
+      env.emplace_back(*e);
+   }
+   for (const std::string &change : changes) {
+      std::string name = EnvName(change);
+      for (auto it = env.begin(); it != env.end();) {
+         it = EnvName(*it) == name ? env.erase(it) : it + 1;
+      }
+      if (change.find('=') != std::string::npos) {
+         env.push_back(change);
+      }
+   }
+   return env;
+}
+
+/// Null-terminated pointers into `texts`, for exec.
+std::vector<char *> CStrings(std::vector<std::string> &texts)
+{
+   std::vector<char *> out;
+   for (std::string &t : texts) {
+      out.push_back(&t[0]);
+   }
+   out.push_back(nullptr);
+   return out;
+}
+
+void CloseFd(int &fd)
+{
+   if (fd >= 0) {
+      close(fd);
+      fd = -1;
+   }
+}
+
+} // namespace
+
+ProcessObject::ProcessObject(const std::string &name, int rid, int flag, int outFd)
+    : mRid(rid), mName(name), mFlag(flag), mArgs{name},
+      mLock(MXUser_CreateRecLock("ProcessObject", 0)),
+      mEnded(MXUser_CreateCondVarRecLock(mLock)), mOutFd(outFd)
+{
+}
+
+ProcessObject::~ProcessObject()
+{
+   finishSupervision();
+   CloseFd(mPipeWrite);
+   MXUser_DestroyCondVar(mEnded);
+   MXUser_DestroyRecLock(mLock);
+}
+
+void ProcessObject::logLine(int level, const char *fmt, ...)
+{
+   int savedErrno = errno;
+   char text[2048];
+   va_list args;
+   va_start(args, fmt);
+   vsnprintf(text, sizeof text, fmt, args);
+   va_end(args);
+   Log_Level(level, "Proc(%s), pid(%d), rid(%d), flg(%d): %s", mName.c_str(), mPid.load(),
+             mRid.load(), mFlag.load(), text);
+   errno = savedErrno;
+}
+
+void ProcessObject::setRidLocked(int rid)
+{
+   RecLockGuard guard(mLock);
+   mRid = rid;
+}
+
+void ProcessObject::setChildHook(ChildHook hook)
+{
+   RecLockGuard guard(mLock);
+   mHook = std::move(hook);
+}
+
+bool ProcessObject::start(const std::string &path, std::vector<std::string> &args,
+                          std::vector<std::string> &env, int flag)
+{
+   RecLockGuard guard(mLock);
+   if (mPid > 0) {
+      logLine(5, "%s: The process %s(%d) have been already running.\n", kStartSig, mName.c_str(),
+              mPid.load());
+      return true;
+   }
+   mFlag = flag;
+   mPath = path;
+   mArgs.assign(1, mName);
+   for (const std::string &arg : args) {
+      logLine(8, "Add param: %s\n", arg.c_str());
+      mArgs.push_back(arg);
+   }
+   mEnv.clear();
+   for (const std::string &entry : env) {
+      logLine(8, "Add env: %s\n", entry.c_str());
+      mEnv.push_back(entry);
+   }
+   return startProcess();
+}
+
+bool ProcessObject::startProcess()
+{
+   RecLockGuard guard(mLock);
+   if (mClosing) {
+      logLine(3, "%s: The object is being destroyed, %s is not started.\n", kStartProcessSig,
+              mName.c_str());
+      return false;
+   }
+   // A second child would share pid with the first one's monitor.
+   if (mPid > 0) {
+      logLine(5, "%s: The process %s(%d) have been already running.\n", kStartProcessSig,
+              mName.c_str(), mPid.load());
+      return true;
+   }
+   const int flag = mFlag;
+   int fds[2] = {-1, -1};
+   // Close-on-exec, so children started at the same time by other objects
+   // do not hold this pipe open; dup2 clears it for the child's stdin.
+   if (flag != 0 && pipe2(fds, O_CLOEXEC) != 0) {
+      logLine(2, "Failed to create pipe.\n");
+      return false;
+   }
+   std::vector<std::string> envTexts = ChildEnvironment(mEnv);
+   std::vector<char *> argv = CStrings(mArgs);
+   std::vector<char *> envp = CStrings(envTexts);
+
+   pid_t pid = fork();
+   if (pid < 0) {
+      mPid = -1;
+      logLine(2, "%s: Failed to create the child process %s\n", kStartProcessSig, mName.c_str());
+      CloseFd(fds[0]);
+      CloseFd(fds[1]);
+      return false;
+   }
+   if (pid == 0) {
+      if (flag == kStdinPipe && fds[0] >= 1) {
+         dup2(fds[0], STDIN_FILENO);
+      }
+      if (flag != 0) {
+         close(fds[0]);
+         close(fds[1]);
+      }
+      if (mOutFd > 0) {
+         dup2(mOutFd, STDOUT_FILENO);
+         dup2(mOutFd, STDERR_FILENO);
+      }
+      if (mHook) {
+         mHook();
+      }
+      execvpe(mPath.c_str(), argv.data(), envp.data());
+      _exit(255);
+   }
+
+   mPid = pid;
+   if (flag != 0) {
+      CloseFd(fds[0]);
+      CloseFd(mPipeWrite);
+      mPipeWrite = fds[1];
+   }
+   if (mMonitor.joinable()) {
+      // Still ending (it is what runs our caller, onExitCb); the thread
+      // count keeps the object alive for it.
+      mMonitor.detach();
+   }
+   threadStarted();
+   mMonitor = std::thread(&ProcessObject::monitor, this, pid);
+   return true;
+}
+
+void ProcessObject::monitor(pid_t pid)
+{
+   logLine(8, "%s: Start successfully.\n", kMonitorSig);
+   onStarted();
+   logLine(8, "%s: Start to wait for the process.\n", kMonitorSig);
+   int status = 0;
+   pid_t r = waitpid(pid, &status, WNOHANG);
+   if (r == 0) {
+      logLine(5, "still running.\n");
+      do {
+         r = waitpid(pid, &status, 0);
+      } while (r < 0 && errno == EINTR);
+   }
+   if (r < 0) {
+      logLine(8, "Failed to wait %s(%d): %s\n", mName.c_str(), pid, strerror(errno));
+   } else if (WIFEXITED(status)) {
+      logLine(5, "Process %s(%d) exited, status=%d\n", mName.c_str(), pid, WEXITSTATUS(status));
+      mExitCode = WEXITSTATUS(status);
+   } else if (WIFSIGNALED(status)) {
+      logLine(5, "killed by signal %d\n", WTERMSIG(status));
+      mExitCode = 128 + WTERMSIG(status);
+   }
+   logLine(8, "%s: Process exit.\n", kMonitorSig);
+   {
+      RecLockGuard guard(mLock);
+      CloseFd(mPipeWrite);
+      mPid = -1;
+      MXUser_BroadcastCondVar(mEnded);
+   }
+   threadStarted();
+   std::thread([this] {
+      onExitCb();
+      threadDone();
+   }).detach();
+   threadDone();
+}
+
+void ProcessObject::threadStarted()
+{
+   std::lock_guard<std::mutex> guard(mThreadsMutex);
+   mActiveThreads++;
+}
+
+void ProcessObject::threadDone()
+{
+   // Notify under the mutex: once it is released the waiter may free us.
+   std::lock_guard<std::mutex> guard(mThreadsMutex);
+   mActiveThreads--;
+   mThreadsDone.notify_all();
+}
+
+void ProcessObject::stop(bool wait, int timeoutMs)
+{
+   RecLockGuard guard(mLock);
+   if (mPid == -1) {
+      logLine(3, "The process already exited, need not stop.\n");
+      return;
+   }
+   kill(mPid, SIGTERM);
+   if (!wait) {
+      return;
+   }
+   using Clock = std::chrono::steady_clock;
+   bool killed = false;
+   Clock::time_point since = Clock::now();
+   for (;;) {
+      if (mPid < 1) {
+         return;
+      }
+      logLine(9, "Process %d not finished yet.\n", mPid.load());
+      if (timeoutMs <= 0) {
+         MXUser_WaitCondVarRecLock(mLock, mEnded);
+         continue;
+      }
+      long long waited =
+          std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - since).count();
+      if (waited >= timeoutMs) {
+         if (killed) {
+            logLine(3, "Move forward after force stop %d\n", timeoutMs);
+            return;
+         }
+         logLine(5, "Stop timeout after %d, force quit.\n", timeoutMs);
+         if (mPid > 0) {
+            kill(mPid, SIGKILL);
+         }
+         killed = true;
+         since = Clock::now();
+         waited = 0;
+      }
+      // The monitor signals when it clears pid; sleep until then.
+      MXUser_TimedWaitCondVarRecLock(mLock, mEnded,
+                                     static_cast<uint32>(std::max(1LL, timeoutMs - waited)));
+   }
+}
+
+bool ProcessObject::restart()
+{
+   stop(true, 2000);
+   return startProcess();
+}
+
+bool ProcessObject::restart(const std::string &path, std::vector<std::string> &args,
+                            std::vector<std::string> &env, int flag)
+{
+   stop(true, 2000);
+   return start(path, args, env, flag);
+}
+
+bool ProcessObject::sendMessage(const std::string &text)
+{
+   RecLockGuard guard(mLock);
+   if (mPipeWrite < 0) {
+      logLine(2, "Can't get the stdin.\n");
+      return false;
+   }
+   SigPipeShield::Arm();
+   ssize_t n = write(mPipeWrite, text.data(), text.size());
+   if (n < 0) {
+      logLine(2, "Failed to send message, error(%s).\n", strerror(errno));
+      return false;
+   }
+   if (static_cast<size_t>(n) != text.size()) {
+      logLine(2, "Failed to send message.\n");
+      return false;
+   }
+   return true;
+}
+
+void ProcessObject::onStarted()
+{
+   logLine(5, "%s.\n", "virtual void ProcessObject::onStarted()");
+}
+
+void ProcessObject::onExitCb()
+{
+   logLine(5, "%s.\n", "virtual void ProcessObject::onExitCb()");
+}
+
+void ProcessObject::finishSupervision()
+{
+   if (mFinished) {
+      return;
+   }
+   mFinished = true;
+   {
+      RecLockGuard guard(mLock);
+      mClosing = true;
+   }
+   stop(true, 2000);
+   std::thread monitor;
+   {
+      RecLockGuard guard(mLock);
+      monitor = std::move(mMonitor);
+   }
+   if (monitor.joinable()) {
+      monitor.join();
+   }
+   std::unique_lock<std::mutex> lock(mThreadsMutex);
+   mThreadsDone.wait(lock, [this] { return mActiveThreads == 0; });
+}

@@ -1,0 +1,75 @@
+// LoggerWrapper with a real log file in a temporary directory, and a real
+// child whose output reaches that file through the redirect pipe. The
+// wrapper is once per process; ctest runs every test in a process of its
+// own.
+#include <stdlib.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "lib/config/preference.h"
+#include "supervision/loggerWrapper.h"
+#include "supervision/processObject.h"
+#include "support/textFiles.h"
+#include "supervisionFixture.h"
+
+namespace {
+
+TEST(LoggerWrapperTest, WordsAndMasks)
+{
+   const std::vector<std::pair<int, std::string>> levels = {
+       {2, "error"}, {3, "warn"}, {5, "info"}, {8, "debug"},
+       {9, "trace"}, {10, "verbose"}, {4, "unsupported"}, {6, "unsupported"}};
+   for (const auto &l : levels) {
+      EXPECT_EQ(l.second, LoggerWrapper::levelName(l.first));
+   }
+   EXPECT_EQ("012*****", LoggerWrapper::maskString("0123456789", 3));
+   EXPECT_EQ("ab*****", LoggerWrapper::maskString("ab", 3));
+}
+
+TEST(LoggerWrapperTest, LogsToItsFileAndRedirectsAChild)
+{
+   char dirTemplate[] = "/tmp/loggerWrapperXXXXXX";
+   const std::string dir = mkdtemp(dirTemplate);
+   setenv("TMPDIR", dir.c_str(), 1);
+   setenv("HOME", dir.c_str(), 1);
+   Preference_InitSystemOnly();
+   ASSERT_TRUE(Preference_SetFromString(("comp.log.filename=" + dir + "/comp.log").c_str(), TRUE));
+   ASSERT_TRUE(Preference_SetFromString("comp.log.logLevel=trace", TRUE));
+
+   LoggerWrapper &log = LoggerWrapper::getInstance("comp");
+   EXPECT_EQ(&log, &LoggerWrapper::getInstance("other"));
+   EXPECT_EQ(9, log.getLogLevel());
+   EXPECT_EQ(9, Log_GetModuleFileLevel(0));
+   const unsigned char bytes[] = {0x01, 0xab};
+   log.dumpData("T", bytes, 2, false);
+   for (const char *word : {"verbose", "verbose", "VERBOSE"}) {
+      log.setLogLevel(word);
+   }
+   EXPECT_EQ(10, Log_GetModuleFileLevel(0));
+
+   log.startLogRedirect();
+   log.startLogRedirect();
+   ProcessObject child("sh", 1, 0, log.getLogPipeWriteFd());
+   std::vector<std::string> args = {"-c", "echo hello from the child"}, env;
+   ASSERT_TRUE(child.start("sh", args, env, 0));
+
+   const std::string file = dir + "/comp.log";
+   auto has = [&](const std::string &text) {
+      return fwdtest::ReadFile(file).find(text) != std::string::npos;
+   };
+   EXPECT_TRUE(fwdtest::WaitFor([&] { return has("[Child Process]: hello from the child\n"); }))
+       << fwdtest::ReadFile(file);
+   EXPECT_TRUE(has("Log level of comp is trace\n"));
+   EXPECT_TRUE(has(" T\n") && has(" 01 ab \n"));
+   std::string text = fwdtest::ReadFile(file);
+   size_t change = text.find("Change log level from trace to verbose\n");
+   EXPECT_NE(std::string::npos, change);
+   EXPECT_EQ(std::string::npos, text.find("Change log level", change + 1)) << "logged twice";
+   EXPECT_TRUE(has("Log redirection thread is already started.\n"));
+   Preference_Exit();
+   std::filesystem::remove_all(dir);
+}
+
+} // namespace

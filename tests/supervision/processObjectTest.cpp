@@ -1,0 +1,191 @@
+// ProcessObject and RdeProcess with real children (sh -c scripts) whose
+// output comes back through a real pipe.
+#include <stdlib.h>
+#include <time.h>
+
+#include <atomic>
+#include <chrono>
+#include <future>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "supervision/processObject.h"
+#include "supervision/rdeProcess.h"
+#include "support/kernelFixture.h"
+#include "supervisionFixture.h"
+
+namespace {
+
+using fwdtest::Pipe;
+using fwdtest::ReadSome;
+using fwdtest::WaitFor;
+using Strings = std::vector<std::string>;
+
+class ProcessObjectTest : public fwdtest::LogCaptureTest
+{
+ protected:
+   /// Runs `script` in `proc` through sh -c with input mode `flag`.
+   static bool Run(ProcessObject &proc, const std::string &script, Strings env = {}, int flag = 0)
+   {
+      Strings args = {"-c", script};
+      return proc.start("sh", args, env, flag);
+   }
+   static bool Ended(const ProcessObject &proc)
+   {
+      return WaitFor([&] { return proc.getPid() == -1 && proc.getExitCode() != -1; });
+   }
+   Pipe mOut; // the children's standard output and error
+};
+
+double ProcessCpuSeconds()
+{
+   struct timespec ts;
+   clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+   return ts.tv_sec + ts.tv_nsec / 1e9;
+}
+
+TEST_F(ProcessObjectTest, ExitCodes)
+{
+   // {program, script, exit code}: a missing program makes the child exit 255.
+   const struct
+   {
+      const char *path, *script;
+      int code;
+   } rows[] = {{"sh", "exit 3", 3}, {"sh", "kill -KILL $$", 137}, {"/nonexistent", "", 255}};
+   for (const auto &row : rows) {
+      ProcessObject proc("sh", 1, 0, -1);
+      Strings args = {"-c", row.script}, env;
+      ASSERT_TRUE(proc.start(row.path, args, env, 0));
+      ASSERT_TRUE(Ended(proc)) << row.script;
+      EXPECT_EQ(row.code, proc.getExitCode()) << row.script;
+   }
+   EXPECT_TRUE(Logged("exited, status=3\n"));
+   EXPECT_TRUE(Logged("killed by signal 9\n"));
+}
+
+/// With `hold`, keeps its monitor thread in onStarted until destroyed, so
+/// the child, even once killed, is not reaped and pid stays set.
+class HeldMonitor : public ProcessObject
+{
+ public:
+   HeldMonitor(int outFd, bool hold) : ProcessObject("sh", 3, 0, outFd), mHold(hold) {}
+   ~HeldMonitor() override
+   {
+      mRelease.set_value();
+      finishSupervision();
+   }
+   void onStarted() override
+   {
+      if (mHold) {
+         mReleased.wait_for(std::chrono::seconds(20));
+      }
+   }
+
+ private:
+   const bool mHold;
+   std::promise<void> mRelease;
+   std::shared_future<void> mReleased = mRelease.get_future().share();
+};
+
+TEST_F(ProcessObjectTest, StopEscalatesAndSleepsWhileWaiting)
+{
+   const struct
+   {
+      bool holdMonitor;
+      int timeoutMs;
+   } rows[] = {{false, 2000}, {true, 500}};
+   for (const auto &row : rows) {
+      HeldMonitor proc(mOut.fd[1], row.holdMonitor);
+      ASSERT_TRUE(Run(proc, "trap '' TERM; echo ready; exec sleep 30"));
+      ASSERT_EQ("ready\n", ReadSome(mOut.fd[0], 6));
+      auto wall0 = std::chrono::steady_clock::now();
+      double cpu0 = ProcessCpuSeconds();
+      proc.stop(true, row.timeoutMs);
+      double cpu = ProcessCpuSeconds() - cpu0;
+      double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wall0).count();
+
+      const std::string ms = std::to_string(row.timeoutMs);
+      EXPECT_GE(wall, row.timeoutMs / 1000.0) << "SIGKILL came before the time-out";
+      EXPECT_LT(cpu, 0.1 * wall) << "stop burns the processor while it waits";
+      EXPECT_TRUE(Logged("Stop timeout after " + ms + ", force quit.\n"));
+      EXPECT_EQ(row.holdMonitor, Logged("Move forward after force stop " + ms + "\n"));
+      EXPECT_EQ(row.holdMonitor ? -1 : 137, proc.getExitCode());
+   }
+}
+
+TEST_F(ProcessObjectTest, EnvironmentChangesReachTheChild)
+{
+   setenv("FWD_GONE", "still here", 1);
+   setenv("FWD_KEPT", "kept", 1);
+   ProcessObject proc("sh", 5, 0, mOut.fd[1]);
+   ASSERT_TRUE(Run(proc, "echo \"${FWD_GONE-unset}|$FWD_KEPT|$FWD_NEW\"",
+                   {"FWD_GONE", "FWD_NEW=a=b", "FWD_KEPT=replaced"}));
+   EXPECT_EQ("unset|replaced|a=b\n", ReadSome(mOut.fd[0], 19));
+}
+
+TEST_F(ProcessObjectTest, TokenArrivesOnStandardInput)
+{
+   RdeProcess proc("sh", 6, mOut.fd[1]);
+   proc.setToken("t0k3n");
+   ASSERT_TRUE(Run(proc, "echo \"got $(head -c 5)\"", {}, ProcessObject::kStdinPipe));
+   EXPECT_EQ("got t0k3n\n", ReadSome(mOut.fd[0], 10));
+
+   ProcessObject noInput("sh", 7, 0, -1);
+   EXPECT_FALSE(noInput.sendMessage("x"));
+   EXPECT_TRUE(Logged("Proc(sh), pid(-1), rid(7), flg(0): Can't get the stdin.\n"));
+}
+
+TEST_F(ProcessObjectTest, AutoRestartStartsTheChildAgain)
+{
+   RdeProcess proc("sh", 8, mOut.fd[1]);
+   proc.setAutoRestart(true);
+   ASSERT_TRUE(Run(proc, "echo run"));
+   EXPECT_EQ("run\nrun\nrun\n", ReadSome(mOut.fd[0], 12));
+   proc.setAutoRestart(false);
+   EXPECT_TRUE(Logged("onExitCb Process sh will restart at onExitCb"));
+}
+
+/// An exit callback that is slow and uses the derived object's members.
+class SlowExit : public RdeProcess
+{
+ public:
+   explicit SlowExit(std::atomic<int> &finished) : RdeProcess("sh", 9, -1), mFinished(finished) {}
+   ~SlowExit() override { finishSupervision(); }
+   void onExitCb() override
+   {
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      mSeen.push_back(getExitCode());
+      mFinished++;
+   }
+
+ private:
+   std::atomic<int> &mFinished;
+   std::vector<int> mSeen;
+};
+
+TEST_F(ProcessObjectTest, DestructionWaitsForThePendingExitCallback)
+{
+   std::atomic<int> finished{0};
+   auto slow = std::make_unique<SlowExit>(finished);
+   ASSERT_TRUE(Run(*slow, "exit 0"));
+   ASSERT_TRUE(WaitFor([&] { return slow->getExitCode() == 0; }));
+   slow.reset(); // the callback is still sleeping
+   EXPECT_EQ(1, finished.load()) << "destroyed under a running callback";
+
+   // "ZIVAdudaz" makes RdeProcess's own onExitCb slow (it runs the unmount
+   // through a shell) before it takes RdeProcess's lock; destroyed without
+   // the wait, the sanitizers report the object used after its destruction.
+   // Private namespaces: the unmount must not reach the host's mounts.
+   ASSERT_EQ("", fwdtest::EnterPrivateNamespaces());
+   setenv("HOME", "/nonexistent", 1);
+   for (int i = 0; i < 5; i++) {
+      auto proc = std::make_unique<RdeProcess>("ZIVAdudaz", 10, -1);
+      proc->setAutoRestart(true);
+      ASSERT_TRUE(Run(*proc, "exit 0"));
+      WaitFor([&] { return proc->getExitCode() == 0; });
+   }
+   EXPECT_TRUE(Logged("Command fusermount -u -z ~/tsclient executed"));
+}
+
+} // namespace

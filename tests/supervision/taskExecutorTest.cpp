@@ -1,0 +1,82 @@
+// TaskExecutor on real worker threads; these run under ThreadSanitizer too.
+#include <atomic>
+#include <future>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "supervision/taskExecutor.h"
+#include "supervisionFixture.h"
+
+namespace {
+
+using TaskExecutorTest = fwdtest::LogCaptureTest;
+
+TaskExecutor::Task MakeTask(std::function<void()> fn)
+{
+   return std::make_shared<std::packaged_task<void()>>(std::move(fn));
+}
+
+TEST_F(TaskExecutorTest, OneWorkerRunsTasksInOrder)
+{
+   TaskExecutor exec("ordered");
+   exec.start();
+   std::vector<int> order, expected;
+   std::vector<std::future<void>> done;
+   for (int i = 0; i < 50; i++) {
+      TaskExecutor::Task task = MakeTask([&order, i] { order.push_back(i); });
+      done.push_back(task->get_future());
+      ASSERT_TRUE(exec.schedule(task));
+      expected.push_back(i);
+   }
+   done.back().get();
+   EXPECT_EQ(expected, order);
+}
+
+TEST_F(TaskExecutorTest, ScheduleIsRefusedUnlessRunning)
+{
+   // {starts, stops (each after a start), accepted}
+   const struct
+   {
+      int starts, stops;
+      bool accepted;
+   } rows[] = {{0, 0, false}, {1, 0, true}, {1, 1, false}, {2, 1, false}};
+   for (const auto &row : rows) {
+      TaskExecutor exec("refusing", 2);
+      for (int i = 0; i < row.starts; i++) {
+         exec.start();
+         if (i < row.stops) {
+            exec.stop();
+         }
+      }
+      TaskExecutor::Task task = MakeTask([] {});
+      EXPECT_EQ(row.accepted, exec.schedule(task)) << row.starts << row.stops;
+      if (row.accepted) {
+         task->get_future().get();
+      }
+   }
+   EXPECT_EQ(1u, Count("Schedule task in executor of refusing.")) << "a refused task is logged";
+}
+
+TEST_F(TaskExecutorTest, ConcurrentStartAndStopTakeEffectOnce)
+{
+   TaskExecutor exec("racy", 2);
+   for (auto op : {&TaskExecutor::start, &TaskExecutor::stop}) {
+      std::vector<std::thread> threads;
+      for (int i = 0; i < 8; i++) {
+         threads.emplace_back([&] { (exec.*op)(); });
+      }
+      for (auto &t : threads) {
+         t.join();
+      }
+      TaskExecutor::Task task = MakeTask([] {});
+      if (exec.schedule(task)) {
+         task->get_future().get();
+      }
+   }
+   EXPECT_EQ(1u, Count("TaskExecutor->Start task executor of racy.\n"));
+   EXPECT_EQ(1u, Count("TaskExecutor->Stop task executor of racy.\n"));
+}
+
+} // namespace

@@ -6,6 +6,9 @@ ifneq ($(CI),)
 CMAKE_ARGS += -DFWD_WERROR=ON
 endif
 CTEST_ARGS ?= --output-on-failure -j $(JOBS)
+# Tests that panic on purpose would each dump core into the build tree; the
+# core-dump tests raise the soft limit for themselves.
+NO_CORES   = ulimit -S -c 0;
 # Suites that run a second time under ThreadSanitizer.
 TSAN_TESTS ?= Concurrency|Supervision\.
 
@@ -23,17 +26,17 @@ build: deps $(BUILD)/build.ninja
 	cmake --build $(BUILD) -j $(JOBS)
 
 test: build
-	cd $(BUILD) && ctest $(CTEST_ARGS)
+	$(NO_CORES) cd $(BUILD) && ctest $(CTEST_ARGS)
 
 test-asan: deps
 	cmake -S . -B $(BUILD)/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DFWD_SANITIZE=address $(CMAKE_ARGS)
 	cmake --build $(BUILD)/asan -j $(JOBS)
-	cd $(BUILD)/asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest $(CTEST_ARGS)
+	$(NO_CORES) cd $(BUILD)/asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest $(CTEST_ARGS)
 
 test-tsan: deps
 	cmake -S . -B $(BUILD)/tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFWD_SANITIZE=thread $(CMAKE_ARGS)
 	cmake --build $(BUILD)/tsan -j $(JOBS)
-	cd $(BUILD)/tsan && TSAN_OPTIONS=halt_on_error=1 ctest $(CTEST_ARGS) -R '$(TSAN_TESTS)'
+	$(NO_CORES) cd $(BUILD)/tsan && TSAN_OPTIONS=halt_on_error=1 ctest $(CTEST_ARGS) -R '$(TSAN_TESTS)'
 
 fuzz: deps
 	sh scripts/fuzz.sh $(BUILD)/fuzz

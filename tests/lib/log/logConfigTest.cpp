@@ -93,15 +93,12 @@ TEST_F(LogConfig, InvalidNumbersAreCorrectedWithAWarning)
 
 TEST_F(LogConfig, LevelNamesAndModuleFilters)
 {
-   struct
-   {
-      const char *name;
-      int32 level;
-   } cases[] = {{"NONE", -1}, {"VeRbOsE", 6}, {"bogus", 5}, {"debug3", 11}};
-   for (const auto &c : cases) {
-      LogOutput *out = Init({mFile, std::string("log.fileLevel=") + c.name});
+   const std::pair<const char *, int32> cases[] = {
+       {"NONE", -1}, {"VeRbOsE", 6}, {"bogus", 5}, {"debug3", 11}};
+   for (const auto &[name, level] : cases) {
+      LogOutput *out = Init({mFile, std::string("log.fileLevel=") + name});
       ASSERT_NE(nullptr, out);
-      EXPECT_EQ(c.level, out->fileLevel) << c.name;
+      EXPECT_EQ(level, out->fileLevel) << name;
       ASSERT_TRUE(Log_ReplaceOutput(out, nullptr, FALSE));
    }
 
@@ -128,21 +125,17 @@ TEST_F(LogConfig, PathsConfiguredAndGenerated)
    std::string pid = std::to_string(getpid());
    std::string area = mDir.path() + "/keltria-" + getpwuid(geteuid())->pw_name;
    ASSERT_EQ(0, chdir(mDir.path().c_str()));
-   struct
-   {
-      std::vector<std::string> lines;
-      std::string path;
-   } cases[] = {
+   const std::pair<std::vector<std::string>, std::string> cases[] = {
        {{"log.fileName=app-$PID.log"}, "app-" + pid + ".log"},
        {{}, area + "/pellory-" + pid + ".log"},
        {{"log.suffix=svc"}, area + "/pellory-svc-" + pid + ".log"},
    };
-   for (const auto &c : cases) {
-      LogOutput *out = Init(c.lines);
-      ASSERT_NE(nullptr, out) << c.path;
-      EXPECT_EQ(c.path, LogFileGetPath(out));
+   for (const auto &[lines, path] : cases) {
+      LogOutput *out = Init(lines);
+      ASSERT_NE(nullptr, out) << path;
+      EXPECT_EQ(path, LogFileGetPath(out));
       EXPECT_STREQ(LogFileGetPath(out), Log_GetFileName());
-      EXPECT_EQ(0, access(c.path.c_str(), F_OK)) << c.path;
+      EXPECT_EQ(0, access(path.c_str(), F_OK)) << path;
       ASSERT_TRUE(Log_ReplaceOutput(out, nullptr, FALSE));
    }
    struct stat st;

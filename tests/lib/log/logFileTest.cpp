@@ -77,18 +77,14 @@ TEST_F(LogFile, LinksAndOtherKindsOfFileAreRefused)
    WriteFile(Path("target"), "");
    ASSERT_EQ(0, symlink(Path("target").c_str(), mPath.c_str()));
    ASSERT_EQ(0, mkdir(Path("dir.log").c_str(), 0755));
-   struct
-   {
-      std::string path;
-      std::string warning;
-   } cases[] = {
+   const std::pair<std::string, std::string> cases[] = {
        {mPath, "Log file '" + mPath + "' is a symbolic link.\n"},
        {Path("dir.log"),
         "Rejecting '" + Path("dir.log") + "' because it is not an acceptable type.\n"},
    };
-   for (const auto &c : cases) {
-      EXPECT_EQ(nullptr, Init({"log.fileName=" + c.path, "log.keepOld=0"}));
-      EXPECT_NE(std::string::npos, Said().find(c.warning)) << c.path;
+   for (const auto &[path, warning] : cases) {
+      EXPECT_EQ(nullptr, Init({"log.fileName=" + path, "log.keepOld=0"}));
+      EXPECT_NE(std::string::npos, Said().find(warning)) << path;
    }
    EXPECT_EQ(nullptr, Log_GetFileName());
    EXPECT_EQ("", ReadFile(Path("target")));

@@ -38,17 +38,13 @@ class LogCapture : public ::testing::Test
 
 TEST_F(LogCapture, NewlineAndMasking)
 {
-   struct
-   {
-      const char *in;
-      const char *out;
-   } cases[] = {
+   // Masking goes left to right, without overlap.
+   const std::pair<const char *, const char *> cases[] = {
        {"", "\n"},     {"two\n\n", "two\n\n"},         {"aQzVb", "a***b\n"}, {"qqzv", "q***\n"},
-       {"qz", "qz\n"}, {"xqzvx qZv\n", "x***x ***\n"}, {"qzqzv", "qz***\n"}, // left to right,
-                                                                             // without overlap
+       {"qz", "qz\n"}, {"xqzvx qZv\n", "x***x ***\n"}, {"qzqzv", "qz***\n"},
    };
-   for (const auto &c : cases) {
-      EXPECT_EQ(c.out, LogOne(c.in)) << "input: " << c.in;
+   for (const auto &[in, out] : cases) {
+      EXPECT_EQ(out, LogOne(in)) << "input: " << in;
    }
    LogTestOutput_Clear(mOut);
    const char *noFormat = nullptr;
@@ -156,19 +152,15 @@ TEST_F(LogCapture, ModuleThresholdsSelectMessagesAndBypassOutputLevels)
 
 TEST(LogSampling, Schedule)
 {
-   struct
-   {
-      uint32 n;
-      bool logged;
-   } cases[] = {
+   const std::pair<uint32, bool> cases[] = {
        // Below 10000 the sampled forms' own test sees every step.
        {1000000, true},
        {1010000, false},
        {2000000, true},
        {4294967295u, false},
    };
-   for (const auto &c : cases) {
-      EXPECT_EQ(c.logged, (bool)Log_IsSampledOccurrence(c.n)) << c.n;
+   for (const auto &[n, logged] : cases) {
+      EXPECT_EQ(logged, (bool)Log_IsSampledOccurrence(n)) << n;
    }
 }
 

@@ -91,25 +91,21 @@ TEST(LogThreadName, DefaultNamesCarryTheKernelThreadId)
 
 TEST(LogThreadName, SetNamesAreCutAndReachTheRecord)
 {
-   struct
-   {
-      const char *set;
-      std::string want;
-   } cases[] = {
+   const std::pair<const char *, std::string> cases[] = {
        {"0123456789012345678901234567890123456789", "0123456789012345678901234567890"},
        // 30 ASCII bytes and a 2-byte character: the character does not fit.
        {"012345678901234567890123456789\xC3\xA9", "012345678901234567890123456789"},
    };
    DrainPreOutputBuffer();
    LogOutput *out = AddTestOutput();
-   for (const auto &c : cases) {
-      ThreadState_SetName(c.set);
-      EXPECT_EQ(c.want, ThreadState_GetName());
+   for (const auto &[set, want] : cases) {
+      ThreadState_SetName(set);
+      EXPECT_EQ(want, ThreadState_GetName());
       LogTestOutput_Clear(out);
       Log("named");
       std::vector<LogTestEntry> got = LogTestOutput_Entries(out);
       ASSERT_EQ(1u, got.size());
-      EXPECT_EQ(c.want, got[0].record.threadName);
+      EXPECT_EQ(want, got[0].record.threadName);
    }
    ThreadState_SetName("");
    EXPECT_EQ("host-" + std::to_string((long)syscall(SYS_gettid)), ThreadState_GetName());

@@ -32,11 +32,7 @@ TEST(UtilExpandStringTest, Expansions)
    ASSERT_NE(root, nullptr);
    std::string rootHome = root->pw_dir;
    std::string pid = std::to_string(getpid());
-   struct
-   {
-      const char *text;
-      std::string expanded;
-   } cases[] = {
+   const std::pair<const char *, std::string> cases[] = {
        {"", ""},
        {"~", "/home/tester"},
        {"~/.keltria/config", "/home/tester/.keltria/config"},
@@ -49,8 +45,8 @@ TEST(UtilExpandStringTest, Expansions)
 
        {"~/$FWD_VAR", "/home/tester/val"},
    };
-   for (const auto &c : cases) {
-      EXPECT_EQ(Expand(c.text), c.expanded) << c.text;
+   for (const auto &[text, expanded] : cases) {
+      EXPECT_EQ(Expand(text), expanded) << text;
    }
 }
 

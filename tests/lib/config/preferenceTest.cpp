@@ -1,4 +1,4 @@
-// The preference layers through HOME: the in-memory layer, remembered
+// The preference layers through HOME: remembered
 // defaults, start-up and shutdown. The order of the file layers and bad or
 // missing files are tested with the system files in a private mount
 // namespace (tests/integration); the value parsers with the dictionary.
@@ -55,12 +55,9 @@ TEST_F(PreferenceTest, GettersBeforeStartUpGiveTheDefault)
    const char *def = "/sys/fs/bpf/";
    char *s = Config_GetString(def, "BpfProxy.FsPath");
    EXPECT_STREQ(def, s);
-   EXPECT_NE(def, s); // a copy the caller frees
    free(s);
    EXPECT_NE(Logged().find("PREF early PreferenceGet(BpfProxy.FsPath), using default\n"),
              std::string::npos);
-   EXPECT_EQ(-7, Config_GetLong(-7, "l.%d", 3));
-   EXPECT_TRUE(Preference_NotSet("BpfProxy.FsPath"));
    EXPECT_FALSE(Preference_SetFromString("a=b", TRUE));
    Preference_Exit(); // safe when not started
 
@@ -68,18 +65,6 @@ TEST_F(PreferenceTest, GettersBeforeStartUpGiveTheDefault)
    char *p = Config_GetPathName("~/x/$FWD_TEST_DIR/f", "log.dir");
    EXPECT_EQ(mHome.path() + "/x/logs/f", p);
    free(p);
-}
-
-TEST_F(PreferenceTest, TheInMemoryLayerReplacesOnlyWhenAsked)
-{
-   WriteUserFile("config", "both = \"from config\"\n");
-   ASSERT_TRUE(Preference_Init());
-   EXPECT_TRUE(Preference_NotSet("mem.only"));
-   EXPECT_TRUE(Preference_SetFromString("mem.only=1", FALSE));
-   EXPECT_FALSE(Preference_NotSet("mem.only"));
-   EXPECT_TRUE(Preference_SetFromString("both=from memory", TRUE));
-   EXPECT_FALSE(Preference_SetFromString("both=again", FALSE));
-   EXPECT_EQ(ConfigText(nullptr, "both"), "from memory");
 }
 
 // The first default wins and is no setting; the user files of a
@@ -91,10 +76,7 @@ TEST_F(PreferenceTest, RememberedDefaultsAndSystemOnlyStart)
    EXPECT_EQ(ConfigText("dflt", "k"), "dflt");
    EXPECT_EQ(ConfigText("a", "key"), "a");
    EXPECT_EQ(ConfigText("b", "key"), "a");
-   EXPECT_TRUE(Preference_NotSet("key"));
    EXPECT_TRUE(Config_NotSet("key"));
-   Preference_Log();
-   EXPECT_EQ(Logged().find("USER DEFAULTS"), std::string::npos);
 }
 
 TEST_F(PreferenceTest, RestartReadsTheFilesAgain)
@@ -139,41 +121,6 @@ TEST_F(PreferenceTest, SetuidProcessIgnoresTheUserFiles)
       _exit(ignored && logged ? 0 : 1);
    });
    EXPECT_EQ(0, child.status) << child.err;
-}
-
-std::string Entry(const char *name, const char *value)
-{
-   char line[128];
-   snprintf(line, sizeof line, "DICT %25s = \"%s\"\n", name, value);
-   return line;
-}
-
-TEST_F(PreferenceTest, DumpShowsEveryLayer)
-{
-   WriteUserFile("config", "shown = \"yes\"\n");
-   ASSERT_TRUE(Preference_Init());
-   Preference_SetFromString("mem=1", TRUE);
-   LogTestOutput_Clear(mLog);
-   Preference_Log();
-   std::string log = Logged();
-   const std::string lines[] = {
-       "DICT --- GLOBAL SETTINGS /usr/lib/keltria/settings\n",
-       "DICT --- NON PERSISTENT (null)\n",
-       Entry("mem", "1"),
-       "DICT --- USER PREFERENCES " + UserFile("preferences") + "\n",
-       "DICT --- USER DEFAULTS " + UserFile("config") + "\n",
-       Entry("shown", "yes"),
-       "DICT --- HOST DEFAULTS /etc/keltria/config\n",
-       "DICT --- SITE DEFAULTS /usr/lib/keltria/config\n",
-   };
-   size_t pos = 0;
-   for (const std::string &line : lines) {
-      size_t at = log.find(line, pos);
-      EXPECT_NE(at, std::string::npos) << line << "\n" << log;
-      pos = at == std::string::npos ? pos : at;
-   }
-   // libdir is remembered as a default in HOST DEFAULTS but never dumped.
-   EXPECT_EQ(log.find("libdir"), std::string::npos);
 }
 
 TEST(PreferenceConcurrencyTest, RacingStartersAndReadersShareOneState)

@@ -45,18 +45,15 @@ std::vector<std::string> Unmarshal(const std::string &text)
 TEST(DictLLTest, GrammarAndEscapes)
 {
    const std::pair<const char *, const char *> assignments[] = {
-       {"a = \"b\"", "a=b"},
        {"  \tname\t=\t value  ", "name=value"},
        {"a =", "a="},
        {"a = \"x # y = z\"   # trailing", "a=x # y = z"},
        {"a = b#comment", "a=b"},
-       {"a = b\"c=d", "a=b\"c=d"},
        {"a.b-c_d\"x = 1", "a.b-c_d\"x=1"},
        {"\xC3\xA9t\xC3\xA9 = \"\xE9\"", "\xC3\xA9t\xC3\xA9=\xE9"},
        {"a = \"|22quoted|22\"", "a=\"quoted\""},
        {"a = \"|7c|0a|0D|7C\"", "a=|\n\r|"},
-       {"a = \"|4\"", "a=|4"},
-       {"a = \"|zz|4G\"", "a=|zz|4G"},
+       {"a = \"|zz|4G|4\"", "a=|zz|4G|4"},
        {"a = x|41|", "a=xA|"},
    };
    for (const auto &c : assignments) {
@@ -75,9 +72,7 @@ TEST(DictLLTest, GrammarAndEscapes)
 TEST(DictLLTest, MarshalEscapesAndRoundTrips)
 {
    const std::pair<const char *, const char *> cases[] = {
-       {"plain", "k = \"plain\"\n"},
-       {"say \"hi\"", "k = \"say |22hi|22\"\n"},
-       {"a|b", "k = \"a|7Cb\"\n"},
+       {"say \"hi\" a|b", "k = \"say |22hi|22 a|7Cb\"\n"},
        {"\x01\x08\x0A\x0D\x1F\x7F", "k = \"|01|08|0A|0D|1F|7F\"\n"},
        {"\xC3\xA9\xFF", "k = \"\xC3\xA9\xFF\"\n"},
        {"", "k = \"\"\n"},
@@ -117,43 +112,14 @@ std::vector<std::string> ReadAll(FILE *f)
    }
 }
 
-TEST(DictLLTest, ReadLineEnds)
+// Line ends, long lines and "\r\n" split across read blocks are read
+// through files in the dictionary's file tests.
+TEST(DictLLTest, ReadFailsOnAWriteOnlyStream)
 {
-   const std::string big(100000, 'x');
-   const std::pair<std::string, std::vector<std::string>> cases[] = {
-       {"a\nb\n", {"a", "b"}},
-       {"a\r\nb\r\n", {"a", "b"}},
-       {"a\rb\r", {"a", "b"}},
-       {"a\r\rb", {"a", "", "b"}},
-       {"last", {"last"}},
-       {"", {}},
-       {big + "\nshort\n", {big, "short"}},
-       {"k = \"v|22\"\r\nbad line\r\n", {"k = \"v|22\" -> k=v\"", "bad line"}},
-   };
-   for (const auto &c : cases) {
-      FILE *f = StreamOf(c.first);
-      EXPECT_EQ(ReadAll(f), c.second);
-      fclose(f);
-   }
-   // A stream opened for writing only fails on read.
    FILE *f = fopen("/dev/null", "w");
    char *line, *name, *value;
    EXPECT_EQ(DictLL_ReadLine(f, &line, &name, &value), DICTLL_READ_ERROR);
    fclose(f);
-}
-
-TEST(DictLLTest, WriteLine)
-{
-   FILE *f = tmpfile();
-   ASSERT_TRUE(DictLL_WriteLine(f, "k", "a\"b"));
-   rewind(f);
-   EXPECT_EQ(ReadAll(f), (std::vector<std::string>{"k = \"a|22b\" -> k=a\"b"}));
-   fclose(f);
-   FILE *full = fopen("/dev/full", "w");
-   ASSERT_NE(full, nullptr);
-   setvbuf(full, nullptr, _IONBF, 0);
-   EXPECT_FALSE(DictLL_WriteLine(full, "k", "v"));
-   fclose(full);
 }
 
 TEST(DictLLTest, ByteOrderMark)
@@ -163,8 +129,8 @@ TEST(DictLLTest, ByteOrderMark)
    const std::tuple<std::string, bool, std::string> cases[] = {{bom + "a\n", true, "a"},
                                                                {two + "a\n", false, two + "a"},
                                                                {one + "a\n", false, one + "a"},
-                                                               {"a\n", false, "a"},
                                                                {two, false, two}};
+
    for (const auto &[content, marked, left] : cases) {
       FILE *f = StreamOf(content);
       EXPECT_EQ((bool)DictLL_ReadUTF8BOM(f), marked);

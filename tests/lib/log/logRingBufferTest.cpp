@@ -1,6 +1,6 @@
-// The ring buffer of records and texts: cut texts and the facility's
-// 65536-byte pre-output buffer. Wrap-around and dropping the oldest entries
-// are checked against a model by the log-text fuzzer.
+// The ring buffer of records and texts: cut texts. Wrap-around and dropping
+// the oldest entries are checked against a model by the log-text fuzzer, and
+// the 65536-byte pre-output buffer by the log concurrency tests.
 #include <stdio.h>
 #include <string.h>
 
@@ -50,25 +50,6 @@ TEST(LogRingBuffer, ShortReadsAndOversizedTexts)
    char buf[1024];
    ASSERT_TRUE(LogRingBuffer_Read(&ring, &out, buf, sizeof buf, &got));
    EXPECT_EQ(std::string(area.size() - kEntryOverhead - 1, 'h'), std::string(buf, got));
-}
-
-TEST(LogRingBuffer, PreOutputBufferKeepsTheNewestMessagesThatFit)
-{
-   DrainPreOutputBuffer();
-   // 100-byte messages: each entry takes 246 bytes, so 266 fit in 65536.
-   const int total = 1000;
-   for (int i = 0; i < total; i++) {
-      Log("m%04d %s", i, std::string(93, '.').c_str());
-   }
-   std::vector<std::string> got = LogTestOutput_Texts(AddTestOutput());
-   ASSERT_EQ(266u, got.size());
-   for (size_t k = 0; k < got.size(); k++) {
-      char want[16];
-      snprintf(want, sizeof want, "m%04d ", total - 266 + (int)k);
-      ASSERT_EQ(0, got[k].compare(0, 6, want)) << got[k];
-      ASSERT_EQ(100u, got[k].size());
-   }
-   Log_Exit();
 }
 
 } // namespace

@@ -65,7 +65,6 @@ TEST(PanicBasics, StatusAndStandardError)
    } cases[] = {
        {"VERIFY", __LINE__, [] { VERIFY(strlen("x") == 2); }, 255, ""},
        {"NOT_REACHED", __LINE__, [] { NOT_REACHED(); }, 255, ""},
-       {"NOT_IMPLEMENTED", __LINE__, [] { NOT_IMPLEMENTED(); }, 255, ""},
        {"100% sure %d %s\n", 0, [] { Panic("%s", "100% sure %d %s\n"); }, 255, ""},
        {"first\n", 0,
         [] {

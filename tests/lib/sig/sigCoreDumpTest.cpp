@@ -109,11 +109,11 @@ TEST(SigCoreDump, PredictionFromThePattern)
        {nullptr, false, {}, C + "core", ""},
        {"core", true, {}, C + "core.42", ""},
        {"core.%p", true, {}, C + "core.42", ""},
-       {"|/usr/lib/helper %p",
+       {"|/usr/lib/h %p",
         false,
         {},
         C + "core",
-        "Core dump pipes to process /usr/lib/helper %p, core file unreliable\n"},
+        "Core dump pipes to process /usr/lib/h %p, core file unreliable\n"},
        {"", true, {}, C + ".42", ""},
        {"%%x%qy%", false, {}, C + "%xy", ""},
        {"$D/c-%s-%u-%g",
@@ -156,9 +156,9 @@ TEST(SigCoreDump, ReadSmallSystemFile)
    std::string path = dir.path() + "/file";
    char buf[8];
    EXPECT_FALSE(Sig_ReadSmallSystemFile(path.c_str(), buf, sizeof buf)); // no file
-   for (auto [content, want] : {std::pair<const char *, const char *>{"a\n\n", "a\n"},
-                                {"1234567", "1234567"},
-                                {"1234567\n", nullptr}}) { // fills the buffer
+   // The last fills the buffer.
+   for (auto [content, want] :
+        {std::pair<const char *, const char *>{"a\n\n", "a\n"}, {"1234567\n", nullptr}}) {
       fwdtest::WriteFile(path, content);
       bool ok = Sig_ReadSmallSystemFile(path.c_str(), buf, sizeof buf);
       EXPECT_EQ(want != nullptr, ok) << content;

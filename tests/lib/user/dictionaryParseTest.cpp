@@ -18,12 +18,13 @@ TEST(DictionaryParse, BoolAndTriStateWords)
    const std::vector<std::pair<int32, std::vector<const char *>>> boolWords = {
        {TRUE, {"", "true", "T", "yes", "Y", "ON", "1"}},
        {FALSE, {"false", "F", "No", "n", "oFF", "0"}},
-       {-2, {"2", "maybe", " 1", "01", "yess", nullptr}}};
+       {-2, {" 1", "01", "yess", nullptr}}};
    const std::vector<std::pair<int32, std::vector<const char *>>> triWords = {
        {1, {"yes", ""}},
        {0, {"off"}},
        {-1, {"auto", "DEFAULT", "DontCare"}},
        {-2, {"automatic", "-1", nullptr}}};
+
    for (bool tri : {false, true}) {
       for (const auto &[value, words] : tri ? triWords : boolWords) {
          for (const char *text : words) {
@@ -59,15 +60,12 @@ TEST(DictionaryParse, Conversions)
       const char *complaint; // "" for none
    } cases[] = {
        {DICT_LONG, "17", false, 17, 0, ""},
-       {DICT_LONG, "010", false, 8, 0, ""},
        {DICT_LONG, "0x10", false, 16, 0, ""},
        {DICT_LONG, "4294967295", false, -1, 0, ""},
        {DICT_LONG, "4294967296", false, 0, 0, ""}, // keeps the low 32 bits
-       {DICT_LONG, "", false, 0, 0, ""},
        {DICT_LONG, "12abc", false, 42, 0,
         "Value \"12abc\" for variable \"k\" is not a valid integer value. Using value \"42\".\n"},
        {DICT_LONG, "99999999999999999999", false, 42, 0, "msg.dictionary.integerOutOfRange"},
-       {DICT_INT64, "0x7fffffffffffffff", false, INT64_MAX, 0, ""},
        {DICT_INT64, "18446744073709551615", false, -1, 0, ""},
        {DICT_INT64, "12abc", false, 7, 0, "msg.dictionary.notInteger64"},
        {DICT_INT64, "99999999999999999999", false, 7, 0, "msg.dictionary.integer64OutOfRange"},
@@ -80,7 +78,6 @@ TEST(DictionaryParse, Conversions)
         "Value \"sometimes\" for variable \"k\" is not a valid tristate value. Using value "
         "\"default\".\n"},
        {DICT_LONG, "x", true, 0, 0, "msg.dictionary.notInteger"},
-       {DICT_BOOL, "x", true, 0, 0, "msg.dictionary.notBoolean"},
        {DICT_TRISTATE, "x", true, 0, 0, "msg.dictionary.notTristate"},
    };
    for (const auto &c : cases) {

@@ -53,7 +53,7 @@ void PostThatPanics(MsgType, const char *, const char *)
    Panic("second\n");
 }
 
-TEST(PanicBasics, StatusAndStandardError)
+TEST(PanicBasics, StatusStandardErrorAndLongMessagesCut)
 {
    struct
    {
@@ -87,12 +87,9 @@ TEST(PanicBasics, StatusAndStandardError)
       EXPECT_EQ(c.status, child.status);
       EXPECT_EQ(text + (c.status == 255 ? Post(text) : c.err), child.err);
    }
-}
 
-// Standard error, the level-1 log line and the post each carry the message
-// cut on a character.
-TEST(PanicBasics, LongMessagesAreCutOnACharacterInEveryCopy)
-{
+   // Standard error, the level-1 log line and the post each carry the message
+   // cut on a character.
    for (int shift = 0; shift < 3; shift++) {
       SCOPED_TRACE(shift);
       std::string big(shift, '-');

@@ -104,28 +104,22 @@ TEST(SigCoreDump, PredictionFromThePattern)
       bool usesPid;
       std::vector<std::string> files;
       std::string want; // "untouched": several files matched
-      std::string log;
    } cases[] = {
-       {nullptr, false, {}, C + "core", ""},
-       {"core", true, {}, C + "core.42", ""},
-       {"core.%p", true, {}, C + "core.42", ""},
-       {"|/usr/lib/h %p",
-        false,
-        {},
-        C + "core",
-        "Core dump pipes to process /usr/lib/h %p, core file unreliable\n"},
-       {"", true, {}, C + ".42", ""},
-       {"%%x%qy%", false, {}, C + "%xy", ""},
+       {nullptr, false, {}, C + "core"},
+       {"core", true, {}, C + "core.42"},
+       {"core.%p", true, {}, C + "core.42"},
+       {"|/usr/lib/h %p", false, {}, C + "core"}, // and a warning
+       {"", true, {}, C + ".42"},
+       {"%%x%qy%", false, {}, C + "%xy"},
        {"$D/c-%s-%u-%g",
         false,
         {},
-        D + "/c-6-" + std::to_string(getuid()) + "-" + std::to_string(getgid()),
-        ""},
-       {"$D/%h", false, {}, D + "/" + host.nodename, ""},
-       {"$D/c.%e", false, {"c.one"}, D + "/c.one", ""},
-       {"$D/c.%e", false, {"c.one", "c.two"}, "untouched", ""},
-       {"$D/c.%t.%p", true, {}, D + "/c.*.42", ""},
-       {x70.c_str(), true, {}, C + x70.substr(0, 64), ""},
+        D + "/c-6-" + std::to_string(getuid()) + "-" + std::to_string(getgid())},
+       {"$D/%h", false, {}, D + "/" + host.nodename},
+       {"$D/c.%e", false, {"c.one"}, D + "/c.one"},
+       {"$D/c.%e", false, {"c.one", "c.two"}, "untouched"},
+       {"$D/c.%t.%p", true, {}, D + "/c.*.42"},
+       {x70.c_str(), true, {}, C + x70.substr(0, 64)},
    };
    for (const auto &c : cases) {
       std::string pattern = c.pattern != nullptr ? c.pattern : "";
@@ -144,7 +138,10 @@ TEST(SigCoreDump, PredictionFromThePattern)
                                            c.usesPid, 42, &name);
       EXPECT_EQ(c.want, found ? name : "untouched");
       EXPECT_EQ(found, name != nullptr);
-      EXPECT_EQ(c.log, LogTestOutput_Joined(out));
+      EXPECT_EQ(pattern[0] != '|'
+                    ? ""
+                    : "Core dump pipes to process /usr/lib/h %p, core file unreliable\n",
+                LogTestOutput_Joined(out));
       free(name);
       Log_Exit();
    }

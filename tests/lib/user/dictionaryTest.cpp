@@ -44,7 +44,7 @@ struct DictFixture : public ::testing::Test
    }
 };
 
-TEST_F(DictFixture, AbsentZeroDefaultsRecordNothing)
+TEST_F(DictFixture, ZeroDefaultsAreNotRememberedOthersAreFirstWins)
 {
    // The zero of each type (NULL, FALSE, 0, -0.0), a TRUE boolean, a -1
    // tri-state: given back, not remembered.
@@ -56,10 +56,8 @@ TEST_F(DictFixture, AbsentZeroDefaultsRecordNothing)
    int32 minusOne = -1;
    EXPECT_EQ(-1, *(const int32 *)Dictionary_Get(dict, &minusOne, DICT_TRISTATE, "k"));
    EXPECT_FALSE(Dictionary_IsDefined(dict, "k"));
-}
 
-TEST_F(DictFixture, RememberedDefaultFirstDefaultWins)
-{
+   // Other defaults are remembered; the first one wins.
    EXPECT_EQ("d", Str("key", "d"));
    EXPECT_TRUE(Dictionary_IsDefined(dict, "key"));
    EXPECT_TRUE(Dictionary_NotSet(dict, "key"));
@@ -93,7 +91,7 @@ TEST_F(DictFixture, NamesDifferingInCaseAreOneEntry)
    EXPECT_EQ(0u, Dictionary_Count(dict));
 }
 
-TEST_F(DictFixture, UntypedEntriesConvertOnFirstLookup)
+TEST_F(DictFixture, UntypedEntriesConvertAndEqualStoresAreNoChange)
 {
    Load("flag", "maybe");
    Load("num", "0x10");
@@ -112,10 +110,7 @@ TEST_F(DictFixture, UntypedEntriesConvertOnFirstLookup)
    EXPECT_EQ(-1, *(const int32 *)Dictionary_Get(dict, &def, DICT_TRISTATE | 0x10000, "tri"));
    // Conversions are not changes.
    EXPECT_FALSE(Dictionary_IsDirty(dict));
-}
 
-TEST_F(DictFixture, StoresOfEqualValuesAreNoChange)
-{
    Load("a", "1");
    Dictionary_SetLong(dict, 1, "a");
    EXPECT_FALSE(Dictionary_IsDirty(dict));
@@ -128,7 +123,7 @@ TEST_F(DictFixture, StoresOfEqualValuesAreNoChange)
    EXPECT_EQ(32, Dictionary_GetLong(dict, 0, "a"));
 }
 
-TEST_F(DictFixture, SetFromString)
+TEST_F(DictFixture, SetFromStringCountUnsetAndPrefixes)
 {
    for (const auto &[text, name, value] :
         {std::make_tuple("a=b=c", "a", "b=c"), std::make_tuple("b", "b", ""),
@@ -143,10 +138,7 @@ TEST_F(DictFixture, SetFromString)
    EXPECT_EQ("Variable \"A\" is already defined.\n", fwdtest::MsgText(list));
    MsgList_Free(list);
    EXPECT_EQ("b=c", Str("a", nullptr));
-}
 
-TEST_F(DictFixture, CountUnsetAndPrefixes)
-{
    std::string text = "# comment\nLog.file = x\n";
    ASSERT_TRUE(Dictionary_LoadFromBuffer(dict, &text[0], FALSE, 0, nullptr));
    Dictionary_SetLong(dict, 1, "log.level");

@@ -30,8 +30,11 @@ void CoreChildSetUp(rlim_t limit)
    AddTestOutput("core", LOG_WARNING, TRUE, LOG_WARNING);
 }
 
-TEST(SigCoreDump, NoCoreLimitMakesNoCopy)
+// A set-uid process (real user nobody, effective root) is not dumpable: its
+// copy dumps core only when told to regain root and give it up for good.
+TEST(SigCoreDump, NoCopyWithoutALimitARealCoreWherePredicted)
 {
+   // No core limit: no copy is made.
    ChildResult child = RunInChild([] {
       CoreChildSetUp(0);
       int pid = Sig_CoreDump();
@@ -39,12 +42,7 @@ TEST(SigCoreDump, NoCoreLimitMakesNoCopy)
    });
    EXPECT_EQ(0, child.status);
    EXPECT_EQ("\nThe core dump limit is set to ZERO; no core dump should be expected\n", child.err);
-}
 
-// A set-uid process (real user nobody, effective root) is not dumpable: its
-// copy dumps core only when told to regain root and give it up for good.
-TEST(SigCoreDump, ARealCoreAppearsWherePredicted)
-{
    std::string pattern = fwdtest::ReadFile("/proc/sys/kernel/core_pattern");
    if (pattern.compare(0, 1, "|") == 0) {
       GTEST_SKIP() << "this host pipes core dumps to a helper: " << pattern;

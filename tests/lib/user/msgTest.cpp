@@ -189,7 +189,7 @@ size_t Count(const std::string &s, const std::string &what)
    return n;
 }
 
-TEST(MsgConsole, QuestionPromptsUntilValid)
+TEST(MsgConsole, QuestionPromptsUntilValidPostAndProgressToStandardError)
 {
    struct
    {
@@ -214,10 +214,7 @@ TEST(MsgConsole, QuestionPromptsUntilValid)
           << r.out;
       EXPECT_EQ(c.prompts, Count(r.out, "Select a number from 0-2: ")) << c.input;
    }
-}
 
-TEST(MsgConsole, PostAndProgressGoToStandardError)
-{
    fwdtest::ChildResult r = RunWithPipes("", []() {
       Msg_Append(MSGID(e.first) "first");
       Msg_Post(MSG_ERROR, MSGID(e.second) "second %d", 2);

@@ -81,7 +81,7 @@ TEST_F(DictFixture, ZeroDefaultsAreNotRememberedOthersAreFirstWins)
    EXPECT_EQ(1u, Dictionary_Count(dict));
 }
 
-TEST_F(DictFixture, NamesDifferingInCaseAreOneEntry)
+TEST_F(DictFixture, CaseInsensitiveManyAndLongNames)
 {
    Dictionary_SetString(dict, "one", "Foo.Bar");
    Dictionary_SetString(dict, "two", "FOO.BAR");
@@ -89,6 +89,20 @@ TEST_F(DictFixture, NamesDifferingInCaseAreOneEntry)
    EXPECT_EQ("two", Str("foo.bar", nullptr));
    EXPECT_TRUE(Dictionary_Unset(dict, "fOO.bAR"));
    EXPECT_EQ(0u, Dictionary_Count(dict));
+
+   for (int i = 0; i < 5000; i++) {
+      Dictionary_SetLong(dict, i, "key.%d", i);
+   }
+   EXPECT_EQ(5000u, Dictionary_Count(dict));
+   for (int i = 0; i < 5000; i += 2) {
+      EXPECT_TRUE(Dictionary_UnsetFormatted(dict, "key.%d", i));
+   }
+   EXPECT_EQ(2500u, Dictionary_Count(dict));
+   EXPECT_EQ(4999, Dictionary_GetLong(dict, 0, "KEY.4999"));
+   // Names are cut to 1023 bytes.
+   std::string longName(3000, 'n');
+   Dictionary_SetLong(dict, 1, "%s", longName.c_str());
+   EXPECT_EQ(1, Dictionary_GetLong(dict, 0, "%s", longName.substr(0, 1023).c_str()));
 }
 
 TEST_F(DictFixture, UntypedEntriesConvertAndEqualStoresAreNoChange)
@@ -155,7 +169,7 @@ TEST_F(DictFixture, SetFromStringCountUnsetAndPrefixes)
    EXPECT_EQ(0u, Dictionary_Count(dict));
 }
 
-TEST_F(DictFixture, GetAsStringFormats)
+TEST_F(DictFixture, GetAsStringFormatsAndGetEnum)
 {
    Dictionary_SetBool(dict, TRUE, "b1");
    Dictionary_SetLong(dict, -42, "l");
@@ -179,10 +193,7 @@ TEST_F(DictFixture, GetAsStringFormats)
    // A string read of a boolean gets its text form, not the byte as a pointer.
    EXPECT_EQ("TRUE", Str("b1", "x"));
    EXPECT_EQ(7, Dictionary_GetLong(dict, 7, "s"));
-}
 
-TEST_F(DictFixture, GetEnum)
-{
    const char *choices[] = {"low", "Medium", "high", nullptr};
    Load("a", "MEDIUM");
    Load("b", "huge");
@@ -206,23 +217,6 @@ TEST_F(DictFixture, GetEnum)
    }
    // The default was remembered for the absent name.
    EXPECT_TRUE(Dictionary_IsDefined(dict, "absent"));
-}
-
-TEST_F(DictFixture, ManyKeysAndLongNames)
-{
-   for (int i = 0; i < 5000; i++) {
-      Dictionary_SetLong(dict, i, "key.%d", i);
-   }
-   EXPECT_EQ(5000u, Dictionary_Count(dict));
-   for (int i = 0; i < 5000; i += 2) {
-      EXPECT_TRUE(Dictionary_UnsetFormatted(dict, "key.%d", i));
-   }
-   EXPECT_EQ(2500u, Dictionary_Count(dict));
-   EXPECT_EQ(4999, Dictionary_GetLong(dict, 0, "KEY.4999"));
-   // Names are cut to 1023 bytes.
-   std::string longName(3000, 'n');
-   Dictionary_SetLong(dict, 1, "%s", longName.c_str());
-   EXPECT_EQ(1, Dictionary_GetLong(dict, 0, "%s", longName.substr(0, 1023).c_str()));
 }
 
 TEST(DictionaryDeathTest, TypesOutOfRangePanic)

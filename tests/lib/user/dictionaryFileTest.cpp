@@ -273,7 +273,7 @@ const char kUntouched[] = "#!/usr/bin/env keltria\n"
                           "# trailing comment\n"
                           "last = \"|22quoted|22\"";
 
-TEST_F(DictionaryFileTest, UntouchedFileByteForByteChangedInPlaceNewAtTheEnd)
+TEST_F(DictionaryFileTest, RenderKeepsUntouchedLinesAndRefusesUnwritableEntries)
 {
    std::string crlf;
    for (const char *p = kUntouched; *p != '\0'; p++) {
@@ -297,10 +297,7 @@ TEST_F(DictionaryFileTest, UntouchedFileByteForByteChangedInPlaceNewAtTheEnd)
    // A removed entry takes its line with it.
    Dictionary_Unset(mDict, "a");
    EXPECT_EQ(Render(), "# c\n.encoding = \"US-ASCII\"\nb = \"two\"\n\nc = 3\n" + added);
-}
 
-TEST_F(DictionaryFileTest, UnwritableEntriesFailTheRender)
-{
    // The reader would not give these back; writing them would lose settings.
    for (const auto &[name, value] :
         std::vector<std::pair<std::string, std::string>>{{"has space", "1"},

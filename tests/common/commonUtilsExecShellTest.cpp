@@ -36,8 +36,10 @@ std::string PrintCommand(const std::string &text)
 
 // Both capturing forms reassemble output that spans many reads of their
 // 128- and 1024-byte buffers, across and within lines; the status comes back
-// as the raw wait status, only a start failure being -1.
-TEST(CommonUtilsExecShell, OutputArrivesWholeWithTheRawWaitStatus)
+// as the raw wait status, only a start failure being -1. Output is appended
+// to what the caller holds, byte for byte, NUL bytes and what follows them
+// included.
+TEST(CommonUtilsExecShell, OutputStatusAndQuotedTextsComeBackWhole)
 {
    struct Case
    {
@@ -50,51 +52,47 @@ TEST(CommonUtilsExecShell, OutputArrivesWholeWithTheRawWaitStatus)
        {"echo err >&2; exit 0", 0, ""},
        {"fwd-no-such-command-here", 32512, ""},
        {"kill -TERM $$", SIGTERM, ""},
+       {"printf 'a\\000b\\n\\000\\000c'", 0, std::string("a\0b\n\0\0c", 7)},
    };
    std::vector<Case> all(std::begin(cases), std::end(cases));
    for (const std::string &text : {Pattern(129), Pattern(1025) + "\n" + Pattern(300),
                                    Pattern(5000) + "\n\n" + Pattern(2049)}) {
       all.push_back({PrintCommand(text), 0, text});
    }
+   // Every text must come back from the shell as exactly one unchanged word,
+   // and ordinary interface names and paths must not be touched.
+   const std::pair<std::string, std::string> quoting[] = {
+       {"eth0", "eth0"},
+       {"/opt/proxy/veth-fwd.1@x_b%c+d=e:f,g", "/opt/proxy/veth-fwd.1@x_b%c+d=e:f,g"},
+       {"", ""},
+       {"$(touch x); a", "'$(touch x); a'"},
+       {"it's", "'it'\\''s'"},
+       {"`id`|&<>*?~#!\"\\\n\t", "'`id`|&<>*?~#!\"\\\n\t'"},
+   };
+   for (const auto &[text, quoted] : quoting) {
+      EXPECT_EQ(CommonUtils::ShellQuote(text), quoted);
+      all.push_back({PrintCommand(text), 0, text});
+   }
    for (const Case &c : all) {
       SCOPED_TRACE(c.cmd.substr(0, 40));
-      std::string out;
+      std::string out = "kept:";
       int status = -7;
       ASSERT_TRUE(CommonUtils::ExecShell(c.cmd, out, status));
       EXPECT_EQ(status, c.status);
-      EXPECT_EQ(out, c.output);
+      EXPECT_EQ(out, "kept:" + c.output);
 
       std::string viaStatus;
       EXPECT_EQ(CommonUtils::ExecShellStatus(c.cmd, viaStatus), c.status);
       EXPECT_EQ(viaStatus, c.output);
       if (c.status == 0) {
-         std::string captured;
+         std::string captured = "kept:";
          ASSERT_TRUE(CommonUtils::ExecShell(c.cmd, captured));
-         EXPECT_EQ(captured, c.output);
+         EXPECT_EQ(captured, "kept:" + c.output);
       }
    }
 }
 
-// Output is appended to what the caller holds, byte for byte, NUL bytes and
-// what follows them included.
-TEST(CommonUtilsExecShell, OutputIsAppendedWholeNeverCleared)
-{
-   const std::string binary("a\0b\n\0\0c", 7);
-   const char printBinary[] = "printf 'a\\000b\\n\\000\\000c'";
-   std::string out = "kept:";
-   int status = -1;
-   ASSERT_TRUE(CommonUtils::ExecShell("echo one", out, status));
-   ASSERT_TRUE(CommonUtils::ExecShell("echo two", out, status));
-   EXPECT_EQ(out, "kept:one\ntwo\n");
-
-   std::string bytes = "kept:", capturedBytes = "kept:";
-   ASSERT_TRUE(CommonUtils::ExecShell(printBinary, bytes, status));
-   ASSERT_TRUE(CommonUtils::ExecShell(printBinary, capturedBytes));
-   EXPECT_EQ(bytes, "kept:" + binary);
-   EXPECT_EQ(capturedBytes, "kept:" + binary);
-}
-
-TEST(CommonUtilsExecShell, ForkFormWithWaitReapsTheChild)
+TEST(CommonUtilsExecShell, ForkFormReapsOrReturnsWhileTheChildRuns)
 {
    fwdtest::TempDir tmp;
    std::string file = tmp.path() + "/done";
@@ -105,13 +103,9 @@ TEST(CommonUtilsExecShell, ForkFormWithWaitReapsTheChild)
    errno = 0;
    EXPECT_EQ(waitpid(-1, nullptr, WNOHANG), -1);
    EXPECT_EQ(errno, ECHILD);
-}
 
-TEST(CommonUtilsExecShell, ForkFormWithoutWaitReturnsWhileChildRuns)
-{
-   fwdtest::TempDir tmp;
-   std::string fifo = tmp.path() + "/gate", file = tmp.path() + "/done";
-
+   std::string fifo = tmp.path() + "/gate";
+   file = tmp.path() + "/done2";
    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
    // The child blocks on the FIFO until the test opens it, so it cannot have
    // ended when the call returns.
@@ -129,29 +123,6 @@ TEST(CommonUtilsExecShell, ForkFormWithoutWaitReturnsWhileChildRuns)
    ASSERT_GT(waitpid(-1, &status, 0), 0);
    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
    EXPECT_EQ(fwdtest::ReadFile(file), "go\n");
-}
-
-// Every text must come back from the shell as exactly one unchanged word,
-// and ordinary interface names and paths must not be touched.
-TEST(CommonUtilsExecShell, ShellQuoteKeepsPlainTextsAndNeutralisesOthers)
-{
-   const std::pair<std::string, std::string> cases[] = {
-       {"eth0", "eth0"},
-       {"/opt/proxy/veth-fwd.1@x_b%c+d=e:f,g", "/opt/proxy/veth-fwd.1@x_b%c+d=e:f,g"},
-       {"", ""},
-       {"$(touch x); a", "'$(touch x); a'"},
-       {"it's", "'it'\\''s'"},
-       {"`id`|&<>*?~#!\"\\\n\t", "'`id`|&<>*?~#!\"\\\n\t'"},
-   };
-   for (const auto &[text, quoted] : cases) {
-      SCOPED_TRACE(text);
-      EXPECT_EQ(CommonUtils::ShellQuote(text), quoted);
-      std::string out;
-      int status = -1;
-      ASSERT_TRUE(CommonUtils::ExecShell(PrintCommand(text), out, status));
-      EXPECT_EQ(status, 0);
-      EXPECT_EQ(out, text);
-   }
 }
 
 // The status form may run on several threads at once; the capture form

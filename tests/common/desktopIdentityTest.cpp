@@ -68,7 +68,7 @@ class DesktopIdentityTest : public ::testing::Test
 
 // The cache fills once, from at most 63 bytes up to the first NUL; a
 // NUL-led file leaves it empty, so the next call reads again.
-TEST_F(DesktopIdentityTest, MagicCacheFillsOnceFromTheFile)
+TEST_F(DesktopIdentityTest, MagicCacheFillsOnceAndTokensFollowSha256)
 {
    WriteFile(kMagic, std::string("\0", 1) + std::string(39, 'a'));
    EXPECT_EQ(CommonUtils::GetDesktopMagic(), "");
@@ -79,6 +79,15 @@ TEST_F(DesktopIdentityTest, MagicCacheFillsOnceFromTheFile)
    EXPECT_EQ(CommonUtils::GenerateDesktopToken("s", CommonUtils::GetDesktopMagic()), "");
    EXPECT_EQ(mLog.Take(), (Msgs{"error: CommonUtils->GenerateDesktopToken: Invalid desktop magic "
                                 "number, expected length 40, actual length 63.\n"}));
+
+   // A valid magic: the token is the truncated sha256 of subject, then magic.
+   const std::string magic = "Abcdefghij1234567890KLMNOPQRSTuvwxyz0987";
+   for (const std::string &subject : Msgs{"a b,\n\"c\"", std::string(300, 'z')}) {
+      std::string input = WriteFile(kStage + "token", subject + magic);
+      fwdtest::RunResult sum = fwdtest::RunProcess({"/usr/bin/sha256sum", input});
+      ASSERT_EQ(sum.status, 0) << sum.err;
+      EXPECT_EQ(CommonUtils::GenerateDesktopToken(subject, magic), sum.out.substr(0, 40));
+   }
 }
 
 // 0600 either way; only an existing "plxrelay" takes the file over. Each
@@ -116,17 +125,6 @@ TEST_F(DesktopIdentityTest, SetMagicHandsTheFileToTheRelayUser)
    EXPECT_FALSE(std::filesystem::exists(kMagic));
 }
 
-TEST_F(DesktopIdentityTest, TokenIsTheTruncatedSha256OfSubjectThenMagic)
-{
-   const std::string magic = "Abcdefghij1234567890KLMNOPQRSTuvwxyz0987";
-   for (const std::string &subject : Msgs{"a b,\n\"c\"", std::string(300, 'z')}) {
-      std::string input = WriteFile(kStage + "token", subject + magic);
-      fwdtest::RunResult sum = fwdtest::RunProcess({"/usr/bin/sha256sum", input});
-      ASSERT_EQ(sum.status, 0) << sum.err;
-      EXPECT_EQ(CommonUtils::GenerateDesktopToken(subject, magic), sum.out.substr(0, 40));
-   }
-}
-
 // A modulo over random bytes would favour the first 8 characters by a
 // quarter; unbiased, both sums below are 80000 give or take a few hundred.
 TEST(CommonUtilsRandom, StringsAreUniformOverTheAlphabet)
@@ -142,7 +140,7 @@ TEST(CommonUtilsRandom, StringsAreUniformOverTheAlphabet)
    EXPECT_LT(labs(first8 - last8), 8000) << first8 << " vs " << last8;
 }
 
-TEST_F(DesktopIdentityTest, DisplayFilesFollowTheDisplayName)
+TEST_F(DesktopIdentityTest, DisplayFilesFollowTheDisplayNameAndTheIdentity)
 {
    const std::pair<std::string, std::string> cases[] = {
        {"wayland-1", "1"}, {"host:10.0", "10.0"}, {"wayland-", ""}, {"seat7", "seat7"}};
@@ -162,10 +160,8 @@ TEST_F(DesktopIdentityTest, DisplayFilesFollowTheDisplayName)
    EXPECT_EQ(ReadFile(CommonUtils::kDpiSyncPrefix + std::string("seat7")),
              "CLIENTDPI=144\nDPISYNC=1\n");
    EXPECT_EQ(mLog.Take(), Msgs{});
-}
 
-TEST_F(DesktopIdentityTest, RemoveDesktopIdKeepsAFileOfAnotherIdentity)
-{
+   // A file of another identity stays.
    const std::string path = kIdPrefix + "3";
    WriteFile(path, "XDESKTOPID=abc\n\nDESKTOPID=abd\nDESKTOPID=abc\n");
    CommonUtils::RemoveDesktopId(":3", "abc");

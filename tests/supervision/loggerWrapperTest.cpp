@@ -11,24 +11,12 @@
 #include "lib/config/preference.h"
 #include "supervision/loggerWrapper.h"
 #include "supervision/processObject.h"
-#include "support/textFiles.h"
 #include "supervisionFixture.h"
+#include "support/textFiles.h"
 
 namespace {
 
-TEST(LoggerWrapperTest, WordsAndMasks)
-{
-   const std::vector<std::pair<int, std::string>> levels = {
-       {2, "error"}, {3, "warn"}, {5, "info"}, {8, "debug"},
-       {9, "trace"}, {10, "verbose"}, {4, "unsupported"}, {6, "unsupported"}};
-   for (const auto &l : levels) {
-      EXPECT_EQ(l.second, LoggerWrapper::levelName(l.first));
-   }
-   EXPECT_EQ("012*****", LoggerWrapper::maskString("0123456789", 3));
-   EXPECT_EQ("ab*****", LoggerWrapper::maskString("ab", 3));
-}
-
-TEST(LoggerWrapperTest, LogsToItsFileAndRedirectsAChild)
+TEST(LoggerWrapperTest, WordsMasksItsFileAndAChildRedirected)
 {
    char dirTemplate[] = "/tmp/loggerWrapperXXXXXX";
    const std::string dir = mkdtemp(dirTemplate);
@@ -70,6 +58,15 @@ TEST(LoggerWrapperTest, LogsToItsFileAndRedirectsAChild)
    EXPECT_TRUE(has("Log redirection thread is already started.\n"));
    Preference_Exit();
    std::filesystem::remove_all(dir);
+
+   const std::vector<std::pair<int, std::string>> levels = {
+       {2, "error"}, {3, "warn"},     {5, "info"},        {8, "debug"},
+       {9, "trace"}, {10, "verbose"}, {4, "unsupported"}, {6, "unsupported"}};
+   for (const auto &l : levels) {
+      EXPECT_EQ(l.second, LoggerWrapper::levelName(l.first));
+   }
+   EXPECT_EQ("012*****", LoggerWrapper::maskString("0123456789", 3));
+   EXPECT_EQ("ab*****", LoggerWrapper::maskString("ab", 3));
 }
 
 } // namespace

@@ -18,23 +18,7 @@ TaskExecutor::Task MakeTask(std::function<void()> fn)
    return std::make_shared<std::packaged_task<void()>>(std::move(fn));
 }
 
-TEST_F(TaskExecutorTest, OneWorkerRunsTasksInOrder)
-{
-   TaskExecutor exec("ordered");
-   exec.start();
-   std::vector<int> order, expected;
-   std::vector<std::future<void>> done;
-   for (int i = 0; i < 50; i++) {
-      TaskExecutor::Task task = MakeTask([&order, i] { order.push_back(i); });
-      done.push_back(task->get_future());
-      ASSERT_TRUE(exec.schedule(task));
-      expected.push_back(i);
-   }
-   done.back().get();
-   EXPECT_EQ(expected, order);
-}
-
-TEST_F(TaskExecutorTest, ScheduleIsRefusedUnlessRunning)
+TEST_F(TaskExecutorTest, RefusedUnlessRunningAndOneWorkerKeepsOrder)
 {
    // {starts, stops (each after a start), accepted}
    const struct
@@ -57,6 +41,20 @@ TEST_F(TaskExecutorTest, ScheduleIsRefusedUnlessRunning)
       }
    }
    EXPECT_EQ(1u, Count("Schedule task in executor of refusing.")) << "a refused task is logged";
+
+   // One worker runs the tasks in order.
+   TaskExecutor exec("ordered");
+   exec.start();
+   std::vector<int> order, expected;
+   std::vector<std::future<void>> done;
+   for (int i = 0; i < 50; i++) {
+      TaskExecutor::Task task = MakeTask([&order, i] { order.push_back(i); });
+      done.push_back(task->get_future());
+      ASSERT_TRUE(exec.schedule(task));
+      expected.push_back(i);
+   }
+   done.back().get();
+   EXPECT_EQ(expected, order);
 }
 
 TEST_F(TaskExecutorTest, ConcurrentStartAndStopTakeEffectOnce)

@@ -49,7 +49,7 @@ TEST_F(LogConfig, PrefixedPreferenceThenPreferenceThenDictionaryThenDefault)
    }
 }
 
-TEST_F(LogConfig, InvalidNumbersAreCorrectedWithAWarning)
+TEST_F(LogConfig, NumbersCorrectedLevelNamesAndModuleFilters)
 {
    using S = LogFileSettings;
    struct
@@ -89,13 +89,10 @@ TEST_F(LogConfig, InvalidNumbersAreCorrectedWithAWarning)
       }
       ASSERT_TRUE(Log_ReplaceOutput(out, nullptr, FALSE));
    }
-}
 
-TEST_F(LogConfig, LevelNamesAndModuleFilters)
-{
-   const std::pair<const char *, int32> cases[] = {
+   const std::pair<const char *, int32> levels[] = {
        {"NONE", -1}, {"VeRbOsE", 6}, {"bogus", 5}, {"debug3", 11}};
-   for (const auto &[name, level] : cases) {
+   for (const auto &[name, level] : levels) {
       LogOutput *out = Init({mFile, std::string("log.fileLevel=") + name});
       ASSERT_NE(nullptr, out);
       EXPECT_EQ(level, out->fileLevel) << name;
@@ -120,7 +117,7 @@ TEST_F(LogConfig, LevelNamesAndModuleFilters)
    EXPECT_EQ(-1, Log_GetModuleFileLevel(3));
 }
 
-TEST_F(LogConfig, PathsConfiguredAndGenerated)
+TEST_F(LogConfig, PathsConfiguredGeneratedAndGiven)
 {
    std::string pid = std::to_string(getpid());
    std::string area = mDir.path() + "/keltria-" + getpwuid(geteuid())->pw_name;
@@ -141,10 +138,7 @@ TEST_F(LogConfig, PathsConfiguredAndGenerated)
    struct stat st;
    ASSERT_EQ(0, stat(area.c_str(), &st));
    EXPECT_EQ(0700u, st.st_mode & 07777);
-}
 
-TEST_F(LogConfig, InitWithFileAndProductInfo)
-{
    EXPECT_EQ(nullptr, Log_InitWithFile("", nullptr, Path("g.log").c_str())); // empty prefix
    ProductState_Reset();
    Log_SetProductInfo("Keltria Agent", "1.2", "b77", nullptr);

@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <numeric>
 #include <regex>
 #include <sstream>
 
@@ -37,12 +38,10 @@ bool Exists(const std::string &path)
 std::vector<int> LineNumbers(const std::string &path)
 {
    std::vector<int> numbers;
-   std::regex re("main line (\\d+) x+$");
-   std::smatch m;
-   for (const auto &line : Lines(path)) {
-      if (std::regex_search(line, m, re)) {
-         numbers.push_back(std::stoi(m[1]));
-      }
+   const std::string text = ReadFile(path);
+   const std::regex re("main line (\\d+) x+\n");
+   for (std::sregex_iterator m(text.begin(), text.end(), re), end; m != end; ++m) {
+      numbers.push_back(std::stoi((*m)[1]));
    }
    return numbers;
 }
@@ -106,18 +105,9 @@ TEST_F(LogFile, AFileReplacedByALinkIsRefusedAtReopen)
    EXPECT_EQ(mNext - 1, LineNumbers(Path("moved.log")).back());
 }
 
-TEST_F(LogFile, AppendKeepsTheFileWithoutAHeader)
-{
-   WriteFile(mPath, "earlier line\n");
-   ASSERT_NE(nullptr, Init({mFile, "log.append=TRUE", "log.useTimeStamps=FALSE",
-                            "log.useLevelDesignator=FALSE"}));
-   Log("appended");
-   EXPECT_EQ("earlier line\nmain appended\n", ReadFile(mPath));
-}
-
 // The header opens a fresh file; every line of a message carries the prefix,
 // later lines marked with "+".
-TEST_F(LogFile, HeaderAndPrefixes)
+TEST_F(LogFile, HeaderAndPrefixesAndAppendWithout)
 {
    const std::string stamp = "\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}Z ";
    const std::pair<std::string, std::string> cases[] = {
@@ -139,6 +129,13 @@ TEST_F(LogFile, HeaderAndPrefixes)
       EXPECT_TRUE(std::regex_match(got.back(), std::regex(prefix + "\\+ main two")));
       ASSERT_TRUE(Log_ReplaceOutput(out, nullptr, FALSE));
    }
+
+   // Appending keeps the file and writes no header.
+   WriteFile(mPath, "earlier line\n");
+   ASSERT_NE(nullptr, Init({mFile, "log.append=TRUE", "log.useTimeStamps=FALSE",
+                            "log.useLevelDesignator=FALSE"}));
+   Log("appended");
+   EXPECT_EQ("earlier line\nmain appended\n", ReadFile(mPath));
 }
 
 TEST_F(LogFile, RotationByRenamingKeepsTheNewestAsNumberZero)
@@ -165,8 +162,7 @@ TEST_F(LogFile, KeepOldZeroStartsTheFileAfresh)
    ASSERT_NE(nullptr, Init({mFile, "log.keepOld=0", "log.rotateSize=100000"}));
    LogUntilRotation();
    LogLine();
-   std::vector<std::string> lines = Lines(mPath);
-   EXPECT_NE(std::string::npos, lines[0].find("Log for "));
+   EXPECT_NE(std::string::npos, Lines(mPath)[0].find("Log for "));
    EXPECT_EQ((std::vector<int>{mNext - 2, mNext - 1}), LineNumbers(mPath)) << ReadFile(mPath);
    EXPECT_FALSE(Exists(Path("app-0.log")));
 }
@@ -227,8 +223,7 @@ TEST_F(LogFile, CleanUpRemovesTheOldestLogsOfEndedProcesses)
          _exit(0);
       }
       waitpid(pid, nullptr, 0);
-      std::string file = area + "/pellory-" + std::to_string(pid) + ".log";
-      WriteFile(file, "");
+      std::string file = WriteFile(area + "/pellory-" + std::to_string(pid) + ".log", "");
       struct timespec times[2] = {{1000 + i, 0}, {1000 + i, 0}};
       utimensat(AT_FDCWD, file.c_str(), times, 0);
       ended.push_back(file);
@@ -238,11 +233,8 @@ TEST_F(LogFile, CleanUpRemovesTheOldestLogsOfEndedProcesses)
       pause();
       _exit(0);
    }
-   std::string livingFile = area + "/pellory-" + std::to_string(living) + ".log";
-   WriteFile(livingFile, "");
-   std::string other = area + "/pellory-svc-1.log"; // another suffix's
-
-   WriteFile(other, "");
+   std::string livingFile = WriteFile(area + "/pellory-" + std::to_string(living) + ".log", "");
+   std::string other = WriteFile(area + "/pellory-svc-1.log", ""); // another suffix's
    Dictionary *dict = Dictionary_Create();
    Dictionary_SetFromString(dict, "log.keepOld=2", FALSE, nullptr);
    LogOutput *out = Log_InitWithConfig(nullptr, dict, nullptr, TRUE);
@@ -251,12 +243,12 @@ TEST_F(LogFile, CleanUpRemovesTheOldestLogsOfEndedProcesses)
    waitpid(living, nullptr, 0);
    ASSERT_NE(nullptr, out);
 
-   EXPECT_FALSE(Exists(ended[0]));
-   EXPECT_TRUE(Exists(ended[1]));
-   EXPECT_TRUE(Exists(ended[2]));
-   EXPECT_TRUE(Exists(livingFile));
-   EXPECT_TRUE(Exists(other));
-   EXPECT_TRUE(Exists(LogFileGetPath(out)));
+   std::vector<bool> present;
+   for (const std::string &f :
+        {ended[0], ended[1], ended[2], livingFile, other, std::string(LogFileGetPath(out))}) {
+      present.push_back(Exists(f));
+   }
+   EXPECT_EQ((std::vector<bool>{false, true, true, true, true, true}), present);
 }
 
 uint64 fakeNow;
@@ -299,11 +291,9 @@ TEST_F(LogFile, ThrottlingHoldsLinesUntilTheRateDrops)
       ASSERT_NE(std::string::npos, mark);
       EXPECT_EQ(std::string::npos, text.find("Throttled", mark + throttled.size()));
       EXPECT_LT(mark, text.find("line " + std::to_string(throttledFrom) + " "));
-      std::vector<int> numbers = LineNumbers(mPath);
-      ASSERT_EQ((size_t)mNext, numbers.size()) << "lifted: " << lift;
-      for (int i = 0; i < mNext; i++) {
-         EXPECT_EQ(i, numbers[i]);
-      }
+      std::vector<int> all(mNext);
+      std::iota(all.begin(), all.end(), 0);
+      EXPECT_EQ(all, LineNumbers(mPath)) << "lifted: " << lift;
       ASSERT_TRUE(Log_ReplaceOutput(out, nullptr, FALSE));
    }
 }

@@ -57,7 +57,13 @@ TEST(LogRegistry, KindRules)
    }
 }
 
-TEST(LogRegistry, CountNameAndOpenRules)
+Bool FixedOpId(size_t size, char *buf)
+{
+   snprintf(buf, size, "op-%s", "42");
+   return TRUE;
+}
+
+TEST(LogRegistry, CountNameOpenRulesAndWhatExitLeaves)
 {
    std::vector<LogOutput *> outs;
    for (int i = 0; i < LOG_MAX_OUTPUTS; i++) {
@@ -87,6 +93,21 @@ TEST(LogRegistry, CountNameAndOpenRules)
    EXPECT_EQ(0u, destroyed) << "a refused output stays the caller's";
    EXPECT_TRUE(Log_FreeOutput(broken));
    EXPECT_EQ(1u, destroyed);
+
+   // Exit clears the operation id and keeps the buffer.
+   LogOutput *first = AddTestOutput();
+   Log_RegisterOpIdFunction(FixedOpId);
+   Log("with id");
+   EXPECT_STREQ("op-42", LogTestOutput_Entries(first).back().record.opId);
+   Log_Exit();
+
+   Log("buffered after exit");
+   LogOutput *second = AddTestOutput();
+   std::vector<LogTestEntry> got = LogTestOutput_Entries(second);
+   ASSERT_FALSE(got.empty());
+   EXPECT_EQ("buffered after exit\n", got.back().text);
+   EXPECT_STREQ("", got.back().record.opId);
+   Log_Exit();
 }
 
 TEST(LogRegistry, ReplaceAndRemove)
@@ -131,29 +152,6 @@ TEST(LogRegistry, ReplaceAndRemove)
    Log_Exit();
    EXPECT_EQ(1u, destroyedB);
    EXPECT_FALSE(Log_HaveOutputs());
-}
-
-Bool FixedOpId(size_t size, char *buf)
-{
-   snprintf(buf, size, "op-%s", "42");
-   return TRUE;
-}
-
-TEST(LogRegistry, ExitClearsTheOperationIdAndKeepsTheBuffer)
-{
-   LogOutput *first = AddTestOutput();
-   Log_RegisterOpIdFunction(FixedOpId);
-   Log("with id");
-   EXPECT_STREQ("op-42", LogTestOutput_Entries(first).back().record.opId);
-   Log_Exit();
-
-   Log("buffered after exit");
-   LogOutput *second = AddTestOutput();
-   std::vector<LogTestEntry> got = LogTestOutput_Entries(second);
-   ASSERT_FALSE(got.empty());
-   EXPECT_EQ("buffered after exit\n", got.back().text);
-   EXPECT_STREQ("", got.back().record.opId);
-   Log_Exit();
 }
 
 // With locking, what an output logs from its write waits for the next

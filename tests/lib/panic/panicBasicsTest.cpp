@@ -53,7 +53,7 @@ void PostThatPanics(MsgType, const char *, const char *)
    Panic("second\n");
 }
 
-TEST(PanicBasics, StatusAndStandardError)
+TEST(PanicBasics, StatusStandardErrorLongMessagesAndTheLogFile)
 {
    struct
    {
@@ -87,12 +87,9 @@ TEST(PanicBasics, StatusAndStandardError)
       EXPECT_EQ(c.status, child.status);
       EXPECT_EQ(text + (c.status == 255 ? Post(text) : c.err), child.err);
    }
-}
 
-// Standard error, the level-1 log line and the post each carry the message
-// cut on a character.
-TEST(PanicBasics, LongMessagesAreCutOnACharacterInEveryCopy)
-{
+   // Standard error, the level-1 log line and the post each carry the message
+   // cut on a character.
    for (int shift = 0; shift < 3; shift++) {
       SCOPED_TRACE(shift);
       std::string big(shift, '-');
@@ -112,6 +109,39 @@ TEST(PanicBasics, LongMessagesAreCutOnACharacterInEveryCopy)
       EXPECT_TRUE(
           Unicode_IsBufferValid(child.err.data(), (ssize_t)child.err.size(), STRING_ENCODING_UTF8));
    }
+
+   // With a file output the log keeps the whole story, core file included, and
+   // the post tells the user where the log is.
+   fwdtest::TempDir dir;
+   std::string logPath = dir.path() + "/panic.log";
+   ChildResult child = RunInChild([&] {
+      struct rlimit core = {RLIM_INFINITY, RLIM_INFINITY};
+      setrlimit(RLIMIT_CORE, &core);
+      ThreadState_SetName("host-PID");
+      if (chdir(dir.path().c_str()) != 0 ||
+          Log_InitWithFile(nullptr, nullptr, logPath.c_str()) == nullptr) {
+         _exit(3);
+      }
+      Panic("boom %d%%\n", 7);
+   });
+   EXPECT_EQ(255, child.status);
+   std::string log = fwdtest::ReadFile(logPath);
+   const char *coreLine = "A core file is available in \"";
+   size_t last = 0;
+   for (const char *want :
+        {"PANIC: boom 7%\n", "Backtrace[0] ", "Core dumped.\n", coreLine, "Exiting\n"}) {
+      size_t pos = log.find(want, last);
+      EXPECT_NE(std::string::npos, pos) << want << " in\n" << log;
+      last = pos == std::string::npos ? last : pos;
+   }
+   size_t at = log.find(coreLine); // the host's pattern may point outside dir
+   if (at != std::string::npos) {
+      at += strlen(coreLine);
+      unlink(log.substr(at, log.find('"', at) - at).c_str());
+   }
+   EXPECT_EQ(0u, child.err.find("boom 7%\n\nKeltria Pellory Error:\n")) << child.err;
+   EXPECT_NE(std::string::npos,
+             child.err.find("A log file is available in \"" + logPath + "\".  \n"));
 }
 
 TEST(PanicBasics, LoopOnPanicWaitsUntilKilled)
@@ -178,42 +208,6 @@ TEST(PanicBasics, ReservesAddressSpaceForTheCoreDump)
       });
       EXPECT_EQ(0, child.status);
    }
-}
-
-// With a file output the log keeps the whole story, core file included, and
-// the post tells the user where the log is.
-TEST(PanicBasics, TheLogFileTellsTheStory)
-{
-   fwdtest::TempDir dir;
-   std::string logPath = dir.path() + "/panic.log";
-   ChildResult child = RunInChild([&] {
-      struct rlimit core = {RLIM_INFINITY, RLIM_INFINITY};
-      setrlimit(RLIMIT_CORE, &core);
-      ThreadState_SetName("host-PID");
-      if (chdir(dir.path().c_str()) != 0 ||
-          Log_InitWithFile(nullptr, nullptr, logPath.c_str()) == nullptr) {
-         _exit(3);
-      }
-      Panic("boom %d%%\n", 7);
-   });
-   EXPECT_EQ(255, child.status);
-   std::string log = fwdtest::ReadFile(logPath);
-   const char *coreLine = "A core file is available in \"";
-   size_t last = 0;
-   for (const char *want :
-        {"PANIC: boom 7%\n", "Backtrace[0] ", "Core dumped.\n", coreLine, "Exiting\n"}) {
-      size_t pos = log.find(want, last);
-      EXPECT_NE(std::string::npos, pos) << want << " in\n" << log;
-      last = pos == std::string::npos ? last : pos;
-   }
-   size_t at = log.find(coreLine); // the host's pattern may point outside dir
-   if (at != std::string::npos) {
-      at += strlen(coreLine);
-      unlink(log.substr(at, log.find('"', at) - at).c_str());
-   }
-   EXPECT_EQ(0u, child.err.find("boom 7%\n\nKeltria Pellory Error:\n")) << child.err;
-   EXPECT_NE(std::string::npos,
-             child.err.find("A log file is available in \"" + logPath + "\".  \n"));
 }
 
 } // namespace

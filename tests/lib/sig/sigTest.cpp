@@ -54,7 +54,7 @@ TEST_F(SigTest, ImmediateCallbackRunsWithItsClientData)
 
 // A set-up signal nobody claims, or whose callback was removed, must not be
 // swallowed: it takes its default action.
-TEST_F(SigTest, UnclaimedSignalTakesItsDefaultAction)
+TEST_F(SigTest, UnclaimedSignalsTakeTheirDefaultActionOrAreDropped)
 {
    EXPECT_EXIT(
        {
@@ -66,12 +66,9 @@ TEST_F(SigTest, UnclaimedSignalTakesItsDefaultAction)
           _exit(0);
        },
        ::testing::KilledBySignal(SIGUSR1), "");
-}
 
-// An unclaimed signal whose default is to be ignored is dropped, and the
-// module keeps handling it.
-TEST_F(SigTest, UnclaimedIgnorableSignalIsDroppedAndStaysHandled)
-{
+   // An unclaimed signal whose default is to be ignored is dropped, and the
+   // module keeps handling it.
    const int sig = SIGURG;
    ASSERT_TRUE(Sig_Init(&sig, 1));
    ASSERT_EQ(raise(SIGURG), 0);
@@ -82,7 +79,7 @@ TEST_F(SigTest, UnclaimedIgnorableSignalIsDroppedAndStaysHandled)
    EXPECT_EQ(gSeen.sig, SIGURG);
 }
 
-TEST_F(SigTest, ExitRestoresThePreviousDisposition)
+TEST_F(SigTest, ExitRestoresAndInitRefusesWhatCannotBeHandled)
 {
    struct sigaction ign = {}, old, now;
    ign.sa_handler = SIG_IGN;
@@ -96,10 +93,7 @@ TEST_F(SigTest, ExitRestoresThePreviousDisposition)
    ASSERT_EQ(sigaction(SIGHUP, nullptr, &now), 0);
    EXPECT_EQ(now.sa_handler, SIG_IGN);
    sigaction(SIGHUP, &old, nullptr);
-}
 
-TEST_F(SigTest, InitRefusesSignalsThatCannotBeHandled)
-{
    const int cases[][2] = {{SIGUSR1, SIGKILL}, {SIGUSR1, NSIG}};
    for (const auto &c : cases) {
       SCOPED_TRACE(c[1]);

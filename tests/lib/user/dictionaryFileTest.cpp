@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <map>
 #include <string>
 #include <tuple>
@@ -55,27 +56,27 @@ class DictionaryFileTest : public ::testing::Test
       MsgList_Free(mMsgs);
       mMsgs = nullptr;
    }
-   Bool Load(const std::string &content, Dictionary *dict = nullptr)
+   Bool Load(const std::string &content)
    {
       ClearMsgs();
-      return Dictionary_Load(dict ? dict : mDict, Write("in", content).c_str(), TRUE, -1, &mMsgs);
+      return Dictionary_Load(mDict, Write("in", content).c_str(), TRUE, -1, &mMsgs);
    }
    std::string Messages() const { return fwdtest::MsgText(mMsgs); }
-   std::string Render(Dictionary *dict = nullptr)
+   std::string Render()
    {
       char *text = nullptr;
       size_t size = 0;
-      EXPECT_TRUE(Dictionary_WriteToBuffer(dict ? dict : mDict, &text, &size));
+      EXPECT_TRUE(Dictionary_WriteToBuffer(mDict, &text, &size));
       std::string out = text != nullptr ? text : "";
       EXPECT_EQ(size, text != nullptr ? out.size() + 1 : 0);
       free(text);
       return out;
    }
-   Entries All(Dictionary *dict = nullptr)
+   Entries All()
    {
       Entries out;
       Dictionary_Iterate(
-          dict != nullptr ? dict : mDict,
+          mDict,
           [](const char *name, const char *value, int, void *data) {
              (*(Entries *)data)[name] = value ? value : "";
           },
@@ -149,11 +150,9 @@ TEST_F(DictionaryFileTest, ChangedValuesRenderInTheFileEncoding)
    };
    for (const auto &c : cases) {
       SCOPED_TRACE(c.rendered);
-      Dictionary *d = Dictionary_Create();
-      ASSERT_TRUE(Load(c.content, d)) << Messages();
-      Dictionary_SetString(d, c.value, "%s", c.name);
-      EXPECT_EQ(Render(d), c.rendered);
-      Dictionary_Free(d);
+      ASSERT_TRUE(Load(c.content)) << Messages();
+      Dictionary_SetString(mDict, c.value, "%s", c.name);
+      EXPECT_EQ(Render(), c.rendered);
    }
 }
 
@@ -205,7 +204,7 @@ TEST_F(DictionaryFileTest, FailuresAndTheirComplaints)
    }
 }
 
-TEST_F(DictionaryFileTest, LongLinesAndLineEndsAcrossReadBlocks)
+TEST_F(DictionaryFileTest, LongLinesAcrossReadBlocksAndDuplicates)
 {
    // Files are read in blocks; lines of any length and a "\r\n" split
    // between two blocks must come out the same.
@@ -215,10 +214,7 @@ TEST_F(DictionaryFileTest, LongLinesAndLineEndsAcrossReadBlocks)
       ASSERT_TRUE(Load("a = \"" + value + "\"\r\nb = 2\r\rc = 3")) << Messages();
       EXPECT_EQ(All(), (Entries{{"a", value}, {"b", "2"}, {"c", "3"}}));
    }
-}
 
-TEST_F(DictionaryFileTest, DuplicatesBelowAndAboveTheLimit)
-{
    for (int dups : {100, 101}) {
       SCOPED_TRACE(dups);
       std::string content = "a = 0\n";
@@ -229,15 +225,12 @@ TEST_F(DictionaryFileTest, DuplicatesBelowAndAboveTheLimit)
       // The first value stays; up to 100 the whole file is read, the 101st stops it.
       EXPECT_EQ(Value("a"), "0");
       EXPECT_EQ(Value("after"), dups <= 100 ? "1" : "<absent>");
-      int complaints = 0;
-      for (MsgList *m = mMsgs; m != nullptr; m = m->next) {
-         complaints++;
-      }
-      EXPECT_EQ(complaints, dups);
+      const std::string complaints = Messages();
+      EXPECT_EQ(std::count(complaints.begin(), complaints.end(), '\n'), dups);
    }
 }
 
-TEST_F(DictionaryFileTest, OpenFailuresMergeAndNoPath)
+TEST_F(DictionaryFileTest, OpenFailuresMergeNoPathAndADescriptor)
 {
    ASSERT_TRUE(Load("keep = 1\n"));
    const std::string missing = Path("missing"), dir = mDir.path();
@@ -254,15 +247,13 @@ TEST_F(DictionaryFileTest, OpenFailuresMergeAndNoPath)
    // No path only clears.
    EXPECT_TRUE(Dictionary_Load(mDict, nullptr, TRUE, -1, &mMsgs));
    EXPECT_EQ(Dictionary_Count(mDict), 0u);
-}
 
-TEST_F(DictionaryFileTest, LoadFromADescriptor)
-{
    std::string path = Write("stdin", "x = 1\nbad line\n");
    int fd = open(path.c_str(), O_RDONLY);
    ASSERT_GE(fd, 0);
    // The descriptor form clears, reads from the start and leaves the descriptor open.
    ASSERT_EQ(lseek(fd, 3, SEEK_SET), 3);
+   ClearMsgs();
    EXPECT_FALSE(Dictionary_LoadFd(mDict, fd, path.c_str(), -1, &mMsgs));
    EXPECT_EQ(Messages(), "File \"" + path + "\" line 2: Syntax error.\n");
    EXPECT_EQ(lseek(fd, 0, SEEK_CUR), 0);
@@ -282,7 +273,7 @@ const char kUntouched[] = "#!/usr/bin/env keltria\n"
                           "# trailing comment\n"
                           "last = \"|22quoted|22\"";
 
-TEST_F(DictionaryFileTest, UntouchedFileIsRewrittenByteForByte)
+TEST_F(DictionaryFileTest, RenderKeepsUntouchedLinesAndRefusesUnwritableEntries)
 {
    std::string crlf;
    for (const char *p = kUntouched; *p != '\0'; p++) {
@@ -294,10 +285,7 @@ TEST_F(DictionaryFileTest, UntouchedFileIsRewrittenByteForByte)
    EXPECT_EQ(Render(), want + "\n");
    EXPECT_EQ(Value("BpfProxy.FsPath"), "/sys/fs/bpf/");
    EXPECT_EQ(Value("last"), "\"quoted\"");
-}
 
-TEST_F(DictionaryFileTest, ChangedValueInPlaceNewKeyAtTheEnd)
-{
    ASSERT_TRUE(Load("# c\na = 1 # keep\nb = 2\n\nc = 3\n"));
    Dictionary_SetString(mDict, "two", "b");
    Dictionary_SetLong(mDict, 7, "new.long");
@@ -309,27 +297,24 @@ TEST_F(DictionaryFileTest, ChangedValueInPlaceNewKeyAtTheEnd)
    // A removed entry takes its line with it.
    Dictionary_Unset(mDict, "a");
    EXPECT_EQ(Render(), "# c\n.encoding = \"US-ASCII\"\nb = \"two\"\n\nc = 3\n" + added);
-}
 
-TEST_F(DictionaryFileTest, UnwritableEntriesFailTheRender)
-{
    // The reader would not give these back; writing them would lose settings.
-   for (const char *text : {"has space=1", "=empty", ".dot=1", "n\xC3\xA9=1", "notutf8=\xE9"}) {
-      Dictionary *d = Dictionary_Create();
-      if (strncmp(text, "notutf8", 7) == 0) {
-         Dictionary_SetString(d, "\xE9", "notutf8");
-      } else {
-         Dictionary_SetFromString(d, text, FALSE, nullptr);
-      }
+   for (const auto &[name, value] :
+        std::vector<std::pair<std::string, std::string>>{{"has space", "1"},
+                                                         {"", "empty"},
+                                                         {".dot", "1"},
+                                                         {"n\xC3\xA9", "1"},
+                                                         {"notutf8", "\xE9"}}) {
+      Dictionary_Clear(mDict);
+      Dictionary_SetString(mDict, value.c_str(), "%s", name.c_str());
       char *out = nullptr;
       size_t size = 0;
-      EXPECT_FALSE(Dictionary_WriteToBuffer(d, &out, &size)) << text;
+      EXPECT_FALSE(Dictionary_WriteToBuffer(mDict, &out, &size)) << name;
       EXPECT_EQ(out, nullptr);
-      Dictionary_Free(d);
    }
 }
 
-TEST_F(DictionaryFileTest, WriteReplacesThroughATemporaryFile)
+TEST_F(DictionaryFileTest, WriteReplacesThroughATemporaryFileOrInPlace)
 {
    std::string path = Write("config", "# keep me\na = 1\n");
    ASSERT_EQ(chmod(path.c_str(), 0640), 0);
@@ -346,13 +331,11 @@ TEST_F(DictionaryFileTest, WriteReplacesThroughATemporaryFile)
    EXPECT_EQ(st.st_gid, 5678u);
    EXPECT_NE(access((path + "~").c_str(), F_OK), 0);
    EXPECT_FALSE(Dictionary_IsDirty(mDict));
-}
 
-TEST_F(DictionaryFileTest, WriteInPlaceWhenNoTemporaryFileCanBeMade)
-{
-   std::string path = Write("config", "a = 1\nlong = \"" + std::string(1000, 'x') + "\"\n");
+   // In place when no temporary file can be made.
+   Write("config", "a = 1\nlong = \"" + std::string(1000, 'x') + "\"\n");
    Write("config~", "stale"); // left by an earlier crash: blocks the exclusive creation
-   ino_t before = Stat(path).st_ino;
+   before = Stat(path).st_ino;
    ASSERT_TRUE(Dictionary_Load(mDict, path.c_str(), TRUE, -1, &mMsgs));
    Dictionary_Unset(mDict, "long");
    ASSERT_TRUE(Dictionary_Write(mDict, path.c_str()));

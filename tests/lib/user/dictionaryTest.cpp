@@ -44,7 +44,7 @@ struct DictFixture : public ::testing::Test
    }
 };
 
-TEST_F(DictFixture, AbsentZeroDefaultsRecordNothing)
+TEST_F(DictFixture, ZeroDefaultsAreNotRememberedOthersAreFirstWins)
 {
    // The zero of each type (NULL, FALSE, 0, -0.0), a TRUE boolean, a -1
    // tri-state: given back, not remembered.
@@ -56,10 +56,8 @@ TEST_F(DictFixture, AbsentZeroDefaultsRecordNothing)
    int32 minusOne = -1;
    EXPECT_EQ(-1, *(const int32 *)Dictionary_Get(dict, &minusOne, DICT_TRISTATE, "k"));
    EXPECT_FALSE(Dictionary_IsDefined(dict, "k"));
-}
 
-TEST_F(DictFixture, RememberedDefaultFirstDefaultWins)
-{
+   // Other defaults are remembered; the first one wins.
    EXPECT_EQ("d", Str("key", "d"));
    EXPECT_TRUE(Dictionary_IsDefined(dict, "key"));
    EXPECT_TRUE(Dictionary_NotSet(dict, "key"));
@@ -83,7 +81,7 @@ TEST_F(DictFixture, RememberedDefaultFirstDefaultWins)
    EXPECT_EQ(1u, Dictionary_Count(dict));
 }
 
-TEST_F(DictFixture, NamesDifferingInCaseAreOneEntry)
+TEST_F(DictFixture, CaseInsensitiveManyAndLongNames)
 {
    Dictionary_SetString(dict, "one", "Foo.Bar");
    Dictionary_SetString(dict, "two", "FOO.BAR");
@@ -91,9 +89,23 @@ TEST_F(DictFixture, NamesDifferingInCaseAreOneEntry)
    EXPECT_EQ("two", Str("foo.bar", nullptr));
    EXPECT_TRUE(Dictionary_Unset(dict, "fOO.bAR"));
    EXPECT_EQ(0u, Dictionary_Count(dict));
+
+   for (int i = 0; i < 5000; i++) {
+      Dictionary_SetLong(dict, i, "key.%d", i);
+   }
+   EXPECT_EQ(5000u, Dictionary_Count(dict));
+   for (int i = 0; i < 5000; i += 2) {
+      EXPECT_TRUE(Dictionary_UnsetFormatted(dict, "key.%d", i));
+   }
+   EXPECT_EQ(2500u, Dictionary_Count(dict));
+   EXPECT_EQ(4999, Dictionary_GetLong(dict, 0, "KEY.4999"));
+   // Names are cut to 1023 bytes.
+   std::string longName(3000, 'n');
+   Dictionary_SetLong(dict, 1, "%s", longName.c_str());
+   EXPECT_EQ(1, Dictionary_GetLong(dict, 0, "%s", longName.substr(0, 1023).c_str()));
 }
 
-TEST_F(DictFixture, UntypedEntriesConvertOnFirstLookup)
+TEST_F(DictFixture, UntypedEntriesConvertAndEqualStoresAreNoChange)
 {
    Load("flag", "maybe");
    Load("num", "0x10");
@@ -112,10 +124,7 @@ TEST_F(DictFixture, UntypedEntriesConvertOnFirstLookup)
    EXPECT_EQ(-1, *(const int32 *)Dictionary_Get(dict, &def, DICT_TRISTATE | 0x10000, "tri"));
    // Conversions are not changes.
    EXPECT_FALSE(Dictionary_IsDirty(dict));
-}
 
-TEST_F(DictFixture, StoresOfEqualValuesAreNoChange)
-{
    Load("a", "1");
    Dictionary_SetLong(dict, 1, "a");
    EXPECT_FALSE(Dictionary_IsDirty(dict));
@@ -128,7 +137,7 @@ TEST_F(DictFixture, StoresOfEqualValuesAreNoChange)
    EXPECT_EQ(32, Dictionary_GetLong(dict, 0, "a"));
 }
 
-TEST_F(DictFixture, SetFromString)
+TEST_F(DictFixture, SetFromStringCountUnsetAndPrefixes)
 {
    for (const auto &[text, name, value] :
         {std::make_tuple("a=b=c", "a", "b=c"), std::make_tuple("b", "b", ""),
@@ -143,10 +152,7 @@ TEST_F(DictFixture, SetFromString)
    EXPECT_EQ("Variable \"A\" is already defined.\n", fwdtest::MsgText(list));
    MsgList_Free(list);
    EXPECT_EQ("b=c", Str("a", nullptr));
-}
 
-TEST_F(DictFixture, CountUnsetAndPrefixes)
-{
    std::string text = "# comment\nLog.file = x\n";
    ASSERT_TRUE(Dictionary_LoadFromBuffer(dict, &text[0], FALSE, 0, nullptr));
    Dictionary_SetLong(dict, 1, "log.level");
@@ -163,7 +169,7 @@ TEST_F(DictFixture, CountUnsetAndPrefixes)
    EXPECT_EQ(0u, Dictionary_Count(dict));
 }
 
-TEST_F(DictFixture, GetAsStringFormats)
+TEST_F(DictFixture, GetAsStringFormatsAndGetEnum)
 {
    Dictionary_SetBool(dict, TRUE, "b1");
    Dictionary_SetLong(dict, -42, "l");
@@ -187,10 +193,7 @@ TEST_F(DictFixture, GetAsStringFormats)
    // A string read of a boolean gets its text form, not the byte as a pointer.
    EXPECT_EQ("TRUE", Str("b1", "x"));
    EXPECT_EQ(7, Dictionary_GetLong(dict, 7, "s"));
-}
 
-TEST_F(DictFixture, GetEnum)
-{
    const char *choices[] = {"low", "Medium", "high", nullptr};
    Load("a", "MEDIUM");
    Load("b", "huge");
@@ -214,23 +217,6 @@ TEST_F(DictFixture, GetEnum)
    }
    // The default was remembered for the absent name.
    EXPECT_TRUE(Dictionary_IsDefined(dict, "absent"));
-}
-
-TEST_F(DictFixture, ManyKeysAndLongNames)
-{
-   for (int i = 0; i < 5000; i++) {
-      Dictionary_SetLong(dict, i, "key.%d", i);
-   }
-   EXPECT_EQ(5000u, Dictionary_Count(dict));
-   for (int i = 0; i < 5000; i += 2) {
-      EXPECT_TRUE(Dictionary_UnsetFormatted(dict, "key.%d", i));
-   }
-   EXPECT_EQ(2500u, Dictionary_Count(dict));
-   EXPECT_EQ(4999, Dictionary_GetLong(dict, 0, "KEY.4999"));
-   // Names are cut to 1023 bytes.
-   std::string longName(3000, 'n');
-   Dictionary_SetLong(dict, 1, "%s", longName.c_str());
-   EXPECT_EQ(1, Dictionary_GetLong(dict, 0, "%s", longName.substr(0, 1023).c_str()));
 }
 
 TEST(DictionaryDeathTest, TypesOutOfRangePanic)

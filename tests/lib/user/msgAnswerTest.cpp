@@ -64,7 +64,7 @@ struct MsgAnswer : public ::testing::Test
    }
 };
 
-TEST_F(MsgAnswer, AnswerKeyPicksAChoiceWithoutAsking)
+TEST_F(MsgAnswer, AnswerKeyPicksAChoiceAndListsAreLogged)
 {
    const char *choices[] = {MSGID(button.yes) "_Yes", MSGID(button.no) "_No",
                             MSGID(button.later) "Ask me _later", nullptr};
@@ -89,6 +89,25 @@ TEST_F(MsgAnswer, AnswerKeyPicksAChoiceWithoutAsking)
    EXPECT_EQ(0u, Msg_Question(choices, 2, MSGID(q.pick) "Pick one"));
    EXPECT_EQ(HINT_CONTINUE, Msg_Hint(MSG_HINT_OKCANCEL, MSGID(h.other) "Other"));
    EXPECT_EQ((std::vector<std::string>{"question q.pick", "hint h.other"}), shown);
+
+   // A list is logged newest first; posts and resets log oldest first.
+   LogTestOutput_Clear(out);
+   MsgList *list = nullptr;
+   MsgList_Append(&list, MSGID(l.one) "one %d", 1);
+   MsgList_Append(&list, MSGID(l.two) "two\n");
+   MsgList_Log(list);
+   MsgList_Free(list);
+   Msg_Append(MSGID(p.one) "one");
+   Msg_Post(MSG_WARNING, MSGID(p.two) "two");
+   Msg_Append(MSGID(r.one) "dropped");
+   Msg_Reset(TRUE);
+   Msg_Append(MSGID(r.two) "silently dropped");
+   Msg_Reset(FALSE);
+   const std::string dashes(40, '-');
+   EXPECT_EQ((std::vector<std::string>{"[l.two] two\n", "[l.one] one 1\n", "Msg_Post: Warning\n",
+                                       "[p.one] one\n", "[p.two] two\n", dashes + "\n",
+                                       "Msg_Reset:\n", "[r.one] dropped\n", dashes + "\n"}),
+             Logged({"Msg_", "[", "---"}));
 }
 
 TEST_F(MsgAnswer, AutoAnswerTakesTheDefault)
@@ -119,27 +138,6 @@ TEST_F(MsgAnswer, NoOkSilencesAllButErrors)
    Set("msg.noOKnoWarning=TRUE");
    Msg_Post(MSG_WARNING, MSGID(p.warn2) "warning");
    EXPECT_EQ((std::vector<std::string>{"post p.err"}), shown);
-}
-
-TEST_F(MsgAnswer, ListLoggedNewestFirstPostsAndResetsOldestFirst)
-{
-   LogTestOutput_Clear(out);
-   MsgList *list = nullptr;
-   MsgList_Append(&list, MSGID(l.one) "one %d", 1);
-   MsgList_Append(&list, MSGID(l.two) "two\n");
-   MsgList_Log(list);
-   MsgList_Free(list);
-   Msg_Append(MSGID(p.one) "one");
-   Msg_Post(MSG_WARNING, MSGID(p.two) "two");
-   Msg_Append(MSGID(r.one) "dropped");
-   Msg_Reset(TRUE);
-   Msg_Append(MSGID(r.two) "silently dropped");
-   Msg_Reset(FALSE);
-   const std::string dashes(40, '-');
-   EXPECT_EQ((std::vector<std::string>{"[l.two] two\n", "[l.one] one 1\n", "Msg_Post: Warning\n",
-                                       "[p.one] one\n", "[p.two] two\n", dashes + "\n",
-                                       "Msg_Reset:\n", "[r.one] dropped\n", dashes + "\n"}),
-             Logged({"Msg_", "[", "---"}));
 }
 
 // Many threads append, post and localise at once; each sees only its own

@@ -74,7 +74,7 @@ TEST_F(Msg, ListNewestFirstPostedOldestFirst)
    EXPECT_EQ((std::vector<std::string>{"list:l.first l.second ", "first\nsecond\n"}), posted);
 }
 
-TEST_F(Msg, ThreadOverridesAndPendingListsArePerThread)
+TEST_F(Msg, ThreadOverridesPerThreadListsAndQuestionReposts)
 {
    static std::vector<std::string> overridden;
    MsgCallback mine = {};
@@ -89,6 +89,29 @@ TEST_F(Msg, ThreadOverridesAndPendingListsArePerThread)
    EXPECT_TRUE(posted.empty());
    Msg_Post(MSG_INFO, MSGID(m) "from main");
    EXPECT_EQ((std::vector<std::string>{"0:m:main pending\nfrom main\n"}), posted);
+
+   static std::vector<int> replies;
+   static std::vector<std::string> seenChoices;
+   MsgCallback cb = {};
+   cb.question = [](const char *const *choices, int, const char *, const char *) {
+      seenChoices.assign(choices, choices + 2);
+      int r = replies.front();
+      replies.erase(replies.begin());
+      return r;
+   };
+   Msg_SetCallback(&cb);
+   const char *choices[] = {MSGID(button.yes) "_Yes", MSGID(button.no) "_No", nullptr};
+   replies = {7, 1};
+   EXPECT_EQ(1u, Msg_Question(choices, 0, MSGID(q.one) "Continue?"));
+   EXPECT_TRUE(replies.empty());
+   EXPECT_EQ((std::vector<std::string>{"_Yes", "_No"}), seenChoices);
+   replies = {5, -1};
+   EXPECT_EQ(1u, Msg_Question(choices, 1, MSGID(q.two) "Again?"));
+   EXPECT_TRUE(replies.empty());
+   // Without any question callback the default is used.
+   MsgCallback none = {};
+   Msg_SetCallback(&none);
+   EXPECT_EQ(1u, Msg_Question(choices, 1, MSGID(q.three) "Nobody asks"));
 }
 
 TEST_F(Msg, LocalizedFromMessageDictionary)
@@ -140,32 +163,6 @@ TEST(MsgSize, InBytes)
    }
 }
 
-TEST_F(Msg, QuestionRepostsOnceThenUsesDefault)
-{
-   static std::vector<int> replies;
-   static std::vector<std::string> seenChoices;
-   MsgCallback cb = {};
-   cb.question = [](const char *const *choices, int, const char *, const char *) {
-      seenChoices.assign(choices, choices + 2);
-      int r = replies.front();
-      replies.erase(replies.begin());
-      return r;
-   };
-   Msg_SetCallback(&cb);
-   const char *choices[] = {MSGID(button.yes) "_Yes", MSGID(button.no) "_No", nullptr};
-   replies = {7, 1};
-   EXPECT_EQ(1u, Msg_Question(choices, 0, MSGID(q.one) "Continue?"));
-   EXPECT_TRUE(replies.empty());
-   EXPECT_EQ((std::vector<std::string>{"_Yes", "_No"}), seenChoices);
-   replies = {5, -1};
-   EXPECT_EQ(1u, Msg_Question(choices, 1, MSGID(q.two) "Again?"));
-   EXPECT_TRUE(replies.empty());
-   // Without any question callback the default is used.
-   MsgCallback none = {};
-   Msg_SetCallback(&none);
-   EXPECT_EQ(1u, Msg_Question(choices, 1, MSGID(q.three) "Nobody asks"));
-}
-
 /* ---- Console forms through real pipes ---------------------------------- */
 
 // Runs body in a child whose standard streams are pipes; feeds input. The
@@ -192,7 +189,7 @@ size_t Count(const std::string &s, const std::string &what)
    return n;
 }
 
-TEST(MsgConsole, QuestionPromptsUntilValid)
+TEST(MsgConsole, QuestionPromptsUntilValidPostAndProgressToStandardError)
 {
    struct
    {
@@ -217,10 +214,7 @@ TEST(MsgConsole, QuestionPromptsUntilValid)
           << r.out;
       EXPECT_EQ(c.prompts, Count(r.out, "Select a number from 0-2: ")) << c.input;
    }
-}
 
-TEST(MsgConsole, PostAndProgressGoToStandardError)
-{
    fwdtest::ChildResult r = RunWithPipes("", []() {
       Msg_Append(MSGID(e.first) "first");
       Msg_Post(MSG_ERROR, MSGID(e.second) "second %d", 2);

@@ -173,19 +173,20 @@ TEST(PanicBasics, LoopOnPanicWaitsUntilKilled)
    EXPECT_TRUE(WIFSIGNALED(status));
 }
 
-// Inaccessible private mappings of this process, in KiB.
-unsigned long InaccessibleKb()
+// Whether [start, start + kb KiB) lies in inaccessible private mappings of
+// this process (the kernel may merge the reservation with a neighbour).
+bool Inaccessible(unsigned long start, unsigned long kb)
 {
    std::ifstream maps("/proc/" + std::to_string(getpid()) + "/maps");
-   unsigned long total = 0, start, end;
+   unsigned long from, to, covered = start;
    char perms[5];
    for (std::string line; std::getline(maps, line);) {
-      if (sscanf(line.c_str(), "%lx-%lx %4s", &start, &end, perms) == 3 &&
-          strcmp(perms, "---p") == 0) {
-         total += (end - start) / 1024;
+      if (sscanf(line.c_str(), "%lx-%lx %4s", &from, &to, perms) == 3 &&
+          strcmp(perms, "---p") == 0 && from <= covered && covered < to) {
+         covered = to;
       }
    }
-   return total;
+   return covered >= start + kb * 1024;
 }
 
 TEST(PanicBasics, ReservesAddressSpaceForTheCoreDump)
@@ -201,10 +202,18 @@ TEST(PanicBasics, ReservesAddressSpaceForTheCoreDump)
          Preference_InitSystemOnly();
          Preference_SetFromString((std::string("panic.addrSpaceReservedKB=") + c.setting).c_str(),
                                   TRUE);
-         unsigned long before = InaccessibleKb();
+         LogOutput *out = AddTestOutput();
          Panic_ReserveCoreDumpSpace();
          Panic_ReserveCoreDumpSpace(); // once per process
-         _exit(InaccessibleKb() - before == c.kb ? 0 : 1);
+         // The log line says where; the process's maps must agree.
+         std::string logged = LogTestOutput_Joined(out);
+         unsigned long addr = 0, kb = 0;
+         const char *at = strstr(logged.c_str(), "CoreDump(addr:");
+         bool ok = at == nullptr ? c.kb == 0
+                                 : sscanf(at, "CoreDump(addr:%lx, size:%luKB)", &addr, &kb) == 2 &&
+                                       kb == c.kb && Inaccessible(addr, kb) &&
+                                       strstr(at + 1, "CoreDump(addr:") == nullptr;
+         _exit(ok ? 0 : 1);
       });
       EXPECT_EQ(0, child.status);
    }

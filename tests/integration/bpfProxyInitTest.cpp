@@ -38,9 +38,7 @@ const char *const kMapNames[] = {"label_port_map", "worker_port_map", "bpf_fwd_s
 const char kNic[] = "fwd0";
 const char kPeerNic[] = "fwd0p";
 const char kIpv4[] = "10.77.0.1";
-const char kPeerIpv4[] = "10.77.0.2";
 const char kIpv6[] = "fd77::1";
-const char kPeerIpv6[] = "fd77::2";
 
 // Runs a program found on PATH, without a shell.
 fwdtest::RunResult RunCmd(std::vector<std::string> argv)
@@ -105,7 +103,7 @@ class BpfProxyInitTest : public fwdtest::PrivateBpfFsTest
       const int term = SIGTERM;
       ASSERT_TRUE(Sig_Init(&term, 1));
       ASSERT_NO_FATAL_FAILURE(StartPeer());
-      ASSERT_NO_FATAL_FAILURE(AddVeth(kNic, kPeerNic, kIpv4, kPeerIpv4, kIpv6, kPeerIpv6));
+      ASSERT_NO_FATAL_FAILURE(AddVeth(kNic, kPeerNic, "77"));
    }
 
    void TearDown() override
@@ -134,9 +132,11 @@ class BpfProxyInitTest : public fwdtest::PrivateBpfFsTest
       }
    }
 
-   void AddVeth(const std::string &nic, const std::string &peerNic, const std::string &v4,
-                const std::string &peerV4, const std::string &v6, const std::string &peerV6)
+   // A veth pair on 10.<net>.0.0/24 and fd<net>::/64: .1 and ::1 here, .2 and
+   // ::2 on the peer.
+   void AddVeth(const std::string &nic, const std::string &peerNic, const std::string &net)
    {
+      const std::string v4 = "10." + net + ".0.", v6 = "fd" + net + "::";
       auto r = RunCmd({"ip", "link", "add", nic, "type", "veth", "peer", "name", peerNic});
       if (r.status != 0) {
          FWD_SKIP_OR_FAIL("veth unavailable: " + r.err);
@@ -145,11 +145,11 @@ class BpfProxyInitTest : public fwdtest::PrivateBpfFsTest
       const std::string peer = std::to_string(mPeer);
       const std::vector<std::vector<std::string>> steps = {
           {"ip", "link", "set", peerNic, "netns", peer},
-          {"ip", "addr", "add", v4 + "/24", "dev", nic},
-          {"ip", "-6", "addr", "add", v6 + "/64", "dev", nic, "nodad"},
+          {"ip", "addr", "add", v4 + "1/24", "dev", nic},
+          {"ip", "-6", "addr", "add", v6 + "1/64", "dev", nic, "nodad"},
           {"ip", "link", "set", nic, "up"},
-          {"nsenter", "-t", peer, "-n", "ip", "addr", "add", peerV4 + "/24", "dev", peerNic},
-          {"nsenter", "-t", peer, "-n", "ip", "-6", "addr", "add", peerV6 + "/64", "dev", peerNic,
+          {"nsenter", "-t", peer, "-n", "ip", "addr", "add", v4 + "2/24", "dev", peerNic},
+          {"nsenter", "-t", peer, "-n", "ip", "-6", "addr", "add", v6 + "2/64", "dev", peerNic,
            "nodad"},
           {"nsenter", "-t", peer, "-n", "ip", "link", "set", peerNic, "up"},
       };
@@ -246,7 +246,7 @@ TEST_F(BpfProxyInitTest, TrafficMovesCountersThatFwdmapsShows)
 TEST_F(BpfProxyInitTest, ShellSyntaxInNamesIsNeverRun)
 {
    const std::string nic = "v;echo>pwn";
-   ASSERT_NO_FATAL_FAILURE(AddVeth(nic, "vq", "10.78.0.1", "10.78.0.2", "fd78::1", "fd78::2"));
+   ASSERT_NO_FATAL_FAILURE(AddVeth(nic, "vq", "78"));
    fwdtest::TempDir dir;
    const std::string obj = dir.path() + "/it's a proxy;echo>pwn2.o";
    ASSERT_EQ(
@@ -392,9 +392,7 @@ TEST_F(BpfProxyInitTest, SigtermJumpsToTheComponentsPoint)
 {
    for (bool point : {true, false}) {
       SCOPED_TRACE(point);
-      pid_t pid = fork();
-      ASSERT_GE(pid, 0);
-      if (pid == 0) {
+      fwdtest::ChildResult r = fwdtest::RunInChild([point] {
          static BpfContext *ctx = nullptr;
          if (point) {
             int value = sigsetjmp(gJumpPoint, 1);
@@ -410,17 +408,13 @@ TEST_F(BpfProxyInitTest, SigtermJumpsToTheComponentsPoint)
          }
          kill(getpid(), SIGTERM);
          _exit(4);
-      }
-      int status = 0;
-      ASSERT_EQ(waitpid(pid, &status, 0), pid);
+      });
       if (point) {
-         ASSERT_TRUE(WIFEXITED(status)) << status;
-         EXPECT_EQ(WEXITSTATUS(status), 41);
+         EXPECT_EQ(r.status, 41) << r.err;
          EXPECT_EQ(Filters(kNic), "0 0");
          EXPECT_EQ(CountPins(), 0);
       } else {
-         ASSERT_TRUE(WIFSIGNALED(status)) << status;
-         EXPECT_EQ(WTERMSIG(status), SIGTERM);
+         EXPECT_EQ(r.status, 128 + SIGTERM) << r.err;
          // Killed while attached: the next BpfProxyInit clears it up.
          EXPECT_EQ(Filters(kNic), "1 1");
          std::unique_ptr<BpfContext> ctx(BpfProxyInit(FWD_TEST_PROXY_OBJ, "", kIpv4));

@@ -613,7 +613,6 @@ TEST(FwdmapsCompletion, CompletesOptionsAndMapNames)
    } cases[] = {
        {{""}, "label_port_map worker_port_map bpf_fwd_stats bpf_fwd_err bpf_fwd_err_log"},
        {{"bpf_fwd_e"}, "bpf_fwd_err bpf_fwd_err_log"},
-       {{"wor"}, "worker_port_map"},
        {{"-"}, "-j --json --prometheus -o --output -h --help --version"},
        {{"--p"}, "--prometheus"},
        {{"--prometheus", ""}, "bpf_fwd_stats bpf_fwd_err"},
@@ -622,7 +621,6 @@ TEST(FwdmapsCompletion, CompletesOptionsAndMapNames)
        {{"--output", "m.prom", "--prometheus", "bpf_fwd_e"}, "bpf_fwd_err"},
        {{"-o", std::string(FWD_SOURCE_DIR) + "/tool/completion/fwd"},
         std::string(FWD_SOURCE_DIR) + "/tool/completion/fwdmaps"},
-       {{"-j", "bpf_fwd_s"}, "bpf_fwd_stats"},
        {{"bpf_fwd_err", ""}, ""},
        {{"--help", ""}, ""},
        {{"--", "-"}, ""},

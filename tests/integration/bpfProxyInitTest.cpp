@@ -14,20 +14,21 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <map>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include "bpfproxy/bpfContext.h"
 #include "common/commonUtils.h"
 #include "lib/config/preference.h"
-#include "support/logTestOutput.h"
 #include "lib/sig/sig.h"
 #include "support/kernelFixture.h"
+#include "support/logTestOutput.h"
 
 namespace {
 
@@ -37,9 +38,7 @@ const char *const kMapNames[] = {"label_port_map", "worker_port_map", "bpf_fwd_s
 const char kNic[] = "fwd0";
 const char kPeerNic[] = "fwd0p";
 const char kIpv4[] = "10.77.0.1";
-const char kPeerIpv4[] = "10.77.0.2";
 const char kIpv6[] = "fd77::1";
-const char kPeerIpv6[] = "fd77::2";
 
 // Runs a program found on PATH, without a shell.
 fwdtest::RunResult RunCmd(std::vector<std::string> argv)
@@ -53,10 +52,21 @@ fwdtest::RunResult Sh(const std::string &cmd)
    return fwdtest::RunProcess({"/bin/sh", "-c", cmd});
 }
 
-// tc's view of one direction, asked without a shell so any name works.
-std::string TcFilters(const std::string &nic, const char *direction)
+// Our filters on `nic`, counted per direction as "<egress> <ingress>"; asked
+// without a shell so any name works.
+std::string Filters(const std::string &nic)
 {
-   return RunCmd({"tc", "filter", "show", "dev", nic, direction}).out;
+   std::string counts;
+   for (const std::string dir : {"egress", "ingress"}) {
+      std::string shown = RunCmd({"tc", "filter", "show", "dev", nic, dir}).out;
+      int n = 0;
+      for (size_t at = 0; (at = shown.find("[" + dir + "] direct-action", at)) != std::string::npos;
+           at++) {
+         n++;
+      }
+      counts += std::to_string(n) + (dir == "egress" ? " " : "");
+   }
+   return counts;
 }
 
 bool Exists(const std::string &path)
@@ -72,26 +82,6 @@ int CountPins()
       n += Exists(std::string("/sys/fs/bpf/tc/globals/") + name) ? 1 : 0;
    }
    return n;
-}
-
-// Sums the per-CPU counters of each label in fwdmaps' statistics listing.
-std::map<std::string, uint64_t> ParseStats(const std::string &text)
-{
-   std::map<std::string, uint64_t> sums;
-   std::istringstream in(text);
-   std::string line, label;
-   while (std::getline(in, line)) {
-      if (!line.empty() && line[0] != '\t') {
-         label = line.substr(0, line.find(':'));
-         sums[label] = 0;
-      } else {
-         size_t colon = line.rfind(": ");
-         if (colon != std::string::npos) {
-            sums[label] += std::stoull(line.substr(colon + 2));
-         }
-      }
-   }
-   return sums;
 }
 
 class BpfProxyInitTest : public fwdtest::PrivateBpfFsTest
@@ -113,7 +103,7 @@ class BpfProxyInitTest : public fwdtest::PrivateBpfFsTest
       const int term = SIGTERM;
       ASSERT_TRUE(Sig_Init(&term, 1));
       ASSERT_NO_FATAL_FAILURE(StartPeer());
-      ASSERT_NO_FATAL_FAILURE(AddVeth(kNic, kPeerNic, kIpv4, kPeerIpv4, kIpv6, kPeerIpv6));
+      ASSERT_NO_FATAL_FAILURE(AddVeth(kNic, kPeerNic, "77"));
    }
 
    void TearDown() override
@@ -122,40 +112,31 @@ class BpfProxyInitTest : public fwdtest::PrivateBpfFsTest
          RunCmd({"ip", "link", "del", nic});
       }
       if (mPeer > 0) {
-         kill(mPeer, SIGKILL);
-         waitpid(mPeer, nullptr, 0);
+         fwdtest::StopProcess(mPeer, SIGKILL);
       }
       Sig_Exit();
    }
 
-   // A child that owns the peer's network namespace until it is killed.
+   // A child that owns the peer's network namespace until it is killed;
+   // ready once that namespace is no longer ours.
    void StartPeer()
    {
-      int ready[2];
-      ASSERT_EQ(pipe(ready), 0);
-      mPeer = fork();
-      ASSERT_GE(mPeer, 0);
-      if (mPeer == 0) {
-         char ok = unshare(CLONE_NEWNET) == 0 ? 1 : 0;
-         if (write(ready[1], &ok, 1) != 1 || !ok) {
-            _exit(1);
-         }
-         for (;;) {
-            pause();
-         }
-      }
-      close(ready[1]);
-      char ok = 0;
-      ASSERT_EQ(read(ready[0], &ok, 1), 1);
-      close(ready[0]);
-      if (!ok) {
-         FWD_SKIP_OR_FAIL("cannot create the peer's network namespace");
+      mPeer = fwdtest::StartProcess({"/usr/bin/unshare", "--net", "/bin/sleep", "infinity"});
+      ASSERT_GT(mPeer, 0);
+      auto netNs = [](const std::string &pid) {
+         std::error_code ec;
+         return std::filesystem::read_symlink("/proc/" + pid + "/ns/net", ec).string();
+      };
+      for (int i = 0; i < 500 && netNs(std::to_string(mPeer)) == netNs("self"); i++) {
+         usleep(10000);
       }
    }
 
-   void AddVeth(const std::string &nic, const std::string &peerNic, const std::string &v4,
-                const std::string &peerV4, const std::string &v6, const std::string &peerV6)
+   // A veth pair on 10.<net>.0.0/24 and fd<net>::/64: .1 and ::1 here, .2 and
+   // ::2 on the peer.
+   void AddVeth(const std::string &nic, const std::string &peerNic, const std::string &net)
    {
+      const std::string v4 = "10." + net + ".0.", v6 = "fd" + net + "::";
       auto r = RunCmd({"ip", "link", "add", nic, "type", "veth", "peer", "name", peerNic});
       if (r.status != 0) {
          FWD_SKIP_OR_FAIL("veth unavailable: " + r.err);
@@ -164,11 +145,11 @@ class BpfProxyInitTest : public fwdtest::PrivateBpfFsTest
       const std::string peer = std::to_string(mPeer);
       const std::vector<std::vector<std::string>> steps = {
           {"ip", "link", "set", peerNic, "netns", peer},
-          {"ip", "addr", "add", v4 + "/24", "dev", nic},
-          {"ip", "-6", "addr", "add", v6 + "/64", "dev", nic, "nodad"},
+          {"ip", "addr", "add", v4 + "1/24", "dev", nic},
+          {"ip", "-6", "addr", "add", v6 + "1/64", "dev", nic, "nodad"},
           {"ip", "link", "set", nic, "up"},
-          {"nsenter", "-t", peer, "-n", "ip", "addr", "add", peerV4 + "/24", "dev", peerNic},
-          {"nsenter", "-t", peer, "-n", "ip", "-6", "addr", "add", peerV6 + "/64", "dev", peerNic,
+          {"nsenter", "-t", peer, "-n", "ip", "addr", "add", v4 + "2/24", "dev", peerNic},
+          {"nsenter", "-t", peer, "-n", "ip", "-6", "addr", "add", v6 + "2/64", "dev", peerNic,
            "nodad"},
           {"nsenter", "-t", peer, "-n", "ip", "link", "set", peerNic, "up"},
       };
@@ -209,58 +190,6 @@ class BpfProxyInitTest : public fwdtest::PrivateBpfFsTest
    std::vector<std::string> mNics;
 };
 
-// Attaching by either address family, with or without a discipline already
-// in place and over what a crashed earlier run left, ends in exactly one
-// filter per direction and five pins; destroying the context removes the
-// filters and the pins and keeps the discipline.
-TEST_F(BpfProxyInitTest, AttachesAndDetachesOnTheInterfaceOfTheAddress)
-{
-   struct Case
-   {
-      const char *what;
-      std::string ipv6, ipv4;
-      std::string before;
-   } cases[] = {
-       {"ipv4", "", kIpv4, ""},
-       {"ipv6", kIpv6, "", ""},
-       {"existing clsact", "", kIpv4, "tc qdisc add dev fwd0 clsact"},
-       {"leftovers of an earlier run", kIpv6, "",
-        std::string("tc qdisc add dev fwd0 clsact && tc filter add dev fwd0 egress bpf da obj ") +
-            FWD_TEST_PROXY_OBJ + " sec egress && tc filter add dev fwd0 ingress bpf da obj " +
-            FWD_TEST_PROXY_OBJ + " sec ingress"},
-   };
-   for (const Case &c : cases) {
-      SCOPED_TRACE(c.what);
-      Sh("tc qdisc del dev fwd0 clsact");
-      if (!c.before.empty()) {
-         auto r = Sh(c.before);
-         ASSERT_EQ(r.status, 0) << r.err;
-      }
-      std::unique_ptr<BpfContext> ctx(BpfProxyInit(FWD_TEST_PROXY_OBJ, c.ipv6, c.ipv4));
-      ASSERT_NE(ctx, nullptr);
-      EXPECT_EQ(ctx->GetNic(), kNic);
-      EXPECT_TRUE(ctx->IsEnabled());
-      for (const char *dir : {"egress", "ingress"}) {
-         std::string shown = TcFilters(kNic, dir);
-         std::string section = std::string("fwdTestProxy.bpf.o:[") + dir + "] direct-action";
-         size_t at = shown.find(section);
-         EXPECT_NE(at, std::string::npos) << shown;
-         EXPECT_EQ(shown.find(section, at + 1), std::string::npos) << "attached twice: " << shown;
-      }
-      EXPECT_EQ(CountPins(), 5);
-      for (const char *name : kMapNames) {
-         EXPECT_GE(ctx->GetMapFd(name), 3) << name;
-      }
-      EXPECT_TRUE(ctx->IsMapPinned());
-
-      ctx.reset();
-      EXPECT_EQ(TcFilters(kNic, "egress"), "");
-      EXPECT_EQ(TcFilters(kNic, "ingress"), "");
-      EXPECT_EQ(CountPins(), 0);
-      EXPECT_NE(Sh("tc qdisc show dev fwd0").out.find("clsact"), std::string::npos);
-   }
-}
-
 // Real traffic through the veth moves the counters and writes error
 // records; ports registered through the context change what the program
 // does; fwdmaps shows all of it.
@@ -281,9 +210,13 @@ TEST_F(BpfProxyInitTest, TrafficMovesCountersThatFwdmapsShows)
    ASSERT_EQ(PeerSend(SOCK_STREAM, kIpv4, 7000, "refused"), 1);
    close(listener);
 
-   auto stats = fwdtest::Fwdmaps({"bpf_fwd_stats"});
+   auto stats = fwdtest::Fwdmaps({"--json", "bpf_fwd_stats"});
    ASSERT_EQ(stats.status, 0) << stats.err;
-   auto sums = ParseStats(stats.out);
+   std::map<std::string, uint64_t> sums;
+   const nlohmann::json doc = nlohmann::json::parse(stats.out);
+   for (const auto &record : doc["records"]) {
+      sums[record["name"]] = record["total"];
+   }
    EXPECT_GE(sums["rx end bytes"], 1000u) << stats.out;
    EXPECT_GT(sums["rx bytes"], sums["rx end bytes"]) << stats.out;
    EXPECT_GT(sums["tx end bytes"], 0u) << stats.out; // the worker's handshake replies
@@ -294,26 +227,18 @@ TEST_F(BpfProxyInitTest, TrafficMovesCountersThatFwdmapsShows)
    EXPECT_NE(errs.out.find("error key: lookup label val: 3\n"), std::string::npos) << errs.out;
    EXPECT_NE(errs.out.find("error key: get label val: 0\n"), std::string::npos) << errs.out;
 
-   auto workers = fwdtest::Fwdmaps({"worker_port_map"});
-   EXPECT_EQ(workers.out, "worker bind port: 8080\n");
-   auto labels = fwdtest::Fwdmaps({"label_port_map"});
-   EXPECT_EQ(labels.out, "label :0x270e\tport : 443\n");
-
    auto log = fwdtest::Fwdmaps({"bpf_fwd_err_log"});
    ASSERT_EQ(log.status, 0) << log.err;
-   auto lines = fwdtest::SortedLines(log.out);
-   ASSERT_EQ(lines.size(), 3u) << log.out;
-   int v4Udp = 0, v4Tcp = 0, v6 = 0;
-   for (const std::string &l : lines) {
-      v4Udp += l.find("sip: 10.77.0.2 dip: 10.77.0.1 err: 2 l4proto: 17 ") != std::string::npos &&
-               l.find(" dport: 9999") != std::string::npos;
-      v4Tcp += l.find("sip: 10.77.0.2 dip: 10.77.0.1 err: 2 l4proto: 6 ") != std::string::npos &&
-               l.find(" dport: 7000") != std::string::npos;
-      v6 += l.find("fd77::2") != std::string::npos;
+   // One line for each unknown port, UDP and TCP, IPv4 and IPv6.
+   EXPECT_EQ(fwdtest::SortedLines(log.out).size(), 3u) << log.out;
+   for (const char *line : {"sip: 10.77.0.2 dip: 10.77.0.1 err: 2 l4proto: 17 ",
+                            "sip: 10.77.0.2 dip: 10.77.0.1 err: 2 l4proto: 6 ",
+                            "sip: fd77::2 dip: fd77::1 err: 2 l4proto: 17 "}) {
+      size_t at = log.out.find(line);
+      EXPECT_TRUE(at != std::string::npos && log.out.find(line, at + 1) == std::string::npos)
+          << line << " not once in:\n"
+          << log.out;
    }
-   EXPECT_EQ(v4Udp, 1) << log.out;
-   EXPECT_EQ(v4Tcp, 1) << log.out;
-   EXPECT_EQ(v6, 1) << log.out;
 }
 
 // Names and paths with shell syntax reach tc as single words: nothing they
@@ -321,7 +246,7 @@ TEST_F(BpfProxyInitTest, TrafficMovesCountersThatFwdmapsShows)
 TEST_F(BpfProxyInitTest, ShellSyntaxInNamesIsNeverRun)
 {
    const std::string nic = "v;echo>pwn";
-   ASSERT_NO_FATAL_FAILURE(AddVeth(nic, "vq", "10.78.0.1", "10.78.0.2", "fd78::1", "fd78::2"));
+   ASSERT_NO_FATAL_FAILURE(AddVeth(nic, "vq", "78"));
    fwdtest::TempDir dir;
    const std::string obj = dir.path() + "/it's a proxy;echo>pwn2.o";
    ASSERT_EQ(
@@ -333,11 +258,9 @@ TEST_F(BpfProxyInitTest, ShellSyntaxInNamesIsNeverRun)
    std::unique_ptr<BpfContext> ctx(BpfProxyInit(obj, "", "10.78.0.1"));
    ASSERT_NE(ctx, nullptr);
    EXPECT_EQ(ctx->GetNic(), nic);
-   EXPECT_NE(TcFilters(nic, "egress").find("[egress] direct-action"), std::string::npos);
-   EXPECT_NE(TcFilters(nic, "ingress").find("[ingress] direct-action"), std::string::npos);
+   EXPECT_EQ(Filters(nic), "1 1");
    ctx.reset();
-   EXPECT_EQ(TcFilters(nic, "egress"), "");
-   EXPECT_EQ(TcFilters(nic, "ingress"), "");
+   EXPECT_EQ(Filters(nic), "0 0");
    EXPECT_EQ(CountPins(), 0);
 
    EXPECT_FALSE(Exists(dir.path() + "/pwn"));
@@ -345,21 +268,17 @@ TEST_F(BpfProxyInitTest, ShellSyntaxInNamesIsNeverRun)
    ASSERT_EQ(chdir(cwd), 0);
 }
 
-// With egress attachment failing, LoadBpfProg stops there: the discipline
-// stays and ingress is never tried.
-TEST_F(BpfProxyInitTest, LoadStopsAtTheFirstFailingLine)
+// (A load whose egress line fails stops there: the "attach egress fails"
+// row below.)
+TEST_F(BpfProxyInitTest, RemovalThatFailsKeepsThePins)
 {
    BpfContext ctx(kIpv4);
    ASSERT_EQ(ctx.GetNic(), kNic);
-   EXPECT_EQ(ctx.LoadBpfProg("/nonexistent/proxy.o"), -1);
-   EXPECT_NE(Sh("tc qdisc show dev fwd0").out.find("clsact"), std::string::npos);
-   EXPECT_EQ(TcFilters(kNic, "egress"), "");
-   EXPECT_EQ(TcFilters(kNic, "ingress"), "");
-
    // Pins outlive the discipline they came with; a removal whose egress
    // line fails (no discipline at all) must keep them.
-   ASSERT_EQ(Sh(std::string("tc filter add dev fwd0 ingress bpf da obj ") + FWD_TEST_PROXY_OBJ +
-                " sec ingress && tc qdisc del dev fwd0 clsact")
+   ASSERT_EQ(Sh(std::string(
+                    "tc qdisc add dev fwd0 clsact && tc filter add dev fwd0 ingress bpf da obj ") +
+                FWD_TEST_PROXY_OBJ + " sec ingress && tc qdisc del dev fwd0 clsact")
                  .status,
              0);
    EXPECT_EQ(CountPins(), 5);
@@ -367,13 +286,22 @@ TEST_F(BpfProxyInitTest, LoadStopsAtTheFirstFailingLine)
    EXPECT_EQ(CountPins(), 5);
 }
 
-// What BpfProxyInit logs, in order and with its levels, along each path;
-// a failure leaves neither filters nor pins, and no context. With
+// What BpfProxyInit logs, in order and with its levels, along each path.
+// Attaching by either family, over a discipline already in place or over
+// what a crashed earlier run left, ends in one filter per direction and five
+// pins; destroying the context removes both and keeps the discipline. A
+// failure leaves neither filters nor pins, and no context. With
 // BpfProxy.Enabled false it still clears up first, attaches nothing, and
 // succeeds only when pins are left to open.
 TEST_F(BpfProxyInitTest, LogsEachPathInOrder)
 {
    using Msgs = std::vector<std::string>;
+   const std::string obj = FWD_TEST_PROXY_OBJ, nic = "info: BpfContext getNicFromIp nic fwd0\n",
+                     noEgress = "error: remove bpf prog egress failed\n",
+                     loaded = "info: BpfProxyInit load Bpf prog ok\n",
+                     failed = "error: load Bpf prog failed\n",
+                     disabled = "info: BpfProxy is disabled\n",
+                     same = "error: ipv6 and ipv4 address are of the same emptiness\n";
    const std::string attach = std::string("tc qdisc add dev fwd0 clsact && ") +
                               "tc filter add dev fwd0 egress bpf da obj " + FWD_TEST_PROXY_OBJ +
                               " sec egress && tc filter add dev fwd0 ingress bpf da obj " +
@@ -385,40 +313,29 @@ TEST_F(BpfProxyInitTest, LogsEachPathInOrder)
       std::string before;
       std::string obj, ipv6, ipv4;
       bool ok;
-      Msgs messages; // each prefixed with its level name
-      int filters;   // filters per direction afterwards, before any delete
+      Msgs messages;       // each prefixed with its level name
+      std::string filters; // per direction afterwards, before any delete
    } cases[] = {
-       {"both addresses", true, "", FWD_TEST_PROXY_OBJ, kIpv6, kIpv4, false,
-        Msgs{"error: ipv6 and ipv4 address are of the same emptiness\n"}, 0},
-       {"no address", true, "", FWD_TEST_PROXY_OBJ, "", "", false,
-        Msgs{"error: ipv6 and ipv4 address are of the same emptiness\n"}, 0},
-       {"no interface carries the address", true, "", FWD_TEST_PROXY_OBJ, "", "10.99.99.99", false,
-        Msgs{"error: BpfContext getNicFromIp err. ip 10.99.99.99\n",
-             "error: remove bpf prog egress failed\n", "error: BpfProxy mNic shall not be empty\n",
-             "error: load Bpf prog failed\n", "error: remove bpf prog egress failed\n"},
-        0},
-       {"attached", true, "", FWD_TEST_PROXY_OBJ, "", kIpv4, true,
-        Msgs{"info: BpfContext getNicFromIp nic fwd0\n", "error: remove bpf prog egress failed\n",
-             "info: BpfProxyInit load Bpf prog ok\n"},
-        1},
+       {"both addresses", true, "", obj, kIpv6, kIpv4, false, Msgs{same}, "0 0"},
+       {"no address", true, "", obj, "", "", false, Msgs{same}, "0 0"},
+       {"no interface carries the address", true, "", obj, "", "10.99.99.99", false,
+        Msgs{"error: BpfContext getNicFromIp err. ip 10.99.99.99\n", noEgress,
+             "error: BpfProxy mNic shall not be empty\n", failed, noEgress},
+        "0 0"},
+       {"attached", true, "", obj, "", kIpv4, true, Msgs{nic, noEgress, loaded}, "1 1"},
+       {"attached by ipv6", true, "", obj, kIpv6, "", true, Msgs{nic, noEgress, loaded}, "1 1"},
+       {"existing clsact", true, "tc qdisc add dev fwd0 clsact", obj, "", kIpv4, true,
+        Msgs{nic, loaded}, "1 1"},
+       {"leftovers of an earlier run", true, attach, obj, kIpv6, "", true, Msgs{nic, loaded},
+        "1 1"},
        {"attach egress fails", true, "", "/nonexistent/proxy.o", "", kIpv4, false,
-        Msgs{"info: BpfContext getNicFromIp nic fwd0\n", "error: remove bpf prog egress failed\n",
-             "error: load Bpf prog failed\n"},
-        0},
-       {"disabled, nothing pinned", false, "", FWD_TEST_PROXY_OBJ, "", kIpv4, false,
-        Msgs{"info: BpfContext getNicFromIp nic fwd0\n", "error: remove bpf prog egress failed\n",
-             "info: BpfProxy is disabled\n", "info: BpfProxyInit load Bpf prog ok\n",
-             "error: remove bpf prog egress failed\n", "error: open Bpf map failed\n"},
-        0},
-       {"disabled, an earlier run attached", false, attach, FWD_TEST_PROXY_OBJ, "", kIpv4, false,
-        Msgs{"info: BpfContext getNicFromIp nic fwd0\n", "info: BpfProxy is disabled\n",
-             "info: BpfProxyInit load Bpf prog ok\n", "error: open Bpf map failed\n"},
-        0},
+        Msgs{nic, noEgress, failed}, "0 0"},
+       {"disabled, nothing pinned", false, "", obj, "", kIpv4, false,
+        Msgs{nic, noEgress, disabled, loaded, noEgress, "error: open Bpf map failed\n"}, "0 0"},
+       {"disabled, an earlier run attached", false, attach, obj, "", kIpv4, false,
+        Msgs{nic, disabled, loaded, "error: open Bpf map failed\n"}, "0 0"},
        {"disabled, pins left without filters", false, attach + " && tc qdisc del dev fwd0 clsact",
-        FWD_TEST_PROXY_OBJ, "", kIpv4, true,
-        Msgs{"info: BpfContext getNicFromIp nic fwd0\n", "error: remove bpf prog egress failed\n",
-             "info: BpfProxy is disabled\n", "info: BpfProxyInit load Bpf prog ok\n"},
-        0},
+        obj, "", kIpv4, true, Msgs{nic, noEgress, disabled, loaded}, "0 0"},
    };
    for (const Case &c : cases) {
       SCOPED_TRACE(c.what);
@@ -439,8 +356,7 @@ TEST_F(BpfProxyInitTest, LogsEachPathInOrder)
       EXPECT_EQ(ctx != nullptr, c.ok);
       if (ctx == nullptr) {
          EXPECT_EQ(CountPins(), 0);
-      }
-      if (ctx != nullptr) {
+      } else {
          EXPECT_EQ(ctx->IsEnabled(), c.enabled);
       }
       Msgs got;
@@ -448,10 +364,19 @@ TEST_F(BpfProxyInitTest, LogsEachPathInOrder)
          got.push_back(std::string(e.record.desc->name) + ": " + e.text);
       }
       EXPECT_EQ(got, c.messages);
-      int egress = TcFilters(kNic, "egress").empty() ? 0 : 1;
-      int ingress = TcFilters(kNic, "ingress").empty() ? 0 : 1;
-      EXPECT_EQ(egress, c.filters);
-      EXPECT_EQ(ingress, c.filters);
+      EXPECT_EQ(Filters(kNic), c.filters);
+      if (ctx != nullptr && c.enabled) {
+         EXPECT_EQ(ctx->GetNic(), kNic);
+         EXPECT_EQ(CountPins(), 5);
+         for (const char *name : kMapNames) {
+            EXPECT_GE(ctx->GetMapFd(name), 3) << name;
+         }
+         EXPECT_TRUE(ctx->IsMapPinned());
+         ctx.reset();
+         EXPECT_EQ(Filters(kNic), "0 0");
+         EXPECT_EQ(CountPins(), 0);
+         EXPECT_NE(Sh("tc qdisc show dev fwd0").out.find("clsact"), std::string::npos);
+      }
       ctx.reset();
       Log_Exit();
       Preference_Exit();
@@ -465,17 +390,11 @@ sigjmp_buf gJumpPoint;
 // Without a point, SIGTERM ends the process as usual.
 TEST_F(BpfProxyInitTest, SigtermJumpsToTheComponentsPoint)
 {
-   struct Case
-   {
-      bool point;
-   } cases[] = {{true}, {false}};
-   for (const Case &c : cases) {
-      SCOPED_TRACE(c.point);
-      pid_t pid = fork();
-      ASSERT_GE(pid, 0);
-      if (pid == 0) {
+   for (bool point : {true, false}) {
+      SCOPED_TRACE(point);
+      fwdtest::ChildResult r = fwdtest::RunInChild([point] {
          static BpfContext *ctx = nullptr;
-         if (c.point) {
+         if (point) {
             int value = sigsetjmp(gJumpPoint, 1);
             if (value != 0) {
                delete ctx;
@@ -489,19 +408,15 @@ TEST_F(BpfProxyInitTest, SigtermJumpsToTheComponentsPoint)
          }
          kill(getpid(), SIGTERM);
          _exit(4);
-      }
-      int status = 0;
-      ASSERT_EQ(waitpid(pid, &status, 0), pid);
-      if (c.point) {
-         ASSERT_TRUE(WIFEXITED(status)) << status;
-         EXPECT_EQ(WEXITSTATUS(status), 41);
-         EXPECT_EQ(TcFilters(kNic, "egress"), "");
+      });
+      if (point) {
+         EXPECT_EQ(r.status, 41) << r.err;
+         EXPECT_EQ(Filters(kNic), "0 0");
          EXPECT_EQ(CountPins(), 0);
       } else {
-         ASSERT_TRUE(WIFSIGNALED(status)) << status;
-         EXPECT_EQ(WTERMSIG(status), SIGTERM);
+         EXPECT_EQ(r.status, 128 + SIGTERM) << r.err;
          // Killed while attached: the next BpfProxyInit clears it up.
-         EXPECT_NE(TcFilters(kNic, "egress"), "");
+         EXPECT_EQ(Filters(kNic), "1 1");
          std::unique_ptr<BpfContext> ctx(BpfProxyInit(FWD_TEST_PROXY_OBJ, "", kIpv4));
          ASSERT_NE(ctx, nullptr);
       }

@@ -56,24 +56,17 @@ bool KernelRequired()
    return v != nullptr && strcmp(v, "1") == 0;
 }
 
-namespace {
-
-std::string EnterNamespacesOnce()
-{
-   if (unshare(CLONE_NEWNS | CLONE_NEWNET) != 0) {
-      return Reason("unshare(CLONE_NEWNS|CLONE_NEWNET)");
-   }
-   if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
-      return Reason("mount --make-rprivate /");
-   }
-   return "";
-}
-
-} // namespace
-
 std::string EnterPrivateNamespaces()
 {
-   static const std::string why = EnterNamespacesOnce();
+   static const std::string why = []() -> std::string {
+      if (unshare(CLONE_NEWNS | CLONE_NEWNET) != 0) {
+         return Reason("unshare(CLONE_NEWNS|CLONE_NEWNET)");
+      }
+      if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
+         return Reason("mount --make-rprivate /");
+      }
+      return "";
+   }();
    return why;
 }
 
@@ -93,12 +86,8 @@ std::string BindPossibleCpus(const std::string &content)
    // nothing stays in /tmp however the test ends.
    TempDir dir;
    std::string file = dir.path() + "/possible";
-   {
-      std::ofstream out(file, std::ios::trunc);
-      out << content;
-      if (!out.flush()) {
-         return "cannot write " + file;
-      }
+   if (!(std::ofstream(file, std::ios::trunc) << content).flush()) {
+      return "cannot write " + file;
    }
    // An earlier bind holds an unlinked file, which cannot be mounted over.
    while (umount2(kPossibleCpus, MNT_DETACH) == 0) {
@@ -107,31 +96,6 @@ std::string BindPossibleCpus(const std::string &content)
       return Reason(std::string("bind mount over ") + kPossibleCpus);
    }
    return "";
-}
-
-int CreateMap(uint32_t type, uint32_t keySize, uint32_t valueSize, uint32_t maxEntries,
-              const char *name)
-{
-   union bpf_attr attr;
-   memset(&attr, 0, sizeof attr);
-   attr.map_type = type;
-   attr.key_size = keySize;
-   attr.value_size = valueSize;
-   attr.max_entries = maxEntries;
-   if (name != nullptr) {
-      strncpy(attr.map_name, name, sizeof attr.map_name - 1);
-   }
-   long rc = Bpf(BPF_MAP_CREATE, &attr);
-   return rc < 0 ? -errno : static_cast<int>(rc);
-}
-
-int PinObject(int fd, const std::string &path)
-{
-   union bpf_attr attr;
-   memset(&attr, 0, sizeof attr);
-   attr.pathname = Ptr(path.c_str());
-   attr.bpf_fd = static_cast<uint32_t>(fd);
-   return Bpf(BPF_OBJ_PIN, &attr) < 0 ? -errno : 0;
 }
 
 namespace {
@@ -214,15 +178,24 @@ std::string ProxyMaps::Create(const std::string &bpffs, std::vector<MapLayout> l
       return "mkdir " + dir + ": " + ec.message();
    }
    for (const MapLayout &layout : layouts) {
-      int fd = CreateMap(layout.type, layout.keySize, layout.valueSize, layout.maxEntries,
-                         layout.name.substr(0, 15).c_str());
+      union bpf_attr attr;
+      memset(&attr, 0, sizeof attr);
+      attr.map_type = layout.type;
+      attr.key_size = layout.keySize;
+      attr.value_size = layout.valueSize;
+      attr.max_entries = layout.maxEntries;
+      strncpy(attr.map_name, layout.name.c_str(), sizeof attr.map_name - 1);
+      int fd = static_cast<int>(Bpf(BPF_MAP_CREATE, &attr));
       if (fd < 0) {
-         return "BPF_MAP_CREATE " + layout.name + ": " + strerror(-fd);
+         return Reason("BPF_MAP_CREATE " + layout.name);
       }
       mFds[layout.name] = fd;
-      int rc = PinObject(fd, dir + "/" + layout.name);
-      if (rc < 0) {
-         return "BPF_OBJ_PIN " + dir + "/" + layout.name + ": " + strerror(-rc);
+      const std::string pin = dir + "/" + layout.name;
+      memset(&attr, 0, sizeof attr);
+      attr.pathname = Ptr(pin.c_str());
+      attr.bpf_fd = static_cast<uint32_t>(fd);
+      if (Bpf(BPF_OBJ_PIN, &attr) < 0) {
+         return Reason("BPF_OBJ_PIN " + pin);
       }
    }
    return "";

@@ -51,9 +51,6 @@ int PossibleCpus();
 
 /// Raw bpf syscall helpers: each returns a descriptor or 0 on success, or a
 /// negated errno.
-int CreateMap(uint32_t type, uint32_t keySize, uint32_t valueSize, uint32_t maxEntries,
-              const char *name);
-int PinObject(int fd, const std::string &path);
 int UpdateElem(int fd, const void *key, const void *value, uint64_t flags = 0);
 int LookupElem(int fd, const void *key, void *value);
 int DeleteElem(int fd, const void *key);

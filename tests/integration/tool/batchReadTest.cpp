@@ -87,25 +87,22 @@ TEST_F(BatchReadTest, SameBytesAsTheWalkInEveryForm)
       ASSERT_EQ(0, mMaps.SetErrCount(i, 10 + i));
       ASSERT_EQ(0, mMaps.SetStats(i % 4, {i, i + 1}));
    }
-   const struct
-   {
-      const char *form;
-      const char *map;
-   } cases[] = {
-       {"text", "label_port_map"},  {"text", "worker_port_map"}, {"text", "bpf_fwd_stats"},
-       {"text", "bpf_fwd_err"},     {"text", "bpf_fwd_err_log"}, {"json", "label_port_map"},
-       {"json", "worker_port_map"}, {"json", "bpf_fwd_stats"},   {"json", "bpf_fwd_err"},
-       {"json", "bpf_fwd_err_log"}, {"prom", "bpf_fwd_stats"},   {"prom", "bpf_fwd_err"},
-   };
-   for (const auto &c : cases) {
-      SCOPED_TRACE(std::string(c.form) + " " + c.map);
-      ASSERT_NO_FATAL_FAILURE(FillLog(100));
-      std::string batch = Run(c.form, c.map, kSmallBatch);
-      ASSERT_NO_FATAL_FAILURE(FillLog(100));
-      std::string walk = Run(c.form, c.map, kForcedWalk);
-      EXPECT_EQ(WithoutCollectionTime(walk), WithoutCollectionTime(batch));
-      EXPECT_GT(batch.size(), 100u) << batch;
-      EXPECT_EQ(std::string(c.map) == "bpf_fwd_err_log" ? 0 : 100, LogRecords());
+   // Metrics cover the counters only.
+   for (const std::string form : {"text", "json", "prom"}) {
+      for (const std::string map : {"bpf_fwd_stats", "bpf_fwd_err", "label_port_map",
+                                    "worker_port_map", "bpf_fwd_err_log"}) {
+         SCOPED_TRACE(form + " " + map);
+         ASSERT_NO_FATAL_FAILURE(FillLog(100));
+         std::string batch = Run(form, map, kSmallBatch);
+         ASSERT_NO_FATAL_FAILURE(FillLog(100));
+         EXPECT_EQ(WithoutCollectionTime(Run(form, map, kForcedWalk)),
+                   WithoutCollectionTime(batch));
+         EXPECT_GT(batch.size(), 100u) << batch;
+         EXPECT_EQ(map == "bpf_fwd_err_log" ? 0 : 100, LogRecords());
+         if (form == "prom" && map == "bpf_fwd_err") {
+            break;
+         }
+      }
    }
 }
 
@@ -166,7 +163,8 @@ TEST_F(BatchReadTest, BucketLargerThanTheBatch)
 
 // The listed records go in batches, or one at a time without the command:
 // exactly those; one added after the listing stays, one gone meanwhile is
-// named; output that fails deletes nothing.
+// named. (Output that fails deleting nothing is seen in the tool's process
+// tests.)
 TEST_F(BatchReadTest, ErrLogDeletedOnlyAsListed)
 {
    ASSERT_NO_FATAL_FAILURE(Create(256));
@@ -186,13 +184,7 @@ TEST_F(BatchReadTest, ErrLogDeletedOnlyAsListed)
       EXPECT_EQ(kStatusFailed, dump.Finish(out, [](std::ostream &) { return true; }));
       EXPECT_EQ("delete log file failed. ret: -2 map name: bpf_fwd_err_log\n", err.str());
       EXPECT_EQ(1, LogRecords());
-
-      ASSERT_NO_FATAL_FAILURE(FillLog(20));
-      std::ostringstream full, fullErr;
-      EXPECT_EQ(kStatusFailed, WriteTextMap(mRegistry, "bpf_fwd_err_log", full, fullErr,
-                                            [](std::ostream &) { return false; }));
-      EXPECT_EQ(21, LogRecords());
-      ASSERT_EQ(kStatusOk, WriteTextMap(mRegistry, "bpf_fwd_err_log", full, fullErr));
+      ASSERT_EQ(kStatusOk, WriteTextMap(mRegistry, "bpf_fwd_err_log", out, err));
       EXPECT_EQ(0, LogRecords());
    }
 }

@@ -4,17 +4,12 @@
 // and the service and timer pass systemd's own check.
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <signal.h>
 #include <sys/mount.h>
-#include <sys/socket.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
-#include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -43,56 +38,23 @@ bool Has(const std::string &text, const std::string &what)
    return text.find(what) != std::string::npos;
 }
 
-// A mount on a directory of the test, undone however the test ends so the
+// A tmpfs on a directory of the test, undone however the test ends so the
 // directory can go.
-class ScopedMount
+struct ScopedMount
 {
- public:
    ScopedMount(const std::string &dir, const std::string &options)
+       : dir(dir), ok(mount("fwdtest", dir.c_str(), "tmpfs", 0, options.c_str()) == 0)
    {
-      mOk = mount("fwdtest", dir.c_str(), "tmpfs", 0, options.c_str()) == 0;
-      mDir = mOk ? dir : "";
    }
    ~ScopedMount()
    {
-      if (mOk) {
-         umount2(mDir.c_str(), MNT_DETACH);
+      if (ok) {
+         umount2(dir.c_str(), MNT_DETACH);
       }
    }
-   ScopedMount(const ScopedMount &) = delete;
-   ScopedMount &operator=(const ScopedMount &) = delete;
-   bool ok() const { return mOk; }
-
- private:
-   std::string mDir;
-   bool mOk = false;
+   const std::string dir;
+   const bool ok;
 };
-
-// One HTTP/1.0 GET on loopback; the body, or "" when nothing answers.
-std::string HttpGet(int port, const std::string &path)
-{
-   int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-   struct sockaddr_in addr = {};
-   addr.sin_family = AF_INET;
-   addr.sin_port = htons(static_cast<uint16_t>(port));
-   addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-   std::string reply;
-   if (fd >= 0 && connect(fd, reinterpret_cast<struct sockaddr *>(&addr), sizeof addr) == 0) {
-      std::string request = "GET " + path + " HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n";
-      if (write(fd, request.data(), request.size()) == static_cast<ssize_t>(request.size())) {
-         char buf[65536];
-         for (ssize_t n; (n = read(fd, buf, sizeof buf)) > 0;) {
-            reply.append(buf, static_cast<size_t>(n));
-         }
-      }
-   }
-   if (fd >= 0) {
-      close(fd);
-   }
-   size_t body = reply.find("\r\n\r\n");
-   return reply.rfind("HTTP/1.0 200", 0) == 0 && body != std::string::npos ? reply.substr(body + 4)
-                                                                           : "";
-}
 
 class FwdmapsOutputFile : public fwdtest::ProxyMapsTest
 {
@@ -139,11 +101,16 @@ TEST_F(FwdmapsOutputFile, NodeExporterServesTheCountersItWrites)
                                            "--collector.textfile.directory=" + mDir.path()},
                                           log);
    ASSERT_GT(exporter, 0);
-   std::string metrics;
-   for (int i = 0; i < 200 && metrics.empty(); i++) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-      metrics = HttpGet(port, "/metrics");
-   }
+   // Asked until it answers, for up to ten seconds.
+   const std::string metrics =
+       RunProcess(
+           {"/usr/bin/python3", "-c",
+            "import sys, time, urllib.request\n"
+            "for _ in range(200):\n"
+            "  try: sys.stdout.write(urllib.request.urlopen(sys.argv[1]).read().decode()); break\n"
+            "  except OSError: time.sleep(0.05)\n",
+            "http://127.0.0.1:" + std::to_string(port) + "/metrics"})
+           .out;
    int stopped = fwdtest::StopProcess(exporter, SIGTERM);
    ASSERT_FALSE(metrics.empty()) << "no answer from the node exporter:\n" << ReadFile(log);
    EXPECT_NE(stopped, -1);
@@ -159,12 +126,6 @@ TEST_F(FwdmapsOutputFile, NodeExporterServesTheCountersItWrites)
         }) {
       EXPECT_TRUE(Has(metrics, line)) << line;
    }
-   // The time stamp is this run's, within the minutes a slow machine takes.
-   const std::string stampName = "\nfwdmaps_last_collection_timestamp_seconds ";
-   size_t at = metrics.find(stampName);
-   ASSERT_NE(at, std::string::npos);
-   double stamp = std::stod(metrics.substr(at + stampName.size()));
-   EXPECT_LT(std::abs(stamp - static_cast<double>(time(nullptr))), 600.0) << stamp;
    EXPECT_FALSE(Has(ReadFile(log), "level=error")) << ReadFile(log);
 }
 
@@ -191,7 +152,7 @@ TEST_F(FwdmapsOutputFile, SigkillLeavesTheOldOrTheNewFileWhole)
    ASSERT_GT(newText.size(), 500000u);
    const std::string oldText = "label :0x0\tport : 1\n";
 
-   int oldSeen = 0, newSeen = 0, killedMidWrite = 0;
+   int killedMidWrite = 0;
    const int kills = 24;
    for (int i = 0; i < kills; i++) {
       WriteFile(file, oldText);
@@ -202,13 +163,7 @@ TEST_F(FwdmapsOutputFile, SigkillLeavesTheOldOrTheNewFileWhole)
       int status = fwdtest::StopProcess(pid, SIGKILL);
       EXPECT_TRUE(status == 128 + SIGKILL || status == 0) << "kill " << i << ": " << status;
       const std::string now = ReadFile(file);
-      if (now == oldText) {
-         oldSeen++;
-      } else {
-         EXPECT_EQ(now.size(), newText.size()) << "kill " << i;
-         EXPECT_TRUE(now == newText) << "kill " << i << ": neither the old nor the new file";
-         newSeen++;
-      }
+      EXPECT_TRUE(now == oldText || now == newText) << "kill " << i << ": neither file, whole";
       for (const std::string &name : DirEntries(mDir.path())) {
          if (name == "labels.prom") {
             continue;
@@ -219,13 +174,8 @@ TEST_F(FwdmapsOutputFile, SigkillLeavesTheOldOrTheNewFileWhole)
          fs::remove(mDir.path() + "/" + name);
       }
    }
-   EXPECT_EQ(oldSeen + newSeen, kills);
    EXPECT_GT(killedMidWrite, 0) << "no kill landed while the file was written";
    RecordProperty("killed_mid_write", killedMidWrite);
-   RecordProperty("new_file_seen", newSeen);
-   RecordProperty(
-       "run_ms",
-       static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(runTime).count()));
 }
 
 // A file that cannot be written: status 1, the reason, the old content, no
@@ -253,7 +203,7 @@ TEST_F(FwdmapsOutputFile, UnwritableDirectoryOrFullFileSystemChangesNothing)
       // Room for the old file and a little more; the listing of 600
       // records is larger.
       ScopedMount small(dir, "size=16k");
-      ASSERT_TRUE(small.ok()) << strerror(errno);
+      ASSERT_TRUE(small.ok) << strerror(errno);
       WriteFile(file, oldText);
       if (std::string(c.what) == "read-only") {
          ASSERT_EQ(mount(nullptr, dir.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr), 0)
@@ -321,7 +271,7 @@ TEST(FwdmapsUnits, PassSystemdAnalyzeVerify)
       FWD_SKIP_OR_FAIL("private namespaces unavailable: " + why);
    }
    ScopedMount local("/usr/local", "size=64m");
-   ASSERT_TRUE(local.ok()) << strerror(errno);
+   ASSERT_TRUE(local.ok) << strerror(errno);
    fs::create_directories("/usr/local/bin");
    fs::create_directories("/usr/local/share/man/man1");
    fs::copy_file(FWD_FWDMAPS_PATH, "/usr/local/bin/fwdmaps");

@@ -169,7 +169,7 @@ fwdtest::ChildResult RunWithPipes(const std::string &input, int (*body)())
           fflush(nullptr);
           _exit(code);
        },
-       fwdtest::ChildIo{input});
+       fwdtest::ChildIo{input, ""});
 }
 
 TEST(MsgConsole, QuestionPromptsUntilValidPostAndProgressToStandardError)

@@ -48,7 +48,7 @@ unshare -m -n sh -eu -c '
     [ "$(command -v fwdmaps)" = /usr/bin/fwdmaps ] || fail "fwdmaps is not /usr/bin/fwdmaps"
     [ "$(fwdmaps --version)" = "fwdmaps $version" ] || fail "--version is not $version"
     fwdmaps --help | grep -q "^  bpf_fwd_err_log " || fail "--help lacks the maps"
-    # The tool loads only what it calls: the agent's libraries stay out.
+    # The tool loads only what it calls: the agent side libraries stay out.
     ! readelf -d /usr/bin/fwdmaps | grep -E "NEEDED.*(crypto|ssl|boost|icu)" ||
         fail "fwdmaps needs a library of the agent side"
     printf "list all maps: label_port_map\tworker_port_map\tbpf_fwd_stats\tbpf_fwd_err\tbpf_fwd_err_log\t\n" \

@@ -172,14 +172,19 @@ const char *FwdStatsLabel(uint32_t index)
    return index <= 3 ? kStatsLabels[index] : nullptr;
 }
 
-std::string FormatLabelPort(const LabelPortRecord &r)
+size_t FormatLabelPortLine(const LabelPortRecord &r, char (&line)[kLabelPortLineMax])
 {
    // A plain formatter: this line is written once per record of the largest
    // map, where stream formatting would cost more than reading the map.
-   char line[48];
    int n =
        snprintf(line, sizeof line, "label :0x%" PRIx32 "\tport : %" PRIu16 "\n", r.label, r.port);
-   return std::string(line, static_cast<size_t>(n));
+   return static_cast<size_t>(n);
+}
+
+std::string FormatLabelPort(const LabelPortRecord &r)
+{
+   char line[kLabelPortLineMax];
+   return std::string(line, FormatLabelPortLine(r, line));
 }
 
 std::string FormatWorkerPort(const WorkerPortRecord &r)

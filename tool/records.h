@@ -93,6 +93,10 @@ const char *FwdStatsLabel(uint32_t index);
 
 /// Text lines, each ending in '\n'.
 std::string FormatLabelPort(const LabelPortRecord &r);   ///< "label :0x2a\tport : 443\n"
+/// The same line into `line`, for the one map large enough that a text per
+/// record would cost; returns its length.
+constexpr size_t kLabelPortLineMax = 48;
+size_t FormatLabelPortLine(const LabelPortRecord &r, char (&line)[kLabelPortLineMax]);
 std::string FormatWorkerPort(const WorkerPortRecord &r); ///< "worker bind port: 8080\n"
 /// "error key: do check sum val: 12\n", or "" for an unknown code.
 std::string FormatFwdErr(const FwdErrRecord &r);

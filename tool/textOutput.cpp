@@ -43,6 +43,23 @@ int PrintRecords(MapDump &dump, const std::string &name, std::ostream &out,
        });
 }
 
+// label_port_map may hold a million records: its lines are formatted in
+// place, with no text allocated per record.
+int PrintLabelPorts(MapDump &dump, std::ostream &out)
+{
+   return dump.Walk(kLabelPortMapName, out,
+                    [&dump](std::ostream &os, const struct bpf_map_info &info, const void *key,
+                            const void *value, uint64_t valueBufLen) {
+                       LabelPortRecord r;
+                       if (dump.Decode(info, RecordBytes{key, info.key_size, value, valueBufLen},
+                                       &r)) {
+                          char line[kLabelPortLineMax];
+                          os.write(line, static_cast<std::streamsize>(FormatLabelPortLine(r, line)));
+                          os.flush();
+                       }
+                    });
+}
+
 } // namespace
 
 void ListMaps(const BpfMapRegistry &registry, std::ostream &out)
@@ -59,7 +76,7 @@ int WriteTextMap(BpfMapRegistry &registry, const std::string &name, std::ostream
 {
    MapDump dump(registry, err);
    if (name == kLabelPortMapName) {
-      PrintRecords(dump, name, out, FormatLabelPort);
+      PrintLabelPorts(dump, out);
    } else if (name == kWorkerPortMapName) {
       PrintRecords(dump, name, out, FormatWorkerPort);
    } else if (name == kFwdStatsMapName) {

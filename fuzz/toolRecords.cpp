@@ -4,6 +4,8 @@
 #include <stdint.h>
 #include <string.h>
 
+#include <cinttypes>
+#include <cstdio>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -30,7 +32,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
    LabelPortRecord label;
    if (DecodeLabelPort(rec, &label)) {
-      FormatLabelPort(label);
+      char want[64];
+      snprintf(want, sizeof want, "label :0x%" PRIx32 "\tport : %" PRIu16 "\n", label.label,
+               label.port);
+      if (FormatLabelPort(label) != want) {
+         __builtin_trap(); // the hand-made digits must be printf's, byte for byte
+      }
    }
    WorkerPortRecord worker;
    if (DecodeWorkerPort(rec, &worker)) {

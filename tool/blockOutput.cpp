@@ -54,6 +54,15 @@ std::streamsize BlockOutputBuf::xsputn(const char *s, std::streamsize n)
    return n;
 }
 
+bool BlockOutputBuf::PutLine(const char *line, size_t len)
+{
+   if (BlockOutputBuf::xsputn(line, static_cast<std::streamsize>(len)) !=
+       static_cast<std::streamsize>(len)) {
+      return false;
+   }
+   return mHoldLines || Flush();
+}
+
 int BlockOutputBuf::sync()
 {
    if (mHoldLines) {

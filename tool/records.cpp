@@ -3,8 +3,6 @@
 #include <arpa/inet.h>
 #include <string.h>
 
-#include <cinttypes>
-#include <cstdio>
 
 #include "bpfproxy/bpfSyscall.h"
 
@@ -174,11 +172,35 @@ const char *FwdStatsLabel(uint32_t index)
 
 size_t FormatLabelPortLine(const LabelPortRecord &r, char (&line)[kLabelPortLineMax])
 {
-   // A plain formatter: this line is written once per record of the largest
-   // map, where stream formatting would cost more than reading the map.
-   int n =
-       snprintf(line, sizeof line, "label :0x%" PRIx32 "\tport : %" PRIu16 "\n", r.label, r.port);
-   return static_cast<size_t>(n);
+   // Digits by hand: this line is written once per record of the largest
+   // map, where even printf's format parsing costs as much as reading it.
+   static const char kPrefix[] = "label :0x";
+   static const char kMiddle[] = "\tport : ";
+   static const char kHex[] = "0123456789abcdef";
+   char *p = line;
+   memcpy(p, kPrefix, sizeof kPrefix - 1);
+   p += sizeof kPrefix - 1;
+   int shift = 28;
+   while (shift > 0 && (r.label >> shift) == 0) {
+      shift -= 4;
+   }
+   for (; shift >= 0; shift -= 4) {
+      *p++ = kHex[(r.label >> shift) & 0xf];
+   }
+   memcpy(p, kMiddle, sizeof kMiddle - 1);
+   p += sizeof kMiddle - 1;
+   char digits[5];
+   int n = 0;
+   unsigned port = r.port;
+   do {
+      digits[n++] = static_cast<char>('0' + port % 10);
+      port /= 10;
+   } while (port != 0);
+   while (n > 0) {
+      *p++ = digits[--n];
+   }
+   *p++ = '\n';
+   return static_cast<size_t>(p - line);
 }
 
 std::string FormatLabelPort(const LabelPortRecord &r)

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "tool/blockOutput.h"
 #include "tool/errLogListing.h"
 #include "tool/records.h"
 
@@ -44,17 +45,24 @@ int PrintRecords(MapDump &dump, const std::string &name, std::ostream &out,
 }
 
 // label_port_map may hold a million records: its lines are formatted in
-// place, with no text allocated per record.
+// place and go straight into the block output when the stream has one.
 int PrintLabelPorts(MapDump &dump, std::ostream &out)
 {
+   BlockOutputBuf *block = dynamic_cast<BlockOutputBuf *>(out.rdbuf());
    return dump.Walk(kLabelPortMapName, out,
-                    [&dump](std::ostream &os, const struct bpf_map_info &info, const void *key,
-                            const void *value, uint64_t valueBufLen) {
+                    [&dump, block](std::ostream &os, const struct bpf_map_info &info,
+                                   const void *key, const void *value, uint64_t valueBufLen) {
                        LabelPortRecord r;
-                       if (dump.Decode(info, RecordBytes{key, info.key_size, value, valueBufLen},
-                                       &r)) {
-                          char line[kLabelPortLineMax];
-                          os.write(line, static_cast<std::streamsize>(FormatLabelPortLine(r, line)));
+                       if (!dump.Decode(info, RecordBytes{key, info.key_size, value, valueBufLen},
+                                        &r)) {
+                          return;
+                       }
+                       char line[kLabelPortLineMax];
+                       size_t len = FormatLabelPortLine(r, line);
+                       if (block != nullptr) {
+                          block->PutLine(line, len);
+                       } else {
+                          os.write(line, static_cast<std::streamsize>(len));
                           os.flush();
                        }
                     });

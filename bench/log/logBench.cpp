@@ -9,12 +9,15 @@
 #include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <map>
 #include <memory>
 #include <new>
 #include <string>
+#include <vector>
 
 #include <benchmark/benchmark.h>
 #include <spdlog/sinks/basic_file_sink.h>
@@ -85,10 +88,21 @@ void operator delete(void *p, size_t) noexcept
 
 namespace {
 
+double ThreadSeconds(bool user)
+{
+   struct rusage ru;
+   getrusage(RUSAGE_THREAD, &ru);
+   const struct timeval &tv = user ? ru.ru_utime : ru.ru_stime;
+   return (double)tv.tv_sec + (double)tv.tv_usec / 1e6;
+}
+
+// Counts allocations, and splits the CPU time into user and system time
+// per message: the write is the same system call everywhere, so the user
+// time is where the loggers differ.
 class AllocationCounter
 {
  public:
-   AllocationCounter()
+   AllocationCounter() : mUser(ThreadSeconds(true)), mSys(ThreadSeconds(false))
    {
       allocations.store(0);
       counting.store(true);
@@ -96,9 +110,15 @@ class AllocationCounter
    void Report(benchmark::State &state)
    {
       counting.store(false);
-      state.counters["allocs/msg"] = benchmark::Counter(
-          (double)allocations.load() / (double)(state.iterations() ? state.iterations() : 1));
+      double n = (double)(state.iterations() ? state.iterations() : 1);
+      state.counters["allocs/msg"] = benchmark::Counter((double)allocations.load() / n);
+      state.counters["user_ns"] = benchmark::Counter((ThreadSeconds(true) - mUser) * 1e9 / n);
+      state.counters["sys_ns"] = benchmark::Counter((ThreadSeconds(false) - mSys) * 1e9 / n);
    }
+
+ private:
+   double mUser;
+   double mSys;
 };
 
 std::shared_ptr<spdlog::logger> DiscardLogger()
@@ -277,6 +297,47 @@ void BM_FloorVsnprintfWrite(benchmark::State &state)
 }
 BENCHMARK(BM_FloorVsnprintfWrite);
 
+// Keeps the real time of each benchmark (the median with repetitions) for
+// the ratios the goals are set in.
+class RatioReporter : public benchmark::ConsoleReporter
+{
+ public:
+   RatioReporter() : ConsoleReporter(OO_Tabular) {}
+
+   void ReportRuns(const std::vector<Run> &runs) override
+   {
+      for (const Run &run : runs) {
+         bool median = run.aggregate_name == "median";
+         if (!run.error_occurred && (median || run.run_type == Run::RT_Iteration)) {
+            mNs[run.run_name.function_name] = run.GetAdjustedRealTime();
+         }
+      }
+      ConsoleReporter::ReportRuns(runs);
+   }
+   void PrintRatio(const char *a, const char *b) const
+   {
+      auto x = mNs.find(a), y = mNs.find(b);
+      if (x != mNs.end() && y != mNs.end() && y->second > 0) {
+         printf("%-24s / %-24s %5.2f  (%.0f / %.0f ns)\n", a, b, x->second / y->second, x->second,
+                y->second);
+      }
+   }
+
+ private:
+   std::map<std::string, double> mNs;
+};
+
 } // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char **argv)
+{
+   benchmark::Initialize(&argc, argv);
+   RatioReporter reporter;
+   benchmark::RunSpecifiedBenchmarks(&reporter);
+   printf("\nratios (real time, medians, same run):\n");
+   reporter.PrintRatio("BM_LogKeptInRingBuffer", "BM_SpdlogKeptInDiscardSink");
+   reporter.PrintRatio("BM_LogToFile", "BM_SpdlogToFileFlushed");
+   reporter.PrintRatio("BM_LogToFile", "BM_FloorVsnprintfWrite");
+   benchmark::Shutdown();
+   return 0;
+}

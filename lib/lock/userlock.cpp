@@ -414,7 +414,7 @@ MXUserRecLock *MXUser_CreateSingletonRecLock(MXUserRecLock **lockStorage, const 
                           __builtin_return_address(0));
 }
 
-void MXUser_AcquireRecLock(MXUserRecLock *lock)
+HOT_PATH void MXUser_AcquireRecLock(MXUserRecLock *lock)
 {
    MXUserAcquire(&lock->m);
 }
@@ -424,7 +424,7 @@ Bool MXUser_TryAcquireRecLock(MXUserRecLock *lock)
    return MXUserTryAcquire(&lock->m);
 }
 
-void MXUser_ReleaseRecLock(MXUserRecLock *lock)
+HOT_PATH void MXUser_ReleaseRecLock(MXUserRecLock *lock)
 {
    MXUserCheckedRelease(&lock->header, &lock->m, "a recursive lock", "MXUser_ReleaseRecLock");
 }

@@ -180,7 +180,7 @@ static inline uint64 LogWordQBits(uint64 word)
    return (x - ones) & ~x & highs;
 }
 
-void LogMask(char *text, size_t length)
+HOT_PATH void LogMask(char *text, size_t length)
 {
    if (length <= 2) {
       return;
@@ -211,7 +211,8 @@ void LogMask(char *text, size_t length)
 
 /* Records. */
 
-void LogMakeRecord(LogRecord *record, const LogLevelDesc *desc, const LogThresholds *thresholds)
+HOT_PATH void LogMakeRecord(LogRecord *record, const LogLevelDesc *desc,
+                            const LogThresholds *thresholds)
 {
    memset(record, 0, sizeof *record);
    record->thresholds = thresholds;
@@ -231,8 +232,8 @@ void LogMakeRecord(LogRecord *record, const LogLevelDesc *desc, const LogThresho
 
 /* Outputs. */
 
-static void LogDispatchToOutputs(LogState *state, const LogRecord *record, size_t length,
-                                 const char *text)
+HOT_PATH static void LogDispatchToOutputs(LogState *state, const LogRecord *record, size_t length,
+                                          const char *text)
 {
    uint32 n = state->numOutputs;
    if (n == 0) {
@@ -259,7 +260,10 @@ static void LogDispatchToOutputs(LogState *state, const LogRecord *record, size_
       return;
    }
 
-   LogRecord line = *record;
+   // The record is copied, to be marked as continued, only for a second
+   // line: most messages are one.
+   const LogRecord *current = record;
+   LogRecord continued;
    size_t start = 0;
    while (start < length) {
       const char *nl = (const char *)memchr(text + start, '\n', length - start);
@@ -268,17 +272,21 @@ static void LogDispatchToOutputs(LogState *state, const LogRecord *record, size_
       for (uint32 i = 0; i < n && i < state->numOutputs; i++) {
          LogOutput *out = state->outputs[i];
          if (!out->wholeMessage && eligible[i]) {
-            out->write(out, &line, end - start, text + start);
+            out->write(out, current, end - start, text + start);
          }
       }
-      line.continuation = 1;
+      if (current == record && end < length) {
+         continued = *record;
+         continued.continuation = 1;
+         current = &continued;
+      }
       start = end;
    }
 }
 
 // Hands every buffered message to the outputs, oldest first. Entries that
 // outputs log meanwhile are left for the next time.
-static void LogDrainRing(LogState *state)
+COLD_PATH static void LogDrainRing(LogState *state)
 {
    uint64 budget = state->ring.used;
    LogRecord record;
@@ -313,8 +321,35 @@ static void LogRecomputeThresholds(LogState *state)
 
 /* Formatting and dispatch. */
 
-static void LogDispatchSlow(LogState *state, uint32 level, LogThresholds *pair, Bool toOutputs,
-                            Bool toStderr, const char *fmt, va_list args) __attribute__((noinline));
+// A message longer than the stack buffer: formatted again into the large
+// buffer when no other thread holds it (*large set, to be given back), else
+// cut at the stack buffer. *buf is where the text is; returns its length.
+COLD_PATH static size_t LogFormatLong(LogState *state, const char *fmt, va_list args, char **buf,
+                                      char **large)
+{
+   size_t limit = LOG_STACK_BUFFER_SIZE - 1;
+   va_list copy;
+   *large = __atomic_exchange_n(&state->largeBuffer, (char *)NULL, __ATOMIC_ACQ_REL);
+   if (*large != NULL) {
+      *buf = *large;
+      limit = LOG_LARGE_BUFFER_SIZE - 1;
+      va_copy(copy, args);
+      int n = LogFormatV(*buf, limit, fmt, copy);
+      va_end(copy);
+      if (n >= 0 && (size_t)n < limit) {
+         return (size_t)n;
+      }
+   }
+   memset(*buf, 0, limit + 1);
+   va_copy(copy, args);
+   LogFormatV(*buf, limit, fmt, copy);
+   va_end(copy);
+   return LogCutAtCharacter(limit, *buf);
+}
+
+HOT_PATH static void LogDispatchSlow(LogState *state, uint32 level, LogThresholds *pair,
+                                     Bool toOutputs, Bool toStderr, const char *fmt, va_list args)
+    __attribute__((noinline));
 
 static void LogDispatchSlow(LogState *state, uint32 level, LogThresholds *pair, Bool toOutputs,
                             Bool toStderr, const char *fmt, va_list args)
@@ -338,24 +373,7 @@ static void LogDispatchSlow(LogState *state, uint32 level, LogThresholds *pair, 
    } else if ((size_t)n < limit) {
       length = (size_t)n;
    } else {
-      large = __atomic_exchange_n(&state->largeBuffer, (char *)NULL, __ATOMIC_ACQ_REL);
-      Bool fits = FALSE;
-      if (large != NULL) {
-         buf = large;
-         limit = LOG_LARGE_BUFFER_SIZE - 1;
-         va_copy(copy, args);
-         n = LogFormatV(buf, limit, fmt, copy);
-         va_end(copy);
-         fits = n >= 0 && (size_t)n < limit;
-         length = fits ? (size_t)n : 0;
-      }
-      if (!fits) {
-         memset(buf, 0, limit + 1);
-         va_copy(copy, args);
-         LogFormatV(buf, limit, fmt, copy);
-         va_end(copy);
-         length = LogCutAtCharacter(limit, buf);
-      }
+      length = LogFormatLong(state, fmt, args, &buf, &large);
    }
 
    if (length == 0) {
@@ -379,7 +397,7 @@ static void LogDispatchSlow(LogState *state, uint32 level, LogThresholds *pair, 
       } else {
          // A nested message must not drain: the outer drain's entry is in
          // the drain buffer.
-         if (logDispatchDepth == 0) {
+         if (logDispatchDepth == 0 && state->ring.used != 0) {
             LogDrainRing(state);
          }
          logDispatchDepth++;
@@ -426,12 +444,12 @@ static inline void LogFormatAndDispatch(LogState *state, uint32 levelAndModule, 
 
 /* Entry points. */
 
-void Log_LevelV(uint32 levelAndModule, const char *fmt, va_list args)
+HOT_PATH void Log_LevelV(uint32 levelAndModule, const char *fmt, va_list args)
 {
    LogFormatAndDispatch(&logState, levelAndModule, fmt, args);
 }
 
-void Log_Level(uint32 levelAndModule, const char *fmt, ...)
+HOT_PATH void Log_Level(uint32 levelAndModule, const char *fmt, ...)
 {
    va_list args;
    va_start(args, fmt);
@@ -439,7 +457,7 @@ void Log_Level(uint32 levelAndModule, const char *fmt, ...)
    va_end(args);
 }
 
-void Log(const char *fmt, ...)
+HOT_PATH void Log(const char *fmt, ...)
 {
    va_list args;
    va_start(args, fmt);

@@ -97,7 +97,7 @@ static_assert(LOG_FILE_PREFIX_LONGEST <= LOG_FILE_LINE_PREFIX_MAX, "line prefix 
 
 // The prefix options' text for the record and a NUL; it always fits the
 // line prefix room. Built by hand: it runs for every line.
-static size_t LogLinePrefix(const LogFileSettings *o, const LogRecord *record, char *buf)
+HOT_PATH static size_t LogLinePrefix(const LogFileSettings *o, const LogRecord *record, char *buf)
 {
    char *p = buf;
    if (o->useTimeStamps) {
@@ -135,7 +135,7 @@ static size_t LogLinePrefix(const LogFileSettings *o, const LogRecord *record, c
 
 // One write, retried only when a signal interrupted it before anything was
 // written. Returns the bytes written or -1.
-static ssize_t LogFileWriteOnce(int fd, const char *data, size_t length)
+HOT_PATH static ssize_t LogFileWriteOnce(int fd, const char *data, size_t length)
 {
    ssize_t n;
    do {
@@ -144,30 +144,37 @@ static ssize_t LogFileWriteOnce(int fd, const char *data, size_t length)
    return n;
 }
 
+// Reports the bytes that could not be written, before the next line.
+COLD_PATH static void LogFileReportDiscarded(LogFile *f, const LogRecord *record)
+{
+   LogRecord report = *record;
+   report.desc = Log_LevelDescriptor(LOG_AUDIT);
+   report.continuation = 0;
+   char text[LOG_FILE_LINE_PREFIX_MAX + 80];
+   size_t n = LogLinePrefix(&f->s, &report, text);
+   n += (size_t)snprintf(text + n, sizeof text - n,
+                         ">>> Error writing log, %lu bytes discarded. Disk full?\n",
+                         (unsigned long)f->discarded);
+   ssize_t w = LogFileWriteOnce(f->fd, text, n);
+   if (w > 0) {
+      f->currentSize += (uint64)w;
+   }
+   if (w == (ssize_t)n) {
+      f->discarded = 0;
+   }
+}
+
 // Writes prefix and line as one piece; what cannot be written is counted
 // and reported before the next write that works.
-static void LogFileWriteRaw(LogFile *f, const LogRecord *record, const char *data, size_t length)
+HOT_PATH static void LogFileWriteRaw(LogFile *f, const LogRecord *record, const char *data,
+                                     size_t length)
 {
    if (f->fd < 0) {
       f->discarded += length;
       return;
    }
-   if (f->discarded != 0) {
-      LogRecord report = *record;
-      report.desc = Log_LevelDescriptor(LOG_AUDIT);
-      report.continuation = 0;
-      char text[LOG_FILE_LINE_PREFIX_MAX + 80];
-      size_t n = LogLinePrefix(&f->s, &report, text);
-      n += (size_t)snprintf(text + n, sizeof text - n,
-                            ">>> Error writing log, %lu bytes discarded. Disk full?\n",
-                            (unsigned long)f->discarded);
-      ssize_t w = LogFileWriteOnce(f->fd, text, n);
-      if (w > 0) {
-         f->currentSize += (uint64)w;
-      }
-      if (w == (ssize_t)n) {
-         f->discarded = 0;
-      }
+   if (__builtin_expect(f->discarded != 0, 0)) {
+      LogFileReportDiscarded(f, record);
    }
    ssize_t w = LogFileWriteOnce(f->fd, data, length);
    if (w >= 0) {
@@ -181,7 +188,8 @@ static void LogFileWriteRaw(LogFile *f, const LogRecord *record, const char *dat
    }
 }
 
-static void LogFileWriteLine(LogFile *f, const LogRecord *record, size_t length, const char *text)
+HOT_PATH static void LogFileWriteLine(LogFile *f, const LogRecord *record, size_t length,
+                                      const char *text)
 {
    size_t n = LogLinePrefix(&f->s, record, f->line);
    length = std::min(length, sizeof f->line - n);
@@ -369,7 +377,7 @@ static Bool LogFileOpenOnce(LogOutput *output)
 
 // Starts a fresh file at the path once the current one is too big. When the
 // new file cannot be opened, writing goes on into the old one.
-static void LogFileRotateNow(LogFile *f, const LogRecord *record)
+COLD_PATH static void LogFileRotateNow(LogFile *f, const LogRecord *record)
 {
    if (f->s.keepOld != 0) {
       LogRotation(&f->base);
@@ -435,8 +443,23 @@ static void LogFileWriteHeld(LogFile *f)
    }
 }
 
-static void LogFileWrite(LogOutput *output, const LogRecord *record, size_t length,
-                         const char *text)
+// Throttling starts (with a mark line) or ends (with the held lines).
+COLD_PATH static void LogFileThrottleChange(LogFile *f, const LogRecord *record, Bool throttle)
+{
+   if (throttle) {
+      LogRecord mark = *record;
+      mark.desc = Log_LevelDescriptor(LOG_AUDIT);
+      int n = snprintf(f->message, sizeof f->message, "<<< %s Throttled >>>\n", f->base.name);
+      LogFileWriteLine(f, &mark, (size_t)n, f->message);
+      LogRingBuffer_Clear(&f->history);
+   } else {
+      LogFileWriteHeld(f);
+   }
+   f->throttled = throttle;
+}
+
+HOT_PATH static void LogFileWrite(LogOutput *output, const LogRecord *record, size_t length,
+                                  const char *text)
 {
    LogFile *f = (LogFile *)output;
    if (f->writing) {
@@ -451,16 +474,7 @@ static void LogFileWrite(LogOutput *output, const LogRecord *record, size_t leng
    }
    Bool throttle = LogFileThrottleDecision(f, length);
    if (throttle != f->throttled && !record->continuation) {
-      if (throttle) {
-         LogRecord mark = *record;
-         mark.desc = Log_LevelDescriptor(LOG_AUDIT);
-         int n = snprintf(f->message, sizeof f->message, "<<< %s Throttled >>>\n", output->name);
-         LogFileWriteLine(f, &mark, (size_t)n, f->message);
-         LogRingBuffer_Clear(&f->history);
-      } else {
-         LogFileWriteHeld(f);
-      }
-      f->throttled = throttle;
+      LogFileThrottleChange(f, record, throttle);
    }
    // The history only ever gives back what came while throttled (it is
    // emptied when throttling starts), so only those lines are kept.

@@ -55,7 +55,8 @@ struct LogSpec
 };
 
 // Writes an integer conversion: sign or prefix, zero padding, digits.
-void LogPutInteger(LogSink *out, const LogSpec *field, uint64 magnitude, Bool negative, char conv)
+HOT_PATH void LogPutInteger(LogSink *out, const LogSpec *field, uint64 magnitude, Bool negative,
+                            char conv)
 {
    // Digits are written from the end of the scratch area, most significant
    // first once done.
@@ -134,7 +135,7 @@ void LogPutInteger(LogSink *out, const LogSpec *field, uint64 magnitude, Bool ne
    }
 }
 
-void LogPutPadded(LogSink *out, const LogSpec *field, const char *s, size_t len)
+HOT_PATH void LogPutPadded(LogSink *out, const LogSpec *field, const char *s, size_t len)
 {
    size_t pad = field->width > 0 && (size_t)field->width > len ? (size_t)field->width - len : 0;
    if (!field->left) {
@@ -160,7 +161,7 @@ static Bool LogParseDecimal(const char **p, int *value)
 
 // Returns FALSE, having consumed an unknown share of args, when the format
 // needs the C library.
-Bool LogFormatFast(LogSink *out, const char *fmt, va_list args)
+HOT_PATH Bool LogFormatFast(LogSink *out, const char *fmt, va_list args)
 {
    const char *p = fmt;
    for (;;) {
@@ -311,7 +312,7 @@ Bool LogFormatFast(LogSink *out, const char *fmt, va_list args)
 
 } // namespace
 
-int LogFormatV(char *buf, size_t size, const char *fmt, va_list args)
+HOT_PATH int LogFormatV(char *buf, size_t size, const char *fmt, va_list args)
 {
    LogSink out = {buf, size, 0};
    va_list copy;

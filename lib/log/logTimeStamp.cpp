@@ -145,7 +145,7 @@ static void LogBreakDown(time_t seconds, LogTimeFields *f)
    f->second = tm.tm_sec > 59 ? 59 : tm.tm_sec;
 }
 
-void LogMakeTimeStamp(LogRecord *record)
+HOT_PATH void LogMakeTimeStamp(LogRecord *record)
 {
    struct timespec now;
    LogTimeFields f;

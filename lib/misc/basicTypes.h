@@ -24,5 +24,10 @@ typedef int64_t int64;
 
 #define PRINTF_DECL(fmtPos, argPos) __attribute__((format(printf, fmtPos, argPos)))
 #define NORETURN __attribute__((noreturn))
+// Code run for every logged line is kept together, and the rare branches
+// out of its way: after each write system call the caches are cold, and a
+// line's cost grows with every code page it touches.
+#define HOT_PATH __attribute__((hot))
+#define COLD_PATH __attribute__((cold, noinline))
 
 #endif

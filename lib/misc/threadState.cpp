@@ -44,7 +44,7 @@ static void ThreadStateMakeDefault(void)
    threadName[pos] = '\0';
 }
 
-const char *ThreadState_GetName(void)
+HOT_PATH const char *ThreadState_GetName(void)
 {
    if (threadName[0] == '\0') {
       ThreadStateMakeDefault();
@@ -80,7 +80,7 @@ void ThreadState_LeaveSignalHandler(void)
    }
 }
 
-Bool ThreadState_InSignalHandler(void)
+HOT_PATH Bool ThreadState_InSignalHandler(void)
 {
    return signalDepth > 0;
 }

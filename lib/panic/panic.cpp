@@ -4,6 +4,7 @@
 #include <dlfcn.h>
 #include <execinfo.h>
 #include <link.h>
+#include <pthread.h>
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -36,12 +37,13 @@ static Bool panicReserveDone;
 static void *panicReservedAddr;
 static size_t panicReservedLength;
 
-// The first call of backtrace loads the unwinder; the panic path must not
-// load anything (the loader may be what broke), so load it at start-up.
-__attribute__((constructor)) static void PanicWarmBacktrace(void)
+void Panic_PrepareBacktrace(void)
 {
-   void *frame;
-   backtrace(&frame, 1);
+   static pthread_once_t once = PTHREAD_ONCE_INIT;
+   pthread_once(&once, [] {
+      void *frame;
+      backtrace(&frame, 1);
+   });
 }
 
 static void PanicLogBacktrace(void)
@@ -130,6 +132,7 @@ void Panic(const char *fmt, ...)
 
 void Panic_Init(void)
 {
+   Panic_PrepareBacktrace();
    panicCoreDumpOnPanic = Config_GetBool(TRUE, "coreDumpOnPanic");
    Panic_SetLoopOnPanic(Config_GetBool(FALSE, "panic.loopOnPanic"));
    panicBreakOnPanic = Config_GetLong(0, "panic.breakOnPanic");

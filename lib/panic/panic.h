@@ -36,8 +36,15 @@ void Panic(const char *fmt, ...) PRINTF_DECL(1, 2) NORETURN;
 void PanicV(const char *fmt, va_list args) PRINTF_DECL(1, 0) NORETURN;
 
 /// Reads "coreDumpOnPanic" (default TRUE), "panic.loopOnPanic" (FALSE),
-/// "panic.breakOnPanic" (0) and "coreDumpFlags" (0) from the preferences.
+/// "panic.breakOnPanic" (0) and "coreDumpFlags" (0) from the preferences,
+/// and prepares the backtrace.
 void Panic_Init(void);
+
+/// Loads the unwinder that a panic's backtrace needs, once. A panic from a
+/// signal handler must not load anything (the loader may be what broke), so
+/// Sig_Init and Panic_Init call this; a process that calls neither (a
+/// short-lived tool) loads it only if it panics.
+void Panic_PrepareBacktrace(void);
 
 /// Whether the panic is posted to the user (initially TRUE).
 void Panic_SetPanicMsgPost(Bool post);

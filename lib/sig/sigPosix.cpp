@@ -72,6 +72,7 @@ bool SigInRange(int sig)
 
 Bool Sig_Init(const int *signals, int count)
 {
+   Panic_PrepareBacktrace();
    for (int i = 0; i < count; i++) {
       int sig = signals[i];
       if (!SigInRange(sig)) {

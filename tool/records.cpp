@@ -3,7 +3,6 @@
 #include <arpa/inet.h>
 #include <string.h>
 
-
 #include "bpfproxy/bpfSyscall.h"
 
 namespace {

@@ -1,7 +1,8 @@
 /// CommonUtils: static utilities shared by the agent components: shell
 /// execution (execShell.cpp), the desktop magic and tokens (desktopMagic.cpp),
-/// the per-display files (displayFiles.cpp) and host information
-/// (hostInfo.cpp). Not thread safe unless a function says otherwise.
+/// the per-display files (displayFiles.cpp), host information (hostInfo.cpp),
+/// password masking (maskPassword.cpp) and time stamps (timeUtils.cpp). Not
+/// thread safe unless a function says otherwise.
 #ifndef COMMON_COMMONUTILS_H
 #define COMMON_COMMONUTILS_H
 
@@ -102,11 +103,12 @@ class CommonUtils
    /// System-clock milliseconds since the epoch.
    static int64_t GetNowMs();
 
-   /// `text` with the value of every "password": key replaced by "***". A
-   /// value beginning with a double quote (after blanks) ends at the first
-   /// comma after its closing quote, a backslash escaping the next character
-   /// and an unterminated string running to the end; any other value ends
-   /// at the next comma. A value with no comma after it runs to the end.
+   /// `text` with the value of every "password": key replaced by "***",
+   /// blanks before it included and the text around it unchanged. After
+   /// blanks, a string ends at its closing quote and an object or array at
+   /// its matching bracket (strings inside skipped, a backslash escaping the
+   /// next character); any other value ends before the next , } or ]. An
+   /// unterminated value runs to the end of the text.
    static std::string MaskPassword(const std::string &text);
 
    /// `prefix` followed by the display part of `display`: what follows

@@ -1,5 +1,5 @@
-// The desktop magic, desktop tokens and the small file, user and time
-// utilities they rely on.
+// The desktop magic, desktop tokens and the small file and user utilities
+// they rely on.
 #include <errno.h>
 #include <fcntl.h>
 #include <pwd.h>
@@ -7,11 +7,8 @@
 #include <string.h>
 #include <sys/random.h>
 #include <sys/stat.h>
-#include <sys/time.h>
-#include <time.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <memory>
 
 #include <openssl/evp.h>
@@ -26,8 +23,6 @@ constexpr unsigned kAlphabetSize = sizeof kAlphabet - 1;
 // The largest multiple of the alphabet size in a byte's range: bytes from
 // here up are redrawn, so every character is equally likely.
 constexpr unsigned kUnbiasedLimit = 256 / kAlphabetSize * kAlphabetSize;
-
-const char kPasswordKey[] = "\"password\":";
 
 std::string gMagicCache;
 
@@ -56,20 +51,6 @@ bool LookupUid(const char *origin, const std::string &user, uid_t &uid)
    }
    uid = pwd.pw_uid;
    return true;
-}
-
-// End of the quoted value opening at `open`: one past its closing quote, or
-// npos when it is unterminated.
-size_t QuotedEnd(const std::string &text, size_t open)
-{
-   for (size_t i = open + 1; i < text.size(); i++) {
-      if (text[i] == '\\') {
-         i++;
-      } else if (text[i] == '"') {
-         return i + 1;
-      }
-   }
-   return std::string::npos;
 }
 
 } // namespace
@@ -232,48 +213,4 @@ void CommonUtils::RemoveFile(const std::string &path)
 bool CommonUtils::Username2Uid(const std::string &user, uid_t &uid)
 {
    return LookupUid("Username2Uid", user, uid);
-}
-
-std::string CommonUtils::GetTimeStamp()
-{
-   struct timeval tv;
-   gettimeofday(&tv, nullptr);
-   struct tm local;
-   char buf[64] = {0};
-   if (localtime_r(&tv.tv_sec, &local) != nullptr) {
-      strftime(buf, sizeof buf, "%Y%m%d_%H%M%S", &local);
-   }
-   return buf;
-}
-
-int64_t CommonUtils::GetNowMs()
-{
-   auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(
-       std::chrono::system_clock::now().time_since_epoch());
-   return ns.count() / 1000000;
-}
-
-std::string CommonUtils::MaskPassword(const std::string &text)
-{
-   // Every occurrence is masked, and a quoted value is skipped whole, so a
-   // password holding a comma or a key of its own never reaches a log.
-   std::string out = text;
-   const size_t keyLen = sizeof kPasswordKey - 1;
-   size_t key = 0;
-   while ((key = out.find(kPasswordKey, key)) != std::string::npos) {
-      size_t start = key + keyLen;
-      size_t from = out.find_first_not_of(" \t\r\n", start);
-      if (from != std::string::npos && out[from] == '"') {
-         from = QuotedEnd(out, from);
-      } else {
-         from = start;
-      }
-      size_t end = from == std::string::npos ? std::string::npos : out.find(',', from);
-      if (end == std::string::npos) {
-         end = out.size();
-      }
-      out.replace(start, end - start, "***");
-      key = start + 3;
-   }
-   return out;
 }

@@ -19,9 +19,10 @@ const char kSetDpiSync[] = "static bool CommonUtils::SetDpiSync(const std::strin
 const char kRemoveDesktopId[] =
     "static void CommonUtils::RemoveDesktopId(const std::string&, const std::string&)";
 const char kIdKey[] = "DESKTOPID=";
+constexpr mode_t kDisplayFileMode = 0644;
 
-// Writes `content` to the descriptor `open` returned for `path`, closes it
-// and logs either failure under `origin`.
+// Gives the descriptor `open` returned for `path` the files' mode, writes
+// `content` to it, closes it and logs either failure under `origin`.
 bool WriteDisplayFile(const char *origin, int fd, const std::string &path,
                       const std::string &display, const std::string &content)
 {
@@ -30,7 +31,9 @@ bool WriteDisplayFile(const char *origin, int fd, const std::string &path,
                 path.c_str(), display.c_str(), strerror(errno));
       return false;
    }
-   bool ok = write(fd, content.data(), content.size()) == (ssize_t)content.size();
+   // The mode is set, not left to the umask: other users read these files.
+   bool ok = fchmod(fd, kDisplayFileMode) == 0 &&
+             write(fd, content.data(), content.size()) == (ssize_t)content.size();
    if (!ok) {
       Log_Level(2, "CommonUtils->%s: Fail to write file %s by display %s, %s.\n", origin,
                 path.c_str(), display.c_str(), strerror(errno));
@@ -62,7 +65,7 @@ bool CommonUtils::SetDesktopId(const std::string &display, const std::string &id
 {
    std::string path = BuildDisplayFile(kDesktopIdPrefix, display);
    std::string content = kIdKey + id + "\n";
-   int fd = creat(path.c_str(), 0644);
+   int fd = creat(path.c_str(), kDisplayFileMode);
    return WriteDisplayFile(kSetDesktopId, fd, path, display, content);
 }
 
@@ -119,6 +122,6 @@ bool CommonUtils::SetDpiSync(const std::string &display, const std::string &clie
              "%s\n",
              kSetDpiSync, path.c_str(), display.c_str(), clientDpi.c_str(), dpiSync.c_str());
    std::string content = "CLIENTDPI=" + clientDpi + "\nDPISYNC=" + dpiSync + "\n";
-   int fd = open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0644);
+   int fd = open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC, kDisplayFileMode);
    return WriteDisplayFile(kSetDpiSync, fd, path, display, content);
 }

@@ -78,8 +78,9 @@ std::string CommonUtils::GetDistribution()
 std::string CommonUtils::GetHostDomain()
 {
    const char *origin = "GetHostDomain";
-   char host[64] = {0};
-   // One byte short of the buffer: a truncated name still ends in NUL.
+   // Room for the longest host name (64 characters) and its NUL, plus a
+   // last byte gethostname is never given, so the text always ends.
+   char host[66] = {0};
    if (gethostname(host, sizeof host - 1) != 0) {
       Log_Level(2, "CommonUtils->%s Failed to get host name, error: %s\n", origin, strerror(errno));
       return host;

@@ -1,87 +1,97 @@
 // Fuzzes MaskPassword: any text is read within bounds, and in texts built
-// around password values (quoted ones holding commas, escapes, braces and
-// keys, or bare ones) every value is masked whole and nothing else changes.
+// around password values of every shape (strings with escapes, bare words,
+// objects and arrays nesting them, some left open at the end) a secret in a
+// value never survives and the text around the values is unchanged.
 #include <stdint.h>
 #include <stdlib.h>
-#include <string.h>
 
 #include <string>
-#include <vector>
 
 #include "common/commonUtils.h"
 
 namespace {
 
 const std::string kKey = "\"password\":";
+const std::string kSecret = "S3CR3T";
 
-std::vector<std::string> Split(const std::string &text, char sep)
+// Hands out the input's bytes, then zeros.
+class Bytes
 {
-   std::vector<std::string> parts(1);
-   for (char c : text) {
-      if (c == sep) {
-         parts.emplace_back();
-      } else {
-         parts.back() += c;
-      }
-   }
-   return parts;
-}
+ public:
+   Bytes(const uint8_t *data, size_t size) : mData(data), mSize(size) {}
+   bool More() const { return mPos < mSize; }
+   unsigned Next() { return mPos < mSize ? mData[mPos++] : 0; }
 
-std::string Without(std::string text, const char *chars)
+ private:
+   const uint8_t *mData;
+   size_t mSize;
+   size_t mPos = 0;
+};
+
+// Text outside the values: no quote (so no key of its own) and no secret.
+std::string Filler(Bytes &in)
 {
+   static const char kChars[] = " ,:{}[]\\0ab\t\n";
    std::string out;
-   for (char c : text) {
-      if (strchr(chars, c) == nullptr || c == '\0') {
-         out += c;
-      }
+   for (unsigned n = in.Next() % 6; n > 0; n--) {
+      out += kChars[in.Next() % (sizeof kChars - 1)];
    }
    return out;
+}
+
+std::string Value(Bytes &in, int depth)
+{
+   unsigned kind = in.Next();
+   std::string out = (kind & 4) ? " " : "";
+   switch (depth < 4 ? kind % 4 : kind % 2) {
+   case 0: { // A string: brackets, commas, keys and escapes inside.
+      static const char *const kPieces[] = {
+          "{", "}", "[", "]", ",", ":", "\\\"", "\\\\", "x", "\\\"password\\\":", "\\u0022"};
+      out += "\"" + kSecret;
+      for (unsigned n = in.Next() % 5; n > 0; n--) {
+         out += kPieces[in.Next() % (sizeof kPieces / sizeof kPieces[0])];
+      }
+      return out + "\"";
+   }
+   case 1: // A bare word runs up to , } or ].
+      return out + (kind & 8 ? "-1" + kSecret : kSecret + "e5 true");
+   default: {
+      bool object = kind % 4 == 2;
+      out += object ? "{" : "[";
+      for (unsigned n = in.Next() % 4; n > 0; n--) {
+         out += object ? "\"password\": " : "";
+         out += Value(in, depth + 1) + (n > 1 ? "," : "");
+      }
+      return out + (object ? "}" : "]");
+   }
+   }
 }
 
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-   const std::string input(reinterpret_cast<const char *>(data), size);
-   CommonUtils::MaskPassword(input);
+   CommonUtils::MaskPassword(std::string(reinterpret_cast<const char *>(data), size));
 
-   // Input: filler, then per value "\x01" flags value "\x02" filler. Fillers
-   // hold no quote, so the only keys are the ones placed here.
-   std::vector<std::string> parts = Split(input, '\x01');
-   std::string text = Without(parts[0], "\""), expected = text;
-   for (size_t i = 1; i < parts.size(); i++) {
-      const bool last = i + 1 == parts.size();
-      const unsigned flags = parts[i].empty() ? 0 : (unsigned char)parts[i][0];
-      std::vector<std::string> pieces = Split(parts[i].empty() ? "" : parts[i].substr(1), '\x02');
-      std::string value = pieces[0];
-      std::string filler = pieces.size() > 1 ? Without(pieces[1], "\"") : "";
-      if (flags & 1) {
-         std::string quoted = (flags & 2) ? " \t\"" : "\"";
-         for (char c : value) {
-            if (c == '"' || c == '\\') {
-               quoted += '\\';
-            }
-            quoted += c;
-         }
-         // Only the last may run unterminated to the end of the text.
-         value = quoted + (last && (flags & 8) ? "" : "\"");
-      } else {
-         value = Without(value, ",\"");
-      }
-      text += kKey + value;
+   Bytes in(data, size);
+   std::string text = Filler(in), expected = text;
+   while (in.More()) {
+      unsigned flags = in.Next();
+      std::string value = Value(in, 0);
+      text += kKey;
       expected += kKey + "***";
-      // After the last value, an unterminated string or a missing comma
-      // masks the rest of the text.
-      if (last && (flags & 9) == 9) {
-         text += filler;
-      } else if (last && (flags & 4)) {
-         text += Without(filler, ",");
-      } else {
-         text += "," + filler;
-         expected += "," + filler;
+      if (!in.More() && (flags & 1)) {
+         // The last value cut short: open, it masks to the end.
+         text += value.substr(0, value.size() - 1 - flags / 2 % (value.size() - 1));
+         break;
       }
+      // A bare word ends only at , } or ].
+      std::string after = ",}]"[flags / 2 % 3] + Filler(in);
+      text += value + after;
+      expected += after;
    }
-   if (CommonUtils::MaskPassword(text) != expected) {
+   std::string masked = CommonUtils::MaskPassword(text);
+   if (masked != expected || masked.find(kSecret) != std::string::npos) {
       abort();
    }
    return 0;

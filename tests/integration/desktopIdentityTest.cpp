@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "common/commonUtils.h"
-#include "logCapture.h"
+#include "common/logCapture.h"
 #include "support/kernelFixture.h"
 #include "support/textFiles.h"
 
@@ -140,17 +140,26 @@ TEST(CommonUtilsRandom, StringsAreUniformOverTheAlphabet)
    EXPECT_LT(labs(first8 - last8), 8000) << first8 << " vs " << last8;
 }
 
+// Both files are 0644 whatever the umask.
 TEST_F(DesktopIdentityTest, DisplayFilesFollowTheDisplayNameAndTheIdentity)
 {
+   umask(077);
+   auto mode = [](const std::string &path) {
+      struct stat st = {};
+      EXPECT_EQ(stat(path.c_str(), &st), 0) << path;
+      return st.st_mode & 07777;
+   };
    const std::pair<std::string, std::string> cases[] = {
        {"wayland-1", "1"}, {"host:10.0", "10.0"}, {"wayland-", ""}, {"seat7", "seat7"}};
    for (const auto &[display, part] : cases) {
       SCOPED_TRACE(display);
       ASSERT_TRUE(CommonUtils::SetDesktopId(display, "id\r"));
       EXPECT_EQ(ReadFile(kIdPrefix + part), "DESKTOPID=id\r\n");
+      EXPECT_EQ(mode(kIdPrefix + part), 0644u);
       EXPECT_EQ(CommonUtils::GetDesktopId(display), "id\r");
       ASSERT_TRUE(CommonUtils::SetDpiSync(display, "144", "1"));
       EXPECT_EQ(ReadFile(CommonUtils::kDpiSyncPrefix + part), "CLIENTDPI=144\nDPISYNC=1\n");
+      EXPECT_EQ(mode(CommonUtils::kDpiSyncPrefix + part), 0644u);
       CommonUtils::RemoveDesktopId(display, "id\r");
       EXPECT_FALSE(std::filesystem::exists(kIdPrefix + part));
    }
@@ -225,18 +234,25 @@ TEST_F(DesktopIdentityTest, DistributionSourcesAreTriedInOrder)
    }
 }
 
+// Host names of up to 64 characters, the longest there are, are read whole.
 TEST_F(DesktopIdentityTest, DomainFollowsTheFirstDotOfTheOfficialName)
 {
-   const std::pair<std::string, std::string> cases[] = {
-       {"127.0.1.1 fwdhost.corp.example.org fwdhost\n", "corp.example.org"},
-       {"127.0.1.1 fwdhost fwdhost.example\n", "fwdhost"},
-       {"127.0.1.1 otherhost\n", "fwdhost"},
+   const std::string h63(63, 'h'), h64(64, 'h');
+   const struct
+   {
+      std::string host, hosts, domain;
+   } cases[] = {
+       {"fwdhost", "127.0.1.1 fwdhost.corp.example.org fwdhost\n", "corp.example.org"},
+       {"fwdhost", "127.0.1.1 fwdhost fwdhost.example\n", "fwdhost"},
+       {h63, "127.0.1.1 " + h63 + ".corp.example " + h63 + "\n", "corp.example"},
+       {h64, "127.0.1.1 " + h64 + ".corp.example " + h64 + "\n", "corp.example"},
+       {"fwdhost", "127.0.1.1 otherhost\n", "fwdhost"},
    };
-   ASSERT_EQ(sethostname("fwdhost", 7), 0);
    ASSERT_NO_FATAL_FAILURE(BindFile("/etc/nsswitch.conf", "hosts: files\n"));
-   for (const auto &[hosts, domain] : cases) {
-      ASSERT_NO_FATAL_FAILURE(BindFile("/etc/hosts", hosts));
-      EXPECT_EQ(CommonUtils::GetHostDomain(), domain) << hosts;
+   for (const auto &c : cases) {
+      ASSERT_EQ(sethostname(c.host.data(), c.host.size()), 0) << c.host;
+      ASSERT_NO_FATAL_FAILURE(BindFile("/etc/hosts", c.hosts));
+      EXPECT_EQ(CommonUtils::GetHostDomain(), c.domain) << c.hosts;
    }
    EXPECT_EQ(mLog.Take(), Msgs{"error: CommonUtils->GetHostDomain Failed to call "
                                "gethostbyname_r, error: Unknown host\n"});

@@ -120,6 +120,7 @@ unshare -m -n sh -eu -c '
     promtool check metrics <"$scratch/fwdmaps.prom" >"$scratch/promtool.log" 2>&1 ||
         { cat "$scratch/promtool.log" >&2; fail "promtool check metrics findings"; }
     umount /sys/fs/bpf
+    echo "package check: mandoc -T lint, promtool check rules, test rules and check metrics: clean"
 
     completion=/usr/share/bash-completion/completions/fwdmaps
     [ -f "$completion" ] || fail "no completion at $completion"

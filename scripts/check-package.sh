@@ -3,9 +3,16 @@
 # tool, without changing the host: dpkg runs in a private mount namespace in
 # which /usr, /etc and /var are overlays whose writable layer is a tmpfs, so
 # the package's files and dpkg's database changes vanish with the namespace.
+# Debian's own tools judge what it installs: lintian, mandoc, promtool and
+# systemd-analyze (scripts/packages.txt installs them).
 # Usage: check-package.sh <build dir>   (after `make package`)
 set -eu
 build=${1:-build}
+src=$(cd "$(dirname "$0")/.." && pwd)
+for tool in lintian mandoc promtool systemd-analyze bpftool; do
+    command -v "$tool" >/dev/null ||
+        { echo "package check: no $tool; scripts/deps.sh installs it" >&2; exit 1; }
+done
 deb=$(ls "$build"/package/fwdmaps_*.deb 2>/dev/null | head -n 1)
 [ -n "$deb" ] || { echo "package check: no .deb in $build/package; run make package" >&2; exit 1; }
 [ "$(id -u)" -eq 0 ] || { echo "package check: needs root for the private namespace" >&2; exit 1; }
@@ -23,6 +30,11 @@ case "$depends" in
 *) echo "package check: Depends does not name ICU, which the tool opens at run time" >&2; exit 1 ;;
 esac
 
+# Errors and warnings fail; an override in the package says why beside it.
+lintian --fail-on error,warning --tag-display-limit 0 "$deb" >"$build/package/lintian.log" 2>&1 ||
+    { cat "$build/package/lintian.log" >&2; echo "package check: lintian found faults" >&2; exit 1; }
+echo "package check: lintian: no error or warning ($(grep -c '^[IPX]: ' "$build/package/lintian.log") other findings)"
+
 host_status=$(md5sum /var/lib/dpkg/status)
 was_installed=no
 dpkg-query -W fwdmaps >/dev/null 2>&1 && was_installed=yes
@@ -30,7 +42,7 @@ dpkg-query -W fwdmaps >/dev/null 2>&1 && was_installed=yes
 scratch=$(mktemp -d)
 trap 'rmdir "$scratch"' EXIT
 unshare -m -n sh -eu -c '
-    deb=$1 version=$2 scratch=$3
+    deb=$1 version=$2 scratch=$3 src=$4
     mount --make-rprivate /
     mount -t tmpfs fwdmaps-package-check "$scratch"
     for dir in usr etc var; do
@@ -74,6 +86,41 @@ unshare -m -n sh -eu -c '
     [ -f "$man" ] || fail "no compressed man page at $man"
     zcat "$man" | groff -man -ww -z 2>"$scratch/groff.err" || fail "man page does not render"
     [ ! -s "$scratch/groff.err" ] || { cat "$scratch/groff.err" >&2; fail "man page warnings"; }
+    mandoc -T lint "$man" >"$scratch/mandoc.log" 2>&1 || true
+    [ ! -s "$scratch/mandoc.log" ] || { cat "$scratch/mandoc.log" >&2; fail "mandoc -T lint findings"; }
+
+    # The alert rules: valid, the ones the repository tests, and their unit
+    # tests pass.
+    rules=/usr/share/fwdmaps
+    for file in fwdmaps.rules.yml fwdmaps-no-traffic.rules.yml; do
+        cmp -s "$rules/$file" "$src/tool/prometheus/$file" || fail "$rules/$file is not the tested one"
+    done
+    promtool check rules "$rules"/*.rules.yml >"$scratch/promtool.log" 2>&1 ||
+        { cat "$scratch/promtool.log" >&2; fail "promtool check rules failed"; }
+    promtool test rules "$src/tests/tool/prometheus/fwdmaps.rules.test.yml" >"$scratch/promtool.log" 2>&1 ||
+        { cat "$scratch/promtool.log" >&2; fail "promtool test rules failed"; }
+
+    # The metrics of live maps: the five pinned as the proxy declares them, on
+    # a private bpffs, with some counts.
+    mount -t bpf bpf /sys/fs/bpf
+    pins=/sys/fs/bpf/tc/globals
+    mkdir -p "$pins"
+    pin() { bpftool map create "$pins/$1" type "$2" key "$3" value "$4" entries "$5" name "$1" ||
+        fail "bpftool could not create $1"; }
+    pin label_port_map hash 4 2 256
+    pin worker_port_map hash 2 4 256
+    pin bpf_fwd_stats percpu_array 4 8 4
+    pin bpf_fwd_err array 4 8 5
+    pin bpf_fwd_err_log hash 16 44 1024
+    bpftool map update pinned "$pins/bpf_fwd_err" key 2 0 0 0 value 3 0 0 0 0 0 0 0
+    bpftool map update pinned "$pins/bpf_fwd_stats" key 0 0 0 0 value 0xe8 3 0 0 0 0 0 0
+    fwdmaps --prometheus -o "$scratch/fwdmaps.prom" || fail "fwdmaps --prometheus on live maps failed"
+    grep -qxF "bpf_fwd_err_total{code=\"2\",error=\"lookup label\"} 3" "$scratch/fwdmaps.prom" ||
+        fail "the live metrics lack the error count"
+    promtool check metrics <"$scratch/fwdmaps.prom" >"$scratch/promtool.log" 2>&1 ||
+        { cat "$scratch/promtool.log" >&2; fail "promtool check metrics findings"; }
+    umount /sys/fs/bpf
+    echo "package check: mandoc -T lint, promtool check rules, test rules and check metrics: clean"
 
     completion=/usr/share/bash-completion/completions/fwdmaps
     [ -f "$completion" ] || fail "no completion at $completion"
@@ -88,19 +135,19 @@ unshare -m -n sh -eu -c '
     done
     ! ls /etc/systemd/system/*.wants/fwdmaps-metrics.* >/dev/null 2>&1 ||
         fail "the package enabled its metrics units"
-    if command -v systemd-analyze >/dev/null; then
-        systemd-analyze verify "$units/fwdmaps-metrics.service" "$units/fwdmaps-metrics.timer" \
-            >"$scratch/verify.log" 2>&1 || { cat "$scratch/verify.log" >&2; fail "systemd-analyze verify failed"; }
-        [ ! -s "$scratch/verify.log" ] || { cat "$scratch/verify.log" >&2; fail "systemd-analyze verify warnings"; }
-    else
-        echo "package check: no systemd-analyze; the units are not verified"
-    fi
+    systemd-analyze verify "$units/fwdmaps-metrics.service" "$units/fwdmaps-metrics.timer" \
+        >"$scratch/verify.log" 2>&1 || { cat "$scratch/verify.log" >&2; fail "systemd-analyze verify failed"; }
+    [ ! -s "$scratch/verify.log" ] || { cat "$scratch/verify.log" >&2; fail "systemd-analyze verify warnings"; }
+    # The sandbox: an exposure of 2.0 or lower (the threshold counts tenths).
+    systemd-analyze security --offline=true --threshold=20 "$units/fwdmaps-metrics.service" \
+        >"$scratch/security.log" 2>&1 || { cat "$scratch/security.log" >&2; fail "the service is exposed above 2.0"; }
+    echo "package check: $(grep "Overall exposure" "$scratch/security.log")"
 
     dpkg -r fwdmaps >"$scratch/dpkg.log" 2>&1 || { cat "$scratch/dpkg.log" >&2; fail "dpkg -r failed"; }
     [ ! -e /usr/bin/fwdmaps ] || fail "dpkg -r left /usr/bin/fwdmaps"
     [ ! -e "$units/fwdmaps-metrics.timer" ] || fail "dpkg -r left the timer"
     echo "package check: installed, ran and removed fwdmaps $version in a private namespace"
-' check-package "$deb" "$version" "$scratch"
+' check-package "$deb" "$version" "$scratch" "$src"
 
 # The host saw none of it.
 [ "$(md5sum /var/lib/dpkg/status)" = "$host_status" ] || { echo "package check: host dpkg database changed" >&2; exit 1; }

@@ -1,20 +1,39 @@
+# SPDX-License-Identifier: Apache-2.0
 # Install rules and the Debian package of fwdmaps: the tool, its man page
-# (compressed, as Debian policy wants), its bash completion and the systemd
-# service and timer that feed the node exporter.
+# (compressed, as Debian policy wants), its bash completion, the systemd
+# service and timer that feed the node exporter, the Prometheus alert rules,
+# and the package's copyright and changelog.
 include(GNUInstallDirs)
+
+set(FWD_DEBIAN_DIR ${CMAKE_CURRENT_LIST_DIR}/debian)
+# The package's version comes from the project; the changelog's newest entry
+# must name the same one, or the package would describe another release.
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${FWD_DEBIAN_DIR}/changelog)
+file(STRINGS ${FWD_DEBIAN_DIR}/changelog FWD_CHANGELOG_TOP LIMIT_COUNT 1)
+string(REGEX MATCH "^fwdmaps \\(([^)]+)\\)" FWD_CHANGELOG_TOP "${FWD_CHANGELOG_TOP}")
+if(NOT CMAKE_MATCH_1 STREQUAL PROJECT_VERSION)
+  message(FATAL_ERROR "tool/debian/changelog: the newest entry is for version "
+                      "\"${CMAKE_MATCH_1}\", not ${PROJECT_VERSION}")
+endif()
 
 # The version the tool reports is the one the package carries.
 set_property(SOURCE ${CMAKE_CURRENT_LIST_DIR}/options.cpp APPEND
              PROPERTY COMPILE_DEFINITIONS FWDMAPS_VERSION="${PROJECT_VERSION}")
 
 find_program(FWD_GZIP gzip REQUIRED)
+# Compresses `source` into `output` when it changes. -n keeps the name and
+# time stamp out, so the package builds reproducibly.
+function(fwd_gzip source output)
+  add_custom_command(OUTPUT ${output}
+                     COMMAND ${FWD_GZIP} -9 -n -c ${source} > ${output}
+                     DEPENDS ${source}
+                     VERBATIM)
+endfunction()
 set(FWD_MAN_GZ ${CMAKE_CURRENT_BINARY_DIR}/fwdmaps.1.gz)
-# -n keeps the name and time stamp out, so the package builds reproducibly.
-add_custom_command(OUTPUT ${FWD_MAN_GZ}
-                   COMMAND ${FWD_GZIP} -9 -n -c ${CMAKE_CURRENT_LIST_DIR}/fwdmaps.1 > ${FWD_MAN_GZ}
-                   DEPENDS ${CMAKE_CURRENT_LIST_DIR}/fwdmaps.1
-                   VERBATIM)
-add_custom_target(fwdmaps_man ALL DEPENDS ${FWD_MAN_GZ})
+set(FWD_CHANGELOG_GZ ${CMAKE_CURRENT_BINARY_DIR}/changelog.gz)
+fwd_gzip(${CMAKE_CURRENT_LIST_DIR}/fwdmaps.1 ${FWD_MAN_GZ})
+fwd_gzip(${FWD_DEBIAN_DIR}/changelog ${FWD_CHANGELOG_GZ})
+add_custom_target(fwdmaps_docs ALL DEPENDS ${FWD_MAN_GZ} ${FWD_CHANGELOG_GZ})
 
 install(TARGETS fwdmaps RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT fwdmaps)
 install(FILES ${FWD_MAN_GZ} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT fwdmaps)
@@ -27,11 +46,20 @@ install(FILES ${CMAKE_CURRENT_LIST_DIR}/completion/fwdmaps
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/systemd/fwdmaps-metrics.service
               ${CMAKE_CURRENT_LIST_DIR}/systemd/fwdmaps-metrics.timer
         DESTINATION lib/systemd/system COMPONENT fwdmaps)
+# Rules for the Prometheus server, which copies them from here; the second
+# file holds the optional alert and is off unless it is loaded as well.
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/prometheus/fwdmaps.rules.yml
+              ${CMAKE_CURRENT_LIST_DIR}/prometheus/fwdmaps-no-traffic.rules.yml
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/fwdmaps COMPONENT fwdmaps)
+# Debian wants the copyright uncompressed and the changelog compressed.
+install(FILES ${FWD_DEBIAN_DIR}/copyright ${FWD_CHANGELOG_GZ}
+        DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT fwdmaps)
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME fwdmaps)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
-set(CPACK_PACKAGE_CONTACT "fwdmaps maintainers <root@localhost>")
+set(CPACK_PACKAGE_CONTACT "fwdmaps maintainers <fwdmaps@keltria.org>")
+set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "print the pinned maps of the BPF forwarding proxy")
 string(CONCAT CPACK_PACKAGE_DESCRIPTION
        "fwdmaps prints the port tables, counters and connection error log that the\n"

@@ -1,7 +1,8 @@
 // fwdmaps -o FILE on real maps: a real node exporter serves the file, a
 // SIGKILL at any moment leaves the old or the new file whole, a file that
 // cannot be written keeps its old content and the error log its records,
-// and the service and timer pass systemd's own check.
+// the service's capabilities are enough and each of them counts, and the
+// service and timer pass systemd's own check.
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -13,6 +14,8 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -256,6 +259,108 @@ TEST_F(FwdmapsOutputFile, AnExitPartWayLeavesTheOldFile)
    EXPECT_EQ(r.status, 255) << r.err;
    EXPECT_EQ(ReadFile(file), "# the old file\n");
    EXPECT_EQ(DirEntries(mDir.path()), std::vector<std::string>{"fwdmaps.prom"});
+}
+
+// The capabilities CapabilityBoundingSet= of the metrics service names, as
+// setpriv gives them: root under no_new_privs with those alone in the
+// bounding, permitted and effective sets. They are enough to write the
+// metrics of real pinned maps. Without one of them, wherever the kernel then
+// refuses the maps (bpftool, under the same sets, tells), fwdmaps fails with
+// the pin and the reason and a failed collection in the file; kernels from
+// 6.5 on open root's pins without CAP_BPF.
+TEST_F(FwdmapsOutputFile, MetricsServiceCapabilitiesAreEnoughAndEachCounts)
+{
+   const char setpriv[] = "/usr/bin/setpriv";
+   const char bpftool[] = "/usr/sbin/bpftool";
+   for (const char *tool : {setpriv, bpftool}) {
+      if (access(tool, X_OK) != 0) {
+         GTEST_SKIP() << tool << " is not installed (scripts/packages.txt installs it)";
+      }
+   }
+   FillCounters();
+   std::vector<std::string> caps;
+   std::istringstream unit(
+       ReadFile(std::string(FWD_SOURCE_DIR) + "/tool/systemd/fwdmaps-metrics.service"));
+   const std::string key = "CapabilityBoundingSet=";
+   for (std::string line; std::getline(unit, line);) {
+      if (line.rfind(key, 0) == 0) {
+         std::istringstream names(line.substr(key.size()));
+         for (std::string name; names >> name;) {
+            caps.push_back(name);
+         }
+      }
+   }
+   ASSERT_FALSE(caps.empty()) << "the service names no capability";
+
+   // Runs `argv` with exactly the capabilities `keep`.
+   auto under = [&](const std::vector<std::string> &keep, const std::vector<std::string> &argv) {
+      std::string bounding = "-all";
+      for (const std::string &cap : keep) {
+         std::string name = cap.substr(cap.rfind("CAP_", 0) == 0 ? 4 : 0);
+         std::transform(name.begin(), name.end(), name.begin(), ::tolower);
+         bounding += ",+" + name;
+      }
+      std::vector<std::string> args = {setpriv,
+                                       "--no-new-privs",
+                                       "--inh-caps=-all",
+                                       "--ambient-caps=-all",
+                                       "--bounding-set=" + bounding,
+                                       "--"};
+      args.insert(args.end(), argv.begin(), argv.end());
+      return RunProcess(args);
+   };
+   struct Row
+   {
+      std::string what;
+      std::vector<std::string> keep;
+   };
+   std::vector<Row> rows = {{"service_set", caps}};
+   for (size_t i = 0; i < caps.size(); i++) {
+      std::vector<std::string> fewer = caps;
+      fewer.erase(fewer.begin() + static_cast<long>(i));
+      rows.push_back({"without_" + caps[i], fewer});
+   }
+
+   const std::string file = mDir.path() + "/fwdmaps.prom";
+   const std::string pin = mBpfFs + "/tc/globals/label_port_map";
+   for (const Row &row : rows) {
+      SCOPED_TRACE(row.what);
+      RunResult sets = under(row.keep, {"/bin/grep", "^Cap", "/proc/self/status"});
+      std::map<std::string, unsigned long long> mask;
+      std::istringstream lines(sets.out);
+      for (std::string name, hex; lines >> name >> hex;) {
+         mask[name] = std::stoull(hex, nullptr, 16);
+      }
+      EXPECT_EQ(__builtin_popcountll(mask["CapBnd:"]), static_cast<int>(row.keep.size()))
+          << sets.out;
+      EXPECT_EQ(mask["CapPrm:"], mask["CapBnd:"]) << sets.out;
+      EXPECT_EQ(mask["CapEff:"], mask["CapBnd:"]) << sets.out;
+      EXPECT_EQ(mask["CapInh:"] | mask["CapAmb:"], 0u) << sets.out;
+
+      RunResult probe = under(row.keep, {bpftool, "map", "show", "pinned", pin});
+      const bool kernelOpens = probe.status == 0;
+      RunResult r = under(row.keep, {FWD_FWDMAPS_PATH, "--prometheus", "-o", file});
+      const std::string metrics = ReadFile(file);
+      if (row.keep == caps) {
+         EXPECT_TRUE(kernelOpens) << "bpftool cannot open " << pin << " with the service's set";
+      }
+      if (kernelOpens) {
+         EXPECT_EQ(r.status, 0) << r.err;
+         EXPECT_TRUE(Has(metrics, "bpf_fwd_err_total{code=\"4\",error=\"do check sum\"} 12\n"));
+         EXPECT_TRUE(Has(metrics, "fwdmaps_last_collection_success 1\n")) << metrics;
+         if (row.keep != caps) {
+            // A capability this kernel does without, for the record.
+            RecordProperty("kernel_opens_pins_" + row.what, 1);
+         }
+      } else {
+         // bpftool: "Error: bpf obj get (PIN): REASON".
+         const std::string reason = probe.err.substr(probe.err.rfind("): ") + 3);
+         EXPECT_EQ(r.status, 255);
+         EXPECT_EQ(r.err.rfind("fwdmaps: " + mBpfFs, 0), 0u) << r.err;
+         EXPECT_TRUE(Has(r.err, "/tc/globals/label_port_map: " + reason)) << r.err << probe.err;
+         EXPECT_TRUE(Has(metrics, "fwdmaps_last_collection_success 0\n")) << metrics;
+      }
+   }
 }
 
 // systemd's own check, with fwdmaps and its man page where the units look

@@ -158,7 +158,7 @@ size_t PipeConnection::takeBuffered(char *out, size_t len)
 bool PipeConnection::sendMsg(const std::string &text)
 {
    // Masking copies the text; skip it when level 8 goes nowhere.
-   if (Log_GetModuleFileLevel(0) >= LOG_DEBUG || Log_GetModuleStderrLevel(0) >= LOG_DEBUG) {
+   if (Log_IsEnabled(LOG_DEBUG)) {
       Log_Level(8, "PipeConnection->Send Pipe Message: %s\n",
                 CommonUtils::MaskPassword(text).c_str());
    }

@@ -79,11 +79,6 @@ static inline void LogStore(int32 *p, int32 value)
    __atomic_store_n(p, value, __ATOMIC_RELAXED);
 }
 
-static inline uint32 LogNumOutputs(const LogState *state)
-{
-   return __atomic_load_n(&state->numOutputs, __ATOMIC_RELAXED);
-}
-
 static inline LogThresholds *LogSelectPair(LogState *state, uint32 module)
 {
    if (module >= 1 && module <= LOG_MODULE_COUNT) {
@@ -145,6 +140,12 @@ static void LogUnlock(LogState *state)
 // message logged at this depth or deeper waits in the ring buffer.
 #define LOG_MAX_DISPATCH_DEPTH 2
 static __thread uint32 logDispatchDepth;
+static __thread Bool logReplaying;
+
+Bool LogReplaying(void)
+{
+   return logReplaying;
+}
 
 /* Formatting. */
 
@@ -291,7 +292,9 @@ COLD_PATH static void LogDrainRing(LogState *state)
    uint64 budget = state->ring.used;
    LogRecord record;
    size_t length;
+   Bool outer = logReplaying;
 
+   logReplaying = TRUE;
    while (budget > 0 && LogRingBuffer_Read(&state->ring, &record, logDrainBuffer,
                                            sizeof logDrainBuffer, &length)) {
       uint64 entry = length + 2 + LOG_RING_RECORD_SIZE;
@@ -300,6 +303,7 @@ COLD_PATH static void LogDrainRing(LogState *state)
       LogDispatchToOutputs(state, &record, length, logDrainBuffer);
       logDispatchDepth--;
    }
+   logReplaying = outer;
 }
 
 static void LogRecomputeThresholds(LogState *state)
@@ -413,33 +417,39 @@ static void LogDispatchSlow(LogState *state, uint32 level, LogThresholds *pair, 
    errno = savedErrno;
 }
 
+// Where the thresholds send a message: the admitting pair, and whether it
+// goes to the outputs (or the pre-output buffer) and to standard error.
+// FALSE when it goes nowhere.
+static inline Bool LogAdmits(LogState *state, uint32 levelAndModule, LogThresholds **pair,
+                             Bool *toOutputs, Bool *toStderr)
+{
+   int32 level = (int32)(levelAndModule & LOG_LEVEL_MASK);
+   if (level == 0) {
+      *pair = &state->thresholds;
+      *toOutputs = TRUE;
+      *toStderr = FALSE;
+      return TRUE;
+   }
+   *pair = LogSelectPair(state, levelAndModule >> LOG_MODULE_SHIFT);
+   *toOutputs = LogLoad(&(*pair)->fileLevel) >= level;
+   *toStderr = LogLoad(&(*pair)->stderrLevel) >= level;
+   return *toOutputs || *toStderr;
+}
+
 // Everything up to the formatting is inline: a message the thresholds
 // reject costs a few loads and compares.
 static inline void LogFormatAndDispatch(LogState *state, uint32 levelAndModule, const char *fmt,
                                         va_list args)
 {
-   uint32 level = levelAndModule & LOG_LEVEL_MASK;
    if (__atomic_load_n(&state->creationGuard, __ATOMIC_RELAXED) != 0 && logCreatingLock) {
       return;
    }
    LogThresholds *pair;
    Bool toOutputs;
    Bool toStderr;
-   if (level == 0) {
-      pair = &state->thresholds;
-      toOutputs = TRUE;
-      toStderr = FALSE;
-   } else {
-      pair = LogSelectPair(state, levelAndModule >> LOG_MODULE_SHIFT);
-      int32 file = LogLoad(&pair->fileLevel);
-      int32 err = LogLoad(&pair->stderrLevel);
-      if ((int32)level > file && (int32)level > err) {
-         return;
-      }
-      toOutputs = file >= (int32)level;
-      toStderr = err >= (int32)level;
+   if (LogAdmits(state, levelAndModule, &pair, &toOutputs, &toStderr)) {
+      LogDispatchSlow(state, levelAndModule & LOG_LEVEL_MASK, pair, toOutputs, toStderr, fmt, args);
    }
-   LogDispatchSlow(state, level, pair, toOutputs, toStderr, fmt, args);
 }
 
 /* Entry points. */
@@ -574,15 +584,10 @@ int32 Log_SetModuleStderrLevel(uint32 module, int32 level)
 
 Bool Log_IsEnabled(uint32 levelAndModule)
 {
-   uint32 module = levelAndModule >> LOG_MODULE_SHIFT;
-   uint32 level = levelAndModule & LOG_LEVEL_MASK;
-   if (LogNumOutputs(&logState) == 0 || module > LOG_MODULE_COUNT) {
-      return FALSE;
-   }
-   if (level == 0) {
-      return TRUE;
-   }
-   return LogLoad(&LogSelectPair(&logState, module)->fileLevel) >= (int32)level;
+   LogThresholds *pair;
+   Bool toOutputs;
+   Bool toStderr;
+   return LogAdmits(&logState, levelAndModule, &pair, &toOutputs, &toStderr);
 }
 
 size_t Log_MaxMessageSize(void)
@@ -688,7 +693,7 @@ Bool Log_ReplaceOutput(LogOutput *old, LogOutput *newOutput, Bool copyContents)
       ok = LogFindOutput(state, newOutput) < 0 && newOutput->kind == old->kind &&
            strcmp(newOutput->name, old->name) == 0;
       if (ok && copyContents) {
-         const char *path = LogFileGetPath(old);
+         const char *path = LogFile_GetPath(old);
          ok = path != NULL && newOutput->kind == LOG_OUTPUT_KIND_FILE;
          if (ok) {
             LogFileCopyContents(path, newOutput);
@@ -769,7 +774,7 @@ const char *Log_GetFileName(void)
    LogLock(&logState);
    for (uint32 i = 0; i < logState.numOutputs; i++) {
       if (logState.outputs[i]->kind == LOG_OUTPUT_KIND_FILE) {
-         path = LogFileGetPath(logState.outputs[i]);
+         path = LogFile_GetPath(logState.outputs[i]);
          break;
       }
    }

@@ -98,8 +98,10 @@ int32 Log_GetModuleStderrLevel(uint32 module);
 /// returns -1. Module 0 sets the global pair until the outputs change.
 int32 Log_SetModuleFileLevel(uint32 module, int32 level);
 int32 Log_SetModuleStderrLevel(uint32 module, int32 level);
-/// FALSE without outputs or for a module above 314; TRUE at level 0;
-/// otherwise whether the selected file threshold admits the level.
+/// Whether Log_Level would keep a message of this value: TRUE at level 0;
+/// otherwise whether the selected pair (a module's row, or the global pair
+/// for module 0 and numbers above 314) admits the level to the outputs (or
+/// the pre-output buffer) or to standard error.
 Bool Log_IsEnabled(uint32 levelAndModule);
 /// LOG_MAX_MESSAGE_SIZE.
 size_t Log_MaxMessageSize(void);

@@ -5,7 +5,9 @@
 #include <string.h>
 #include <strings.h>
 
+#include <memory>
 #include <string>
+#include <utility>
 
 #include "lib/config/config.h"
 #include "lib/log/logConfig.h"
@@ -18,7 +20,6 @@
 
 #define LOG_SYSTEM_AREA "/var/log/keltria"
 #define LOG_MIN_ROTATE_SIZE 100000
-#define LOG_PRODUCT_DEFAULT_NAME "Keltria Pellory"
 
 /* The system's provider. */
 
@@ -149,19 +150,16 @@ char *LogConfigPrefText(const LogConfigSources *src, const std::string &name)
 
 // A level name: none keeps the default, "none" is -1, a level its number,
 // anything else the default.
-int32 LogConfigLevel(char *text, int32 defaultValue)
+int32 LogConfigLevel(const char *text, int32 defaultValue)
 {
-   int32 level = defaultValue;
-   if (text != NULL) {
-      const LogLevelDesc *desc = Log_LevelByName(text);
-      if (strcasecmp(text, "none") == 0) {
-         level = -1;
-      } else if (desc != NULL) {
-         level = desc->level;
-      }
-      free(text);
+   if (text == NULL) {
+      return defaultValue;
    }
-   return level;
+   if (strcasecmp(text, "none") == 0) {
+      return -1;
+   }
+   const LogLevelDesc *desc = Log_LevelByName(text);
+   return desc != NULL ? desc->level : defaultValue;
 }
 
 // Replaces an invalid value by the default, saying so.
@@ -174,17 +172,121 @@ int32 LogFileInt32(const char *key, int32 value, int32 minimum, int32 defaultVal
    return value;
 }
 
+// An owned text of the run-time library (malloc'ed), freed when it goes.
+typedef std::unique_ptr<char, void (*)(void *)> LogText;
+
+LogText LogOwned(char *text)
+{
+   return LogText(text, free);
+}
+
+// Where the file goes, as configured: log.config (through the provider),
+// else log.fileName; the suffix; the system area switch.
+struct LogFilePlace
+{
+   LogText configured{nullptr, free};
+   LogText suffix{nullptr, free};
+   Bool systemArea = FALSE;
+};
+
+void LogFileReadPlace(const LogConfigSources *src, LogFilePlace *place)
+{
+   LogText configKey = LogOwned(LogConfigDictText(src, "log.config"));
+   if (configKey != nullptr && src->provider != NULL) {
+      place->configured = LogOwned(src->provider->getString(src->provider, NULL, configKey.get()));
+   }
+   LogText fileName = LogOwned(LogConfigDictText(src, "log.fileName"));
+   if (place->configured == nullptr) {
+      place->configured = std::move(fileName);
+   }
+   place->suffix = LogOwned(LogConfigDictText(src, "log.suffix"));
+   place->systemArea =
+       src->dict != NULL ? Dictionary_GetBool(src->dict, FALSE, "%s", "log.systemAreaTemp") : FALSE;
+}
+
+// The settings read from all sources, checked and corrected.
+void LogFileReadSettings(const LogConfigSources *src, LogFileConfig *c)
+{
+   LogFileSettings *s = &c->settings;
+   s->useTimeStamps = LogConfigBool(src, "log.useTimeStamps", TRUE);
+   s->useMilliseconds = LogConfigBool(src, "log.useMilliseconds", TRUE);
+   s->useThreadName = LogConfigBool(src, "log.useThreadName", TRUE);
+   s->useLevelDesignator = LogConfigBool(src, "log.useLevelDesignator", TRUE);
+   s->useOpID = LogConfigBool(src, "log.useOpID", FALSE);
+   s->append = LogConfigBool(src, "log.append", FALSE);
+   s->syncAfterWrite = LogConfigBool(src, "log.syncAfterWrite", FALSE);
+   s->fastRotation = LogConfigBool(src, "log.fastRotation", FALSE);
+   s->keepOld = LogFileInt32("log.keepOld", LogConfigInt(src, "log.keepOld", 3), 0, 3);
+   s->rotateSize = LogFileInt32("log.rotateSize", LogConfigInt(src, "log.rotateSize", 0), 0, 0);
+   if (s->rotateSize > 0 && s->rotateSize < LOG_MIN_ROTATE_SIZE) {
+      Warning("%s: log.rotateSize (%d) is too small. Set to %d.\n", "LogFileVariables",
+              s->rotateSize, LOG_MIN_ROTATE_SIZE);
+      s->rotateSize = LOG_MIN_ROTATE_SIZE;
+   }
+   c->permissions =
+       LogFileInt32("log.permissions", LogConfigInt(src, "log.permissions", 0640), 1, 0640);
+   s->throttleThreshold = LogFileInt32(
+       "log.throttleThreshold", LogConfigInt(src, "log.throttleThreshold", 1000000), 0, 1000000);
+   s->throttleBytesPerSec = LogFileInt32(
+       "log.throttleBytesPerSec", LogConfigInt(src, "log.throttleBytesPerSec", 1000), -1, 1000);
+   if (s->throttleBytesPerSec == 0) {
+      s->throttleBytesPerSec = -1;
+   }
+   if (LogConfigBool(src, "log.noLogAfterThreshold", FALSE)) {
+      s->throttleBytesPerSec = 0;
+   }
+   // All sources: the dictionary's text stands when no preference is set.
+   LogText fileLevel = LogOwned(LogConfigPrefText(src, LogConfigName(src, "log.fileLevel")));
+   if (fileLevel == nullptr) {
+      fileLevel = LogOwned(LogConfigDictText(src, "log.fileLevel"));
+   }
+   c->fileLevel = LogConfigLevel(fileLevel.get(), LOG_INFO);
+   c->stderrLevel = LogConfigLevel(LogOwned(LogConfigPrefText(src, "log.stderrLevel")).get(), -1);
+}
+
+// The log directory, made sure to exist; NULL, said, when there is none.
+LogText LogFileDirectory(Bool systemArea)
+{
+   LogText directory =
+       LogOwned(systemArea ? Util_SafeStrdup(LOG_SYSTEM_AREA) : File_GetSafeTmpDir());
+   if (directory == nullptr) {
+      Warning("Failed to establish the safe logging directory area: %s\n", strerror(errno));
+   } else if (!File_EnsureDirectory(directory.get(), 0777)) {
+      Warning("Safe logging area '%s' validation failed!\n", directory.get());
+      directory.reset();
+   }
+   return directory;
+}
+
 // "<dir part>/<expanded base name>", or the bare expanded name.
-char *LogConfigExpandPath(const char *configured)
+LogText LogConfigExpandPath(const char *configured)
 {
    const char *slash = strrchr(configured, '/');
-   char *base = Util_ExpandString(slash != NULL ? slash + 1 : configured);
-   if (base == NULL || slash == NULL) {
+   LogText base = LogOwned(Util_ExpandString(slash != NULL ? slash + 1 : configured));
+   if (base == nullptr || slash == NULL) {
       return base;
    }
-   std::string path = std::string(configured, (size_t)(slash - configured)) + "/" + base;
-   free(base);
-   return Util_SafeStrdup(path.c_str());
+   std::string path = std::string(configured, (size_t)(slash - configured)) + "/" + base.get();
+   return LogOwned(Util_SafeStrdup(path.c_str()));
+}
+
+// The configured path expanded, or one generated in the directory from the
+// product word, the suffix and the process id (*defaultName set). NULL
+// when the expansion fails.
+LogText LogFileBuildPath(const LogFilePlace *place, const char *directory, Bool *defaultName)
+{
+   if (place->configured != nullptr) {
+      return LogConfigExpandPath(place->configured.get());
+   }
+   *defaultName = TRUE;
+   std::string generated =
+       std::string(LOG_FILE_PRODUCT_WORD) +
+       (place->suffix != nullptr ? std::string("-") + place->suffix.get() : "") + "-$PID.log";
+   LogText base = LogOwned(Util_ExpandString(generated.c_str()));
+   if (base == nullptr) {
+      return base;
+   }
+   return LogOwned(Util_SafeStrdup((std::string(directory) + "/" + base.get()).c_str()));
 }
 
 // Creates the output named name from the settings; unregistered and
@@ -196,92 +298,24 @@ LogOutput *LogFileVariables(const char *appPrefix, const char *name, Dictionary 
       return NULL;
    }
    LogConfigSources src = {appPrefix, dict, provider, strcmp(name, "file") == 0 ? NULL : name};
+   LogFilePlace place;
    LogFileConfig c = {};
-   LogFileSettings *s = &c.settings;
+   LogFileReadPlace(&src, &place);
+   c.systemArea = place.systemArea;
+   LogFileReadSettings(&src, &c);
 
-   char *configKey = LogConfigDictText(&src, "log.config");
-   char *configured = NULL;
-   if (configKey != NULL && provider != NULL) {
-      configured = provider->getString(provider, NULL, configKey);
+   LogText directory = LogFileDirectory(c.systemArea);
+   if (directory == nullptr) {
+      return NULL;
    }
-   free(configKey);
-   char *fileName = LogConfigDictText(&src, "log.fileName");
-   if (configured == NULL) {
-      configured = fileName;
-      fileName = NULL;
+   LogText path = LogFileBuildPath(&place, directory.get(), &c.defaultName);
+   if (path == nullptr) {
+      return NULL;
    }
-   free(fileName);
-   char *suffix = LogConfigDictText(&src, "log.suffix");
-   c.systemArea =
-       dict != NULL ? Dictionary_GetBool(dict, FALSE, "%s", "log.systemAreaTemp") : FALSE;
-
-   s->useTimeStamps = LogConfigBool(&src, "log.useTimeStamps", TRUE);
-   s->useMilliseconds = LogConfigBool(&src, "log.useMilliseconds", TRUE);
-   s->useThreadName = LogConfigBool(&src, "log.useThreadName", TRUE);
-   s->useLevelDesignator = LogConfigBool(&src, "log.useLevelDesignator", TRUE);
-   s->useOpID = LogConfigBool(&src, "log.useOpID", FALSE);
-   s->append = LogConfigBool(&src, "log.append", FALSE);
-   s->syncAfterWrite = LogConfigBool(&src, "log.syncAfterWrite", FALSE);
-   s->fastRotation = LogConfigBool(&src, "log.fastRotation", FALSE);
-   s->keepOld = LogFileInt32("log.keepOld", LogConfigInt(&src, "log.keepOld", 3), 0, 3);
-   s->rotateSize = LogFileInt32("log.rotateSize", LogConfigInt(&src, "log.rotateSize", 0), 0, 0);
-   if (s->rotateSize > 0 && s->rotateSize < LOG_MIN_ROTATE_SIZE) {
-      Warning("%s: log.rotateSize (%d) is too small. Set to %d.\n", __func__, s->rotateSize,
-              LOG_MIN_ROTATE_SIZE);
-      s->rotateSize = LOG_MIN_ROTATE_SIZE;
-   }
-   c.permissions =
-       LogFileInt32("log.permissions", LogConfigInt(&src, "log.permissions", 0640), 1, 0640);
-   s->throttleThreshold = LogFileInt32(
-       "log.throttleThreshold", LogConfigInt(&src, "log.throttleThreshold", 1000000), 0, 1000000);
-   s->throttleBytesPerSec = LogFileInt32(
-       "log.throttleBytesPerSec", LogConfigInt(&src, "log.throttleBytesPerSec", 1000), -1, 1000);
-   if (s->throttleBytesPerSec == 0) {
-      s->throttleBytesPerSec = -1;
-   }
-   if (LogConfigBool(&src, "log.noLogAfterThreshold", FALSE)) {
-      s->throttleBytesPerSec = 0;
-   }
-   // All sources: the dictionary's text stands when no preference is set.
-   char *fileLevel = LogConfigPrefText(&src, LogConfigName(&src, "log.fileLevel"));
-   if (fileLevel == NULL) {
-      fileLevel = LogConfigDictText(&src, "log.fileLevel");
-   }
-   c.fileLevel = LogConfigLevel(fileLevel, LOG_INFO);
-   c.stderrLevel = LogConfigLevel(LogConfigPrefText(&src, "log.stderrLevel"), -1);
-
-   LogOutput *output = NULL;
-   char *directory = c.systemArea ? Util_SafeStrdup(LOG_SYSTEM_AREA) : File_GetSafeTmpDir();
-   char *path = NULL;
-   if (directory == NULL) {
-      Warning("Failed to establish the safe logging directory area: %s\n", strerror(errno));
-   } else if (!File_EnsureDirectory(directory, 0777)) {
-      Warning("Safe logging area '%s' validation failed!\n", directory);
-   } else {
-      if (configured != NULL) {
-         path = LogConfigExpandPath(configured);
-      } else {
-         std::string generated = std::string(LOG_FILE_PRODUCT_WORD) +
-                                 (suffix != NULL ? std::string("-") + suffix : "") + "-$PID.log";
-         char *base = Util_ExpandString(generated.c_str());
-         if (base != NULL) {
-            path = Util_SafeStrdup((std::string(directory) + "/" + base).c_str());
-            free(base);
-         }
-         c.defaultName = TRUE;
-      }
-      if (path != NULL) {
-         c.path = path;
-         c.suffix = suffix;
-         c.directory = directory;
-         output = LogFile_Create(name, &c);
-      }
-   }
-   free(path);
-   free(directory);
-   free(suffix);
-   free(configured);
-   return output;
+   c.path = path.get();
+   c.suffix = place.suffix.get();
+   c.directory = directory.get();
+   return LogFile_Create(name, &c);
 }
 
 // Thresholds of the modules named in log.filter.minLogLevel.<module> and
@@ -344,9 +378,5 @@ LogOutput *Log_InitWithFile(const char *appPrefix, const LogConfigProvider *prov
 void Log_SetProductInfo(const char *name, const char *version, const char *build,
                         const char *option)
 {
-   auto unset = [](const char *current) { return current[0] == '\0'; };
-   ProductState_Set(strcmp(ProductState_GetName(), LOG_PRODUCT_DEFAULT_NAME) == 0 ? name : NULL,
-                    unset(ProductState_GetVersion()) ? version : NULL,
-                    unset(ProductState_GetBuildNumber()) ? build : NULL,
-                    unset(ProductState_GetOption()) ? option : NULL);
+   ProductState_SetOnce(name, version, build, option);
 }

@@ -48,9 +48,8 @@ LogOutput *Log_InitWithFile(const char *appPrefix, const LogConfigProvider *prov
                             const char *fileName);
 
 /// Records the product identity for the file header and the console
-/// messages; each text is taken only when that part is not set yet (the
-/// name counts as unset while it is the built-in "Keltria Pellory"). NULL
-/// texts are skipped.
+/// messages; each text is taken only when that part was never set, whatever
+/// its value (the built-in name included). NULL texts are skipped.
 void Log_SetProductInfo(const char *name, const char *version, const char *build,
                         const char *option);
 

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "lib/log/logFile.h"
+#include "lib/log/logInt.h"
 #include "lib/misc/hostinfo.h"
 #include "lib/misc/productState.h"
 #include "lib/misc/unicode.h"
@@ -43,11 +44,13 @@ typedef struct LogFile
    Bool defaultName;
    Bool systemArea;
    Bool writing; // inside LogFileWrite: a nested line skips rotation and throttling
+   Bool quiet;   // retrying a refused reopen: what it would say was said already
    LogFileSettings s;
    int32 permissions;
    int32 utcOffset; // seconds east of UTC, when created
    uint64 currentSize;
    uint64 discarded;
+   uint64 retryReopenAt; // size after a refused reopen at which to try again; 0 none
    int fd;
    uint64 throttleTotal;
    uint64 throttleLastTotal;
@@ -68,7 +71,7 @@ static uint64 LogFileMonotonicUs(void)
 
 static uint64 (*logFileClock)(void) = LogFileMonotonicUs;
 
-void LogFileSetClock(uint64 (*nowMicroseconds)(void))
+void LogFile_SetClockForTesting(uint64 (*nowMicroseconds)(void))
 {
    logFileClock = nowMicroseconds != NULL ? nowMicroseconds : LogFileMonotonicUs;
 }
@@ -76,6 +79,21 @@ void LogFileSetClock(uint64 (*nowMicroseconds)(void))
 static LogFile *LogFileOf(const LogOutput *output)
 {
    return output != NULL && output->kind == LOG_OUTPUT_KIND_FILE ? (LogFile *)output : NULL;
+}
+
+// What the output says about itself, at level 3 (warn) or 5 (note); nothing
+// while it retries a refused reopen.
+static void LogFileSay(const LogFile *f, uint32 level, const char *fmt, ...) PRINTF_DECL(3, 4);
+
+static void LogFileSay(const LogFile *f, uint32 level, const char *fmt, ...)
+{
+   if (f->quiet) {
+      return;
+   }
+   va_list args;
+   va_start(args, fmt);
+   Log_LevelV(level, fmt, args);
+   va_end(args);
 }
 
 /* Line prefix and raw writes. */
@@ -215,9 +233,9 @@ static int LogFileOpenChecked(LogFile *f, int *fdOut)
       int error = errno;
       struct stat lst;
       if (error == ELOOP && lstat(f->path, &lst) == 0 && S_ISLNK(lst.st_mode)) {
-         Warning("Log file '%s' is a symbolic link.\n", f->path);
+         LogFileSay(f, LOG_WARNING, "Log file '%s' is a symbolic link.\n", f->path);
       } else {
-         Warning("Unable to open '%s': %s\n", f->path, LogFileErrorText(error));
+         LogFileSay(f, LOG_WARNING, "Unable to open '%s': %s\n", f->path, LogFileErrorText(error));
       }
       return error;
    }
@@ -225,13 +243,15 @@ static int LogFileOpenChecked(LogFile *f, int *fdOut)
    struct stat lst;
    Bool ok = FALSE;
    if (fstat(fd, &fst) != 0) {
-      Warning("Cannot fstat the file '%s': '%s'\n", f->path, LogFileErrorText(errno));
+      LogFileSay(f, LOG_WARNING, "Cannot fstat the file '%s': '%s'\n", f->path,
+                 LogFileErrorText(errno));
    } else if (lstat(f->path, &lst) != 0) {
-      Warning("Cannot lstat the file '%s': '%s'\n", f->path, LogFileErrorText(errno));
+      LogFileSay(f, LOG_WARNING, "Cannot lstat the file '%s': '%s'\n", f->path,
+                 LogFileErrorText(errno));
    } else if (S_ISLNK(lst.st_mode)) {
-      Warning("Log file '%s' is a symbolic link.\n", f->path);
+      LogFileSay(f, LOG_WARNING, "Log file '%s' is a symbolic link.\n", f->path);
    } else if (fst.st_dev != lst.st_dev || fst.st_ino != lst.st_ino) {
-      Warning("Log file '%s' has changed.\n", f->path);
+      LogFileSay(f, LOG_WARNING, "Log file '%s' has changed.\n", f->path);
    } else {
       ok = TRUE;
    }
@@ -370,22 +390,33 @@ static Bool LogFileOpenOnce(LogOutput *output)
    }
    f->opened = TRUE;
    f->throttleTotal = f->currentSize;
+   // The rate is measured from the output's start, not from the clock's
+   // origin (the machine's boot).
+   f->throttleLastTotal = f->throttleTotal;
+   f->throttleLastTime = logFileClock();
    return TRUE;
 }
 
 /* Writing. */
 
 // Starts a fresh file at the path once the current one is too big. When the
-// new file cannot be opened, writing goes on into the old one.
+// new file cannot be opened, writing goes on into the old one and the next
+// try waits for another rotate size of bytes; the refusal is said once, not
+// again at each try of the same streak.
 COLD_PATH static void LogFileRotateNow(LogFile *f, const LogRecord *record)
 {
+   f->quiet = f->retryReopenAt != 0;
    if (f->s.keepOld != 0) {
       LogRotation(&f->base);
    }
    int fd;
-   if (LogFileOpenChecked(f, &fd) != 0) {
+   Bool refused = LogFileOpenChecked(f, &fd) != 0;
+   f->quiet = FALSE;
+   if (refused) {
+      f->retryReopenAt = f->currentSize + (uint64)(int64)f->s.rotateSize;
       return;
    }
+   f->retryReopenAt = 0;
    int old = f->fd;
    if (f->s.keepOld == 0) {
       // The same file again: start it afresh, or old lines would stay
@@ -469,7 +500,8 @@ HOT_PATH static void LogFileWrite(LogOutput *output, const LogRecord *record, si
       return;
    }
    f->writing = TRUE;
-   if (f->s.rotateSize != 0 && f->currentSize > (uint64)(int64)f->s.rotateSize) {
+   uint64 rotateAt = f->retryReopenAt != 0 ? f->retryReopenAt : (uint64)(int64)f->s.rotateSize;
+   if (f->s.rotateSize != 0 && f->currentSize > rotateAt && !LogReplaying()) {
       LogFileRotateNow(f, record);
    }
    Bool throttle = LogFileThrottleDecision(f, length);
@@ -489,6 +521,10 @@ HOT_PATH static void LogFileWrite(LogOutput *output, const LogRecord *record, si
 static void LogFileDestroy(LogOutput *output)
 {
    LogFile *f = (LogFile *)output;
+   if (f->throttled) {
+      // Held lines are real lines: the end of the output must not lose them.
+      LogFileWriteHeld(f);
+   }
    if (f->fd >= 0) {
       close(f->fd);
    }
@@ -540,13 +576,7 @@ LogOutput *LogFile_Create(const char *name, const LogFileConfig *config)
 
 /* Queries. */
 
-int LogFileGetFd(const LogOutput *output)
-{
-   const LogFile *f = LogFileOf(output);
-   return f != NULL ? f->fd : -1;
-}
-
-Bool LogFileGetSettings(const LogOutput *output, LogFileSettings *settings)
+Bool LogFile_GetSettings(const LogOutput *output, LogFileSettings *settings)
 {
    const LogFile *f = LogFileOf(output);
    if (f == NULL || settings == NULL) {
@@ -556,7 +586,7 @@ Bool LogFileGetSettings(const LogOutput *output, LogFileSettings *settings)
    return TRUE;
 }
 
-const char *LogFileGetPath(const LogOutput *output)
+const char *LogFile_GetPath(const LogOutput *output)
 {
    const LogFile *f = LogFileOf(output);
    return f != NULL ? f->path : NULL;
@@ -583,32 +613,36 @@ static std::string LogFileNumbered(const std::string &base, unsigned long n, con
    return base + "-" + std::to_string(n) + ext;
 }
 
-static void FileRemoveLogged(const char *who, const std::string &file)
+static void FileRemoveLogged(const LogFile *f, const char *who, const std::string &file)
 {
    if (unlink(file.c_str()) != 0 && errno != ENOENT) {
-      Log("FILE: %s: failed to remove %s: %s\n", who, file.c_str(), strerror(errno));
+      LogFileSay(f, LOG_INFO, "FILE: %s: failed to remove %s: %s\n", who, file.c_str(),
+                 strerror(errno));
    }
 }
 
-static void FileRenameLogged(const char *who, const std::string &from, const std::string &to)
+static void FileRenameLogged(const LogFile *f, const char *who, const std::string &from,
+                             const std::string &to)
 {
    if (rename(from.c_str(), to.c_str()) != 0 && errno != ENOENT) {
-      Log("FILE: %s: rename of %s -> %s failed: %s\n", who, from.c_str(), to.c_str(),
-          strerror(errno));
+      LogFileSay(f, LOG_INFO, "FILE: %s: rename of %s -> %s failed: %s\n", who, from.c_str(),
+                 to.c_str(), strerror(errno));
    }
 }
 
-static void FileRotateByRename(const char *path, int32 keepOld)
+static void FileRotateByRename(const LogFile *f)
 {
+   const char *path = f->path;
+   int32 keepOld = f->s.keepOld;
    std::string base;
    std::string ext;
    LogFileSplitExtension(path, &base, &ext);
-   FileRemoveLogged(__func__, LogFileNumbered(base, (unsigned long)(keepOld - 1), ext));
+   FileRemoveLogged(f, __func__, LogFileNumbered(base, (unsigned long)(keepOld - 1), ext));
    for (int32 i = keepOld - 2; i >= 0; i--) {
-      FileRenameLogged(__func__, LogFileNumbered(base, (unsigned long)i, ext),
+      FileRenameLogged(f, __func__, LogFileNumbered(base, (unsigned long)i, ext),
                        LogFileNumbered(base, (unsigned long)i + 1, ext));
    }
-   FileRenameLogged(__func__, path, LogFileNumbered(base, 0, ext));
+   FileRenameLogged(f, __func__, path, LogFileNumbered(base, 0, ext));
 }
 
 // The number N of a name "<base>-<N><ext>", N a whole decimal number not
@@ -640,8 +674,10 @@ static Bool LogFileNameNumber(const char *name, const std::string &base, const s
    return TRUE;
 }
 
-static void FileRotateByRenumber(const char *path, int32 keepOld)
+static void FileRotateByRenumber(const LogFile *f)
 {
+   const char *path = f->path;
+   int32 keepOld = f->s.keepOld;
    std::string base;
    std::string ext;
    LogFileSplitExtension(path, &base, &ext);
@@ -649,7 +685,8 @@ static void FileRotateByRenumber(const char *path, int32 keepOld)
    if (full[0] != '/') {
       char *cwd = getcwd(NULL, 0);
       if (cwd == NULL) {
-         Log("FILE: %s: failed to get full path for '%s'.\n", __func__, base.c_str());
+         LogFileSay(f, LOG_INFO, "FILE: %s: failed to get full path for '%s'.\n", __func__,
+                    base.c_str());
          return;
       }
       full = std::string(cwd) + "/" + base;
@@ -659,12 +696,14 @@ static void FileRotateByRenumber(const char *path, int32 keepOld)
    std::string dir = slash == 0 ? "/" : full.substr(0, slash);
    std::string name = full.substr(slash + 1);
    if (name.empty()) {
-      Log("FILE: %s: failed to get base name for path '%s'.\n", __func__, full.c_str());
+      LogFileSay(f, LOG_INFO, "FILE: %s: failed to get base name for path '%s'.\n", __func__,
+                 full.c_str());
       return;
    }
    DIR *d = opendir(dir.c_str());
    if (d == NULL) {
-      Log("FILE: %s: failed to read the directory '%s'.\n", __func__, dir.c_str());
+      LogFileSay(f, LOG_INFO, "FILE: %s: failed to read the directory '%s'.\n", __func__,
+                 dir.c_str());
       return;
    }
    std::vector<uint32> numbers;
@@ -683,18 +722,18 @@ static void FileRotateByRenumber(const char *path, int32 keepOld)
       for (size_t i = 0; i < numbers.size(); i++) {
          uint32 to = (uint32)(i + 1);
          if (numbers[i] != to) {
-            FileRenameLogged(__func__, LogFileNumbered(stem, numbers[i], ext),
+            FileRenameLogged(f, __func__, LogFileNumbered(stem, numbers[i], ext),
                              LogFileNumbered(stem, to, ext));
             numbers[i] = to;
          }
       }
    }
    uint32 next = numbers.empty() ? 1 : numbers.back() + 1;
-   FileRenameLogged(__func__, path, LogFileNumbered(stem, next, ext));
+   FileRenameLogged(f, __func__, path, LogFileNumbered(stem, next, ext));
    if (keepOld >= 0 && numbers.size() >= (size_t)keepOld) {
       size_t remove = numbers.size() - (size_t)keepOld + 1;
       for (size_t i = 0; i < remove && i < numbers.size(); i++) {
-         FileRemoveLogged(__func__, LogFileNumbered(stem, numbers[i], ext));
+         FileRemoveLogged(f, __func__, LogFileNumbered(stem, numbers[i], ext));
       }
    }
 }
@@ -707,12 +746,12 @@ void LogRotation(LogOutput *output)
    }
    uint64 start = LogFileMonotonicUs();
    if (f->s.fastRotation) {
-      FileRotateByRenumber(f->path, f->s.keepOld);
+      FileRotateByRenumber(f);
    } else {
-      FileRotateByRename(f->path, f->s.keepOld);
+      FileRotateByRename(f);
    }
-   Log("%s: Rotating to a new log file (keepOld %d) took %f seconds.\n", __func__, f->s.keepOld,
-       (double)(LogFileMonotonicUs() - start) / 1e6);
+   LogFileSay(f, LOG_INFO, "%s: Rotating to a new log file (keepOld %d) took %f seconds.\n",
+              __func__, f->s.keepOld, (double)(LogFileMonotonicUs() - start) / 1e6);
 }
 
 /* Old logs and copies. */
@@ -760,7 +799,7 @@ void LogFileCleanOldLogs(LogOutput *output)
    }
    std::sort(ended.begin(), ended.end());
    for (size_t i = 0; i < ended.size() - (size_t)f->s.keepOld; i++) {
-      FileRemoveLogged(__func__, ended[i].second);
+      FileRemoveLogged(f, __func__, ended[i].second);
    }
 }
 

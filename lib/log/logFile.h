@@ -1,9 +1,10 @@
 /// The log file output (kind 0x12345): each line of each message, with a
 /// configurable prefix, written to a file with one write call. It refuses to
 /// write through a symbolic link or into a file replaced under it, rotates
-/// the file by size, limits the write rate once a volume threshold is passed
-/// (throttling), and counts the bytes it failed to write, reporting them in
-/// the file when writing works again.
+/// the file by size (a refused reopen keeps the current file, is said once,
+/// and is tried again after another rotate size of bytes), limits the write rate once a volume
+/// threshold is passed (throttling; held lines are written when it ends or the output goes), and
+/// counts the bytes it failed to write, reporting them in the file when writing works again.
 ///
 /// Outputs are made by the log configuration (lib/log/logConfig.h); every
 /// operation below runs under the log lock once the output is registered.
@@ -52,12 +53,10 @@ LogOutput *LogFile_Create(const char *name, const LogFileConfig *config);
 
 /* Queries: each answers -1, FALSE or NULL for an output of another kind. */
 
-/// The descriptor of the open file, or -1.
-int LogFileGetFd(const LogOutput *output);
 /// Copies the settings block into *settings.
-Bool LogFileGetSettings(const LogOutput *output, LogFileSettings *settings);
+Bool LogFile_GetSettings(const LogOutput *output, LogFileSettings *settings);
 /// The path of the log file, owned by the output.
-const char *LogFileGetPath(const LogOutput *output);
+const char *LogFile_GetPath(const LogOutput *output);
 
 /// Copies the whole file at sourcePath into the output's file (at its start,
 /// replacing what it held, or at its end with the append setting), then
@@ -77,8 +76,9 @@ void LogFileCleanOldLogs(LogOutput *output);
 /// taken are logged at level 5.
 void LogRotation(LogOutput *output);
 
-/// The one test seam: the clock of the throttle measurements, in
-/// microseconds. NULL restores the monotonic clock. Not thread safe.
-void LogFileSetClock(uint64 (*nowMicroseconds)(void));
+/// Test seam only, not for production callers: replaces the clock of the
+/// throttle measurements (microseconds; NULL restores the monotonic clock).
+/// Not thread safe.
+void LogFile_SetClockForTesting(uint64 (*nowMicroseconds)(void));
 
 #endif

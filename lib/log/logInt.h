@@ -23,4 +23,9 @@ int LogFormatV(char *buf, size_t size, const char *fmt, va_list args) PRINTF_DEC
 /// left to right, without overlap. Texts of 2 bytes or fewer are left alone.
 void LogMask(char *text, size_t length);
 
+/// TRUE while the calling thread replays buffered messages into the
+/// outputs: an output decides nothing of its own (rotation) on such lines,
+/// or the messages it logs about itself would feed back into it.
+Bool LogReplaying(void);
+
 #endif

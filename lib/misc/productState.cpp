@@ -15,11 +15,12 @@ struct ProductState
    char version[PRODUCTSTATE_TEXT_MAX];
    char buildNumber[PRODUCTSTATE_TEXT_MAX];
    char option[PRODUCTSTATE_TEXT_MAX];
+   Bool textSet[4]; // name, version, build number, option: set by a caller
    Bool maskSet;
    uint64 mask;
 };
 
-ProductState gProduct = {PRODUCTSTATE_DEFAULT_NAME, "", "", "", FALSE, 0};
+ProductState gProduct = {PRODUCTSTATE_DEFAULT_NAME, "", "", "", {}, FALSE, 0};
 
 void
 ProductStateCopy(char *dst, const char *src)
@@ -31,16 +32,35 @@ ProductStateCopy(char *dst, const char *src)
    }
 }
 
+// Stores the given texts (NULL keeps one), only those never set with once.
+void
+ProductStateStore(const char *const texts[4], Bool once)
+{
+   char *fields[4] = {gProduct.name, gProduct.version, gProduct.buildNumber, gProduct.option};
+   for (int i = 0; i < 4; i++) {
+      if (texts[i] != NULL && !(once && gProduct.textSet[i])) {
+         ProductStateCopy(fields[i], texts[i]);
+         gProduct.textSet[i] = TRUE;
+      }
+   }
+}
+
 } // namespace
 
 void
 ProductState_Set(const char *name, const char *version, const char *buildNumber,
                  const char *option)
 {
-   ProductStateCopy(gProduct.name, name);
-   ProductStateCopy(gProduct.version, version);
-   ProductStateCopy(gProduct.buildNumber, buildNumber);
-   ProductStateCopy(gProduct.option, option);
+   const char *const texts[4] = {name, version, buildNumber, option};
+   ProductStateStore(texts, FALSE);
+}
+
+void
+ProductState_SetOnce(const char *name, const char *version, const char *buildNumber,
+                     const char *option)
+{
+   const char *const texts[4] = {name, version, buildNumber, option};
+   ProductStateStore(texts, TRUE);
 }
 
 const char *

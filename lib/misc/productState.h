@@ -14,6 +14,10 @@
 /// Sets any of the texts; a NULL argument keeps the current value.
 void ProductState_Set(const char *name, const char *version, const char *buildNumber,
                       const char *option);
+/// Like ProductState_Set, but each text only while it was never set (by
+/// either call), whatever value it holds.
+void ProductState_SetOnce(const char *name, const char *version, const char *buildNumber,
+                          const char *option);
 
 /// The product name: "Keltria Pellory" until set.
 const char *ProductState_GetName(void);

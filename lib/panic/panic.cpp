@@ -274,22 +274,19 @@ void Panic_PostPanicMsg(const char *text)
       Msg_Append(MSGID(msg.panic.haveLog) "A log file is available in \"%s\".  ", logFile);
    }
    Msg_Append(MSGID(msg.panic.requestSupport.withoutLog) "You can request support.  ");
+   // The ids are spelled out as texts: their blank is part of the id, and a
+   // stringified token list would keep or lose it with the formatting.
    if ((ProductState_GetProductMask() & PRODUCTSTATE_MASK_DESKTOP) != 0) {
-      Msg_Append(MSGID(msg.panic.requestSupport.supportData
-                           .windowsOrLinux) "\nTo collect data to submit to Keltria support, "
-                                            "choose \"Collect Support "
-                                            "Data\" from the \"About\" menu.\nYou can also run the "
-                                            "\"support.bat\" or "
-                                            "\"pellory-log-collector\" script in the \"trove\" "
-                                            "folder of the application "
-                                            "bundle directly.\n");
+      Msg_Append(MSG_MAGIC "(msg.panic.requestSupport.supportData .windowsOrLinux)"
+                           "\nTo collect data to submit to Keltria support, choose \"Collect "
+                           "Support Data\" from the \"About\" menu.\nYou can also run the "
+                           "\"support.bat\" or \"pellory-log-collector\" script in the "
+                           "\"trove\" folder of the application bundle directly.\n");
    } else {
-      Msg_Append(MSGID(
-          msg.panic.requestSupport.supportData.corehost) "\nTo collect data to submit to Keltria "
-                                                         "support, run the \"support.bat\" or "
-                                                         "\"pellory-log-collector\" script in the "
-                                                         "\"trove\" folder of the application "
-                                                         "bundle.\n");
+      Msg_Append(MSG_MAGIC "(msg.panic.requestSupport.supportData .corehost)"
+                           "\nTo collect data to submit to Keltria support, run the "
+                           "\"support.bat\" or \"pellory-log-collector\" script in the "
+                           "\"trove\" folder of the application bundle.\n");
    }
    MsgCallback callbacks;
    Msg_GetCallback(&callbacks);

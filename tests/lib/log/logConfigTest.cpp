@@ -14,7 +14,7 @@ class LogConfig : public LogFileFixture
    LogFileSettings Settings(LogOutput *out)
    {
       LogFileSettings s = {};
-      EXPECT_TRUE(LogFileGetSettings(out, &s));
+      EXPECT_TRUE(LogFile_GetSettings(out, &s));
       return s;
    }
    std::string mFile = "log.fileName=" + Path("app.log");
@@ -130,8 +130,8 @@ TEST_F(LogConfig, PathsConfiguredGeneratedAndGiven)
    for (const auto &[lines, path] : cases) {
       LogOutput *out = Init(lines);
       ASSERT_NE(nullptr, out) << path;
-      EXPECT_EQ(path, LogFileGetPath(out));
-      EXPECT_STREQ(LogFileGetPath(out), Log_GetFileName());
+      EXPECT_EQ(path, LogFile_GetPath(out));
+      EXPECT_STREQ(LogFile_GetPath(out), Log_GetFileName());
       EXPECT_EQ(0, access(path.c_str(), F_OK)) << path;
       ASSERT_TRUE(Log_ReplaceOutput(out, nullptr, FALSE));
    }
@@ -141,12 +141,14 @@ TEST_F(LogConfig, PathsConfiguredGeneratedAndGiven)
 
    EXPECT_EQ(nullptr, Log_InitWithFile("", nullptr, Path("g.log").c_str())); // empty prefix
    ProductState_Reset();
-   Log_SetProductInfo("Keltria Agent", "1.2", "b77", nullptr);
-   Log_SetProductInfo("Other", "9.9", "b1", "release"); // only the option was unset
+   // Set once, even to the built-in name.
+   Log_SetProductInfo("Keltria Pellory", "1.2", "b77", nullptr);
+   Log_SetProductInfo("Other Product", "9.9", "b1", "release"); // only the option was unset
    ASSERT_NE(nullptr, Log_InitWithFile(nullptr, nullptr, Path("f.log").c_str()));
    std::string text = fwdtest::ReadFile(Path("f.log"));
-   EXPECT_NE(std::string::npos, text.find("Log for Keltria Agent pid=" + std::to_string(getpid()) +
-                                          " version=1.2 build=b77 option=release\n"))
+   EXPECT_NE(std::string::npos,
+             text.find("Log for Keltria Pellory pid=" + std::to_string(getpid()) +
+                       " version=1.2 build=b77 option=release\n"))
        << text;
 }
 

@@ -35,7 +35,7 @@ class LogFileFixture : public ::testing::Test
    {
       Log_Exit();
       Preference_Exit();
-      LogFileSetClock(nullptr);
+      LogFile_SetClockForTesting(nullptr);
    }
    std::string Path(const std::string &name) const { return mDir.path() + "/" + name; }
    /// Registers a file output configured by dictionary lines "key=value",

@@ -18,6 +18,12 @@ namespace {
 using fwdtest::ReadFile;
 using fwdtest::WriteFile;
 
+uint64 fakeNow;
+uint64 FakeClock()
+{
+   return fakeNow;
+}
+
 bool Exists(const std::string &path)
 {
    return access(path.c_str(), F_OK) == 0;
@@ -82,20 +88,59 @@ TEST_F(LogFile, LinksAndOtherKindsOfFileAreRefused)
    EXPECT_EQ("", ReadFile(Path("target")));
 }
 
-TEST_F(LogFile, AFileReplacedByALinkIsRefusedAtReopen)
+// A reopen refused at rotation keeps every line in the file the output has
+// and is said once per streak, however many tries the streak makes. The
+// clock reads as on a machine booted a minute ago: a flood of warnings
+// would then be throttled.
+TEST_F(LogFile, ARefusedReopenKeepsTheFileAndIsSaidOnce)
 {
-   ASSERT_NE(nullptr, Init({mFile, "log.keepOld=0", "log.rotateSize=100000"}));
-   Log("before");
-   ASSERT_EQ(0, rename(mPath.c_str(), Path("moved.log").c_str()));
-   WriteFile(Path("target"), "");
-   ASSERT_EQ(0, symlink(Path("target").c_str(), mPath.c_str()));
-   for (int i = 0; i < 1100; i++) {
-      LogLine();
+   LogFile_SetClockForTesting(FakeClock);
+   const struct
+   {
+      const char *keepOld;
+      bool byLink; // the path becomes a link; else its directory goes
+   } cases[] = {{"0", true}, {"3", false}};
+   for (const auto &c : cases) {
+      SCOPED_TRACE(c.keepOld);
+      const std::string dir = Path(std::string("logs") + c.keepOld);
+      const std::string path = dir + "/app.log";
+      const std::string oldFile = c.byLink ? dir + "/moved.log" : dir + "-gone/app.log";
+      const std::string refusal = c.byLink ? "Log file '" + path + "' is a symbolic link.\n"
+                                           : "Unable to open '" + path + "': ";
+      fakeNow = 60000000ULL;
+      ASSERT_EQ(0, mkdir(dir.c_str(), 0755));
+      LogOutput *out = Init({"log.fileName=" + path, std::string("log.keepOld=") + c.keepOld,
+                             "log.rotateSize=100000"});
+      ASSERT_NE(nullptr, out);
+      if (c.byLink) {
+         ASSERT_EQ(0, rename(path.c_str(), oldFile.c_str()));
+         WriteFile(Path("target"), "");
+         ASSERT_EQ(0, symlink(Path("target").c_str(), path.c_str()));
+      } else {
+         ASSERT_EQ(0, rename(dir.c_str(), (dir + "-gone").c_str()));
+      }
+      mNext = 0;
+      for (int i = 0; i < 2500; i++) { // past three rotate sizes: three tries
+         LogLine();
+      }
+      ASSERT_TRUE(Log_ReplaceOutput(out, nullptr, FALSE));
+      const std::string file = ReadFile(oldFile);
+      const std::string text = file.substr(file.find(" main line 0 ")); // after opening
+      std::vector<int> all(mNext);
+      std::iota(all.begin(), all.end(), 0);
+      EXPECT_EQ(all, LineNumbers(oldFile));
+      auto count = [&](const std::string &what) {
+         size_t n = 0;
+         for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) {
+            n++;
+         }
+         return n;
+      };
+      EXPECT_EQ(1u, count(refusal));
+      EXPECT_GE(1u, count("Rotating to a new log file"));
+      EXPECT_EQ(0u, count("Throttled"));
    }
-   EXPECT_NE(std::string::npos, Said().find("Log file '" + mPath + "' is a symbolic link.\n"));
    EXPECT_EQ("", ReadFile(Path("target")));
-   // Writing went on into the file the output had.
-   EXPECT_EQ(mNext - 1, LineNumbers(Path("moved.log")).back());
 }
 
 // The header opens a fresh file; every line of a message carries the prefix,
@@ -213,31 +258,35 @@ TEST_F(LogFile, CleanUpRemovesTheOldestLogsOfEndedProcesses)
 
    EXPECT_FALSE(Exists(ended[0]));
    for (const std::string &f :
-        {ended[1], ended[2], livingFile, other, std::string(LogFileGetPath(out))}) {
+        {ended[1], ended[2], livingFile, other, std::string(LogFile_GetPath(out))}) {
       EXPECT_TRUE(Exists(f)) << f;
    }
 }
 
-uint64 fakeNow;
-uint64 FakeClock()
-{
-   return fakeNow;
-}
-
 // Held lines come out in order when a 60-second measurement shows the rate
-// dropped, or at once when throttling is lifted (as a panic does).
+// dropped, at once when throttling is lifted (as a panic does), or when the
+// log ends. The first measurement counts from the output's start, not from
+// the clock's origin: a machine up for 6 seconds or for 1000 sees the same.
 TEST_F(LogFile, ThrottlingHoldsLinesUntilTheRateDrops)
 {
-   LogFileSetClock(FakeClock);
-   for (bool lift : {false, true}) {
-      fakeNow = 1000000000ULL;
-      LogOutput *out = Init({mFile, "log.keepOld=0", "log.throttleThreshold=1000"});
+   enum Ending { RATE_DROPS, LIFTED, LOG_ENDS };
+   const std::pair<uint64, Ending> cases[] = {
+       {1000000000ULL, RATE_DROPS},
+       {6000000ULL, RATE_DROPS},
+       {1000000000ULL, LIFTED},
+       {1000000000ULL, LOG_ENDS}, // last: it ends the log
+   };
+   LogFile_SetClockForTesting(FakeClock);
+   for (const auto &[start, ending] : cases) {
+      SCOPED_TRACE(::testing::Message() << start << " " << ending);
+      fakeNow = start;
+      LogOutput *out = Init({mFile, "log.keepOld=0", "log.throttleThreshold=10000"});
       ASSERT_NE(nullptr, out);
       mNext = 0;
-      for (int i = 0; i < 200; i++) { // past the threshold; the first measurement
+      for (int i = 0; i < 200; i++) { // past the threshold at once
          LogLine();
       }
-      fakeNow += 5500000; // 20000 bytes in 5.5 s: too fast
+      fakeNow += 5500000; // 25000 bytes in 5.5 s: too fast
       int throttledFrom = mNext;
       for (int i = 0; i < 3; i++) {
          LogLine();
@@ -245,12 +294,16 @@ TEST_F(LogFile, ThrottlingHoldsLinesUntilTheRateDrops)
       fakeNow += 30000000; // not yet a 60-second measurement
       LogLine();
       EXPECT_EQ(throttledFrom - 1, LineNumbers(mPath).back());
-      if (lift) {
+      if (ending == LIFTED) {
          Log_DisableThrottling();
-      } else {
+      } else if (ending == RATE_DROPS) {
          fakeNow += 31000000;
       }
-      LogLine();
+      if (ending == LOG_ENDS) {
+         Log_Exit();
+      } else {
+         LogLine();
+      }
 
       std::string text = ReadFile(mPath);
       const std::string throttled = "No(00) main <<< file Throttled >>>\n";
@@ -260,8 +313,10 @@ TEST_F(LogFile, ThrottlingHoldsLinesUntilTheRateDrops)
       EXPECT_LT(mark, text.find("line " + std::to_string(throttledFrom) + " "));
       std::vector<int> all(mNext);
       std::iota(all.begin(), all.end(), 0);
-      EXPECT_EQ(all, LineNumbers(mPath)) << "lifted: " << lift;
-      ASSERT_TRUE(Log_ReplaceOutput(out, nullptr, FALSE));
+      EXPECT_EQ(all, LineNumbers(mPath));
+      if (ending != LOG_ENDS) {
+         ASSERT_TRUE(Log_ReplaceOutput(out, nullptr, FALSE));
+      }
    }
 }
 

@@ -106,28 +106,40 @@ TEST(LogCut, CutAtCharacterTable)
    }
 }
 
+// Log_IsEnabled answers what Log_Level keeps, case by case.
 TEST_F(LogCapture, ModuleThresholdsSelectMessagesAndBypassOutputLevels)
 {
    Log_SetOutputLevel(mOut, LOG_WARNING);
    uint32 m = (uint32)Log_ModuleByName("tc");
-   Log_Level(LOG_LEVEL_MODULE(LOG_DEBUG, m), "closed module");
-   Log_Level(LOG_LEVEL_MODULE(LOG_AUDIT, m), "audit passes");
-   Log_SetModuleFileLevel(m, LOG_DEBUG);
-   Log_Level(LOG_LEVEL_MODULE(LOG_DEBUG, m), "open module");
-   Log_Level(LOG_LEVEL_MODULE(LOG_DEBUG1, m), "too verbose");
-   Log_Level(LOG_LEVEL_MODULE(LOG_DEBUG, LOG_MODULE_COUNT + 5), "module out of range");
-   Log_Level(LOG_LEVEL_MODULE(LOG_ERROR, LOG_MODULE_COUNT + 5), "treated as no module");
-   EXPECT_EQ(
-       (std::vector<std::string>{"audit passes\n", "open module\n", "treated as no module\n"}),
-       LogTestOutput_Texts(mOut));
-
-   EXPECT_TRUE(Log_IsEnabled(LOG_LEVEL_MODULE(LOG_DEBUG, m)));
-   EXPECT_FALSE(Log_IsEnabled(LOG_LEVEL_MODULE(LOG_DEBUG1, m)));
-   EXPECT_TRUE(Log_IsEnabled(LOG_LEVEL_MODULE(LOG_AUDIT, m + 1)));
-   EXPECT_FALSE(Log_IsEnabled(LOG_LEVEL_MODULE(LOG_AUDIT, LOG_MODULE_COUNT + 1)));
-   EXPECT_TRUE(Log_IsEnabled(LOG_WARNING));
-   EXPECT_FALSE(Log_IsEnabled(LOG_INFO));
+   const struct
+   {
+      int32 moduleFile; // m's file threshold
+      uint32 value;
+      bool kept;
+   } cases[] = {
+       {-1, LOG_LEVEL_MODULE(LOG_DEBUG, m), false},
+       {-1, LOG_LEVEL_MODULE(LOG_AUDIT, m), true},
+       {LOG_DEBUG, LOG_LEVEL_MODULE(LOG_DEBUG, m), true}, // past the output's own level
+       {LOG_DEBUG, LOG_LEVEL_MODULE(LOG_DEBUG1, m), false},
+       {-1, LOG_LEVEL_MODULE(LOG_DEBUG, LOG_MODULE_COUNT + 5), false},
+       {-1, LOG_LEVEL_MODULE(LOG_ERROR, LOG_MODULE_COUNT + 5), true}, // as no module
+       {-1, LOG_LEVEL_MODULE(LOG_AUDIT, LOG_MODULE_COUNT + 1), true},
+       {-1, LOG_WARNING, true},
+       {-1, LOG_INFO, false},
+   };
+   for (const auto &c : cases) {
+      Log_SetModuleFileLevel(m, c.moduleFile);
+      LogTestOutput_Clear(mOut);
+      Log_Level(c.value, "message");
+      bool kept = !LogTestOutput_Texts(mOut).empty();
+      EXPECT_EQ(c.kept, kept) << c.value;
+      EXPECT_EQ(c.kept, (bool)Log_IsEnabled(c.value)) << c.value;
+   }
    Log_SetModuleFileLevel(m, -1);
+   // A stderr threshold alone keeps a message too.
+   Log_SetModuleStderrLevel(m, LOG_DEBUG);
+   EXPECT_TRUE(Log_IsEnabled(LOG_LEVEL_MODULE(LOG_DEBUG, m)));
+   Log_SetModuleStderrLevel(m, -1);
 }
 
 TEST(LogSampling, Schedule)

@@ -16,6 +16,7 @@
 #include "lib/config/preference.h"
 #include "lib/log/logConfig.h"
 #include "lib/log/logTestSupport.h"
+#include "lib/misc/productState.h"
 #include "lib/misc/threadState.h"
 #include "lib/misc/unicode.h"
 #include "lib/panic/panic.h"
@@ -51,6 +52,14 @@ ChildResult Panicking(const std::function<void()> &body)
 void PostThatPanics(MsgType, const char *, const char *)
 {
    Panic("second\n");
+}
+
+void PostHookPrintingIds(MsgType, const MsgList *messages)
+{
+   for (const MsgList *m = messages; m != nullptr; m = m->next) {
+      std::string line = std::string("id:") + m->id + "\n";
+      (void)!write(STDERR_FILENO, line.data(), line.size());
+   }
 }
 
 TEST(PanicBasics, StatusStandardErrorLongMessagesAndTheLogFile)
@@ -109,6 +118,20 @@ TEST(PanicBasics, StatusStandardErrorLongMessagesAndTheLogFile)
       EXPECT_TRUE(
           Unicode_IsBufferValid(child.err.data(), (ssize_t)child.err.size(), STRING_ENCODING_UTF8));
    }
+
+   // Without the desktop product the hint has the core host's id, which
+   // localisation and answers look up as it is.
+   ChildResult corehost = Panicking([] {
+      ProductState_SetProductMask(0);
+      MsgCallback cb;
+      Msg_GetCallback(&cb);
+      cb.postHook = PostHookPrintingIds;
+      Msg_SetCallback(&cb);
+      Panic("core host\n");
+   });
+   EXPECT_NE(std::string::npos,
+             corehost.err.find("id:msg.panic.requestSupport.supportData .corehost\n"))
+       << corehost.err;
 
    // With a file output the log keeps the whole story, core file included, and
    // the post tells the user where the log is.

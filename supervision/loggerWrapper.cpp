@@ -5,9 +5,9 @@
 #include <poll.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/eventfd.h>
 #include <unistd.h>
 
-#include <mutex>
 #include <vector>
 
 #include "lib/config/config.h"
@@ -97,12 +97,6 @@ LoggerWrapper::LoggerWrapper(const std::string &name) : mName(name)
 
 LoggerWrapper::~LoggerWrapper()
 {
-   mRunning = false;
-   // Joined, not detached: the thread reads our members until it sees the
-   // flag, at most one poll interval later.
-   if (mThread.joinable()) {
-      mThread.join();
-   }
    closeLogPipe();
    Log_Exit();
 }
@@ -155,11 +149,13 @@ void LoggerWrapper::startLogRedirect()
       Log_Level(5, "Log redirection thread is already started.\n");
       return;
    }
+   std::lock_guard<std::mutex> guard(mPipeMutex);
    mRunning = true;
    int fds[2];
    // Close-on-exec: a child gets the write end only where it is made its
    // output (dup2 clears the flag there).
-   if (pipe2(fds, O_CLOEXEC) != 0) {
+   mWake = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+   if (mWake < 0 || pipe2(fds, O_CLOEXEC) != 0) {
       Log_Level(2, "Failed to create log pipe.\n");
    } else {
       fcntl(fds[0], F_SETFL, fcntl(fds[0], F_GETFL) | O_NONBLOCK);
@@ -177,11 +173,14 @@ void LoggerWrapper::LogRedirectThread()
       return;
    }
    char buf[1025];
-   while (mRunning) {
+   // The pipe stays open until this thread is joined; the wake-up
+   // descriptor tells it to take what is left and end.
+   bool draining = false;
+   while (mRunning || draining) {
       // poll, not select: a descriptor above FD_SETSIZE must not overrun
       // an fd_set.
-      struct pollfd pfd = {fd, POLLIN, 0};
-      int ready = poll(&pfd, 1, 1000);
+      struct pollfd pfd[2] = {{fd, POLLIN, 0}, {mWake, POLLIN, 0}};
+      int ready = draining ? 1 : poll(pfd, 2, 1000);
       if (ready < 0 && errno != EINTR) {
          Log_Level(3, "%s: Failed in select()!\n", "LogRedirectThread");
          break;
@@ -189,14 +188,11 @@ void LoggerWrapper::LogRedirectThread()
       if (ready <= 0) {
          continue;
       }
-      if ((pfd.revents & POLLNVAL) != 0) {
-         // closeLogPipe closed it under us.
-         break;
-      }
+      draining = draining || pfd[1].revents != 0;
       ssize_t n = read(fd, buf, sizeof buf - 1);
       if (n <= 0) {
-         if (n == 0) {
-            // Every writer closed it; nothing more can arrive.
+         if (n == 0 || draining) {
+            // Every writer closed it, or nothing more is waiting.
             break;
          }
          continue;
@@ -212,6 +208,19 @@ void LoggerWrapper::LogRedirectThread()
 
 void LoggerWrapper::closeLogPipe()
 {
+   std::lock_guard<std::mutex> guard(mPipeMutex);
+   mRunning = false;
+   if (mWake >= 0) {
+      uint64_t one = 1;
+      (void)!write(mWake, &one, sizeof one);
+   }
+   if (mThread.joinable()) {
+      mThread.join();
+   }
+   if (mWake >= 0) {
+      close(mWake);
+      mWake = -1;
+   }
    for (std::atomic<int> *end : {&mPipeRead, &mPipeWrite}) {
       int fd = end->exchange(-1);
       if (fd > 0) {

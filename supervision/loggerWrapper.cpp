@@ -152,9 +152,9 @@ void LoggerWrapper::startLogRedirect()
    std::lock_guard<std::mutex> guard(mPipeMutex);
    mRunning = true;
    int fds[2];
+   mWake = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
    // Close-on-exec: a child gets the write end only where it is made its
    // output (dup2 clears the flag there).
-   mWake = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
    if (mWake < 0 || pipe2(fds, O_CLOEXEC) != 0) {
       Log_Level(2, "Failed to create log pipe.\n");
    } else {
@@ -173,25 +173,37 @@ void LoggerWrapper::LogRedirectThread()
       return;
    }
    char buf[1025];
-   // The pipe stays open until this thread is joined; the wake-up
-   // descriptor tells it to take what is left and end.
-   bool draining = false;
-   while (mRunning || draining) {
-      // poll, not select: a descriptor above FD_SETSIZE must not overrun
-      // an fd_set.
-      struct pollfd pfd[2] = {{fd, POLLIN, 0}, {mWake, POLLIN, 0}};
-      int ready = draining ? 1 : poll(pfd, 2, 1000);
-      if (ready < 0 && errno != EINTR) {
-         Log_Level(3, "%s: Failed in select()!\n", "LogRedirectThread");
-         break;
+   // The pipe stays open until this thread is joined. Once the wake-up
+   // descriptor fires, it reads what is waiting, at most a default pipe's
+   // capacity so that a child that keeps writing cannot hold the closer,
+   // and ends.
+   int drainLeft = -1; // chunks still to read once woken; -1: not woken
+   while (drainLeft != 0) {
+      if (drainLeft < 0) {
+         // poll, not select: a descriptor above FD_SETSIZE must not
+         // overrun an fd_set.
+         struct pollfd pfd[2] = {{fd, POLLIN, 0}, {mWake, POLLIN, 0}};
+         int ready = poll(pfd, 2, 1000);
+         if (ready < 0 && errno != EINTR) {
+            Log_Level(3, "%s: Failed in select()!\n", "LogRedirectThread");
+            break;
+         }
+         if (ready <= 0) {
+            if (!mRunning) {
+               break;
+            }
+            continue;
+         }
+         if (pfd[1].revents != 0) {
+            drainLeft = 64;
+         }
       }
-      if (ready <= 0) {
-         continue;
-      }
-      draining = draining || pfd[1].revents != 0;
       ssize_t n = read(fd, buf, sizeof buf - 1);
+      if (drainLeft > 0) {
+         drainLeft--;
+      }
       if (n <= 0) {
-         if (n == 0 || draining) {
+         if (n == 0 || drainLeft >= 0) {
             // Every writer closed it, or nothing more is waiting.
             break;
          }

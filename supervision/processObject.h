@@ -13,12 +13,13 @@
 /// onExitCb (never the monitor thread, so a restart from it does not wait
 /// for the monitor that is ending).
 ///
-/// Locks: the recursive lock "ProcessObject" (with its condition variable,
-/// one lock family for everything the object guards) guards pid, flag, the
-/// pipe ends, the argument and environment vectors, the hook and the count
-/// of running threads; start, startProcess, stop, sendMessage and
-/// setChildHook take it. Waits, child hooks, onStarted and onExitCb run
-/// outside it. stop releases it while it waits for the child to end.
+/// Locks: the recursive lock "ProcessObject" and its condition variable
+/// guard pid, flag, the pipe ends, the argument and environment vectors,
+/// the hook and the count of running threads. One family, the run-time
+/// library's ranked locks, so that rank checks and lock dumps see all of
+/// it. start, startProcess, stop, sendMessage and setChildHook take it.
+/// Waits, child hooks, onStarted and onExitCb run outside it. stop
+/// releases it while it waits for the child to end.
 ///
 /// Descriptors: the object owns its copy of the output descriptor and the
 /// input pipe's write end (see supervision/README.md).
@@ -49,10 +50,11 @@ class ProcessObject
    static constexpr int kInputPipe = 1;
    static constexpr int kStdinPipe = 2;
 
-   /// Run in the child after the descriptors are arranged and before the
+   /// Run in the child after the descriptors are arranged, before the
    /// environment changes are applied and the program is looked up. It
-   /// runs in the child of a threaded process: it should make only
-   /// async-signal-safe calls (setenv is tolerated, see startProcess).
+   /// runs in the child of a threaded process, so it should make only
+   /// async-signal-safe calls; variables it sets with setenv reach the
+   /// program.
    using ChildHook = std::function<void()>;
 
    /// `name` is also the child's first argument. `outFd` above 0 is

@@ -170,6 +170,12 @@ bool ProcessObject::startProcess()
       return false;
    }
    if (pid == 0) {
+      // The forking thread may be any of the owner's (a restart runs on an
+      // exit-callback thread), and its blocked signals would outlive exec:
+      // a child that blocks SIGTERM can only be stopped by SIGKILL.
+      sigset_t none;
+      sigemptyset(&none);
+      sigprocmask(SIG_SETMASK, &none, nullptr);
       if (flag == kStdinPipe && fds[0] >= 1) {
          dup2(fds[0], STDIN_FILENO);
       }

@@ -48,7 +48,8 @@ class ProcessObject
    static constexpr int kStdinPipe = 2;
 
    /// Run in the child after the descriptors are arranged and before the
-   /// program is executed.
+   /// program is executed. The child starts with no signal blocked, whichever
+   /// thread started it.
    using ChildHook = std::function<void()>;
 
    /// `name` is also the child's first argument; `outFd` above 0 becomes

@@ -354,11 +354,17 @@ void ProcessObject::finishSupervision()
       return;
    }
    mFinished = true;
+   bool running;
    {
       RecLockGuard guard(mLock);
       mClosing = true;
+      // Nothing starts a child from now on, so one that ended stays ended,
+      // and an owner that stopped it first gets no "already exited" line.
+      running = mPid > 0;
    }
-   stop(true, 2000);
+   if (running) {
+      stop(true, 2000);
+   }
    std::thread monitor;
    {
       RecLockGuard guard(mLock);

@@ -266,6 +266,7 @@ TEST_F(FwdAgentTest, WholeLife)
                              "fwd_agent: worker stopped (exit code 143)\n",
                              "fwd_agent: proxy detached from lo\n", "fwd_agent: exiting\n"}),
              "");
+   EXPECT_EQ(Log().find("need not stop"), std::string::npos); // stopped once, not twice
    EXPECT_FALSE(Alive(first) || Alive(second));
    EXPECT_EQ(fwdtest::DirEntries("/sys/fs/bpf/tc/globals"), std::vector<std::string>());
    EXPECT_EQ(fwdtest::RunProcess({"/bin/sh", "-c",

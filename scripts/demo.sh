@@ -171,8 +171,8 @@ status=0
     >"$work/panic.out" 2>&1) || status=$?
 echo "    (exit status $status)"
 plog=$(ls -t /var/log/keltria/fwd_agent-*.log | head -n 1)
-echo "Its log file, from the panic on (the backtrace shortened):"
-sed -n '/PANIC:/,$p' "$plog" | awk '/Backtrace\[/ { if (++n > 3) next } { print "    " $0 }'
+echo "Its log file's panic lines (the backtrace shortened, the message to the user left out):"
+grep -E 'PANIC|Backtrace\[[0-2]\]|Core dumped|core file|Exiting' "$plog" | sed 's/^/    /'
 core=$(sed -n 's/.*A core file is available in "\(.*\)"$/\1/p' "$plog")
 [ -n "$core" ] && show stat -c '%n %s bytes' "$core"
 echo "A panic leaves the proxy attached; the namespace takes it away."

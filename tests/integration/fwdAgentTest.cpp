@@ -17,6 +17,7 @@
 #include <iostream>
 #include <regex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -30,15 +31,6 @@ namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
 const char kRegistered[] = "fwd_agent: worker port 8080 registered in worker_port_map: ok\n";
-
-size_t Count(const std::string &text, const std::string &needle)
-{
-   size_t n = 0;
-   for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) {
-      n++;
-   }
-   return n;
-}
 
 // "" when every piece is found in `text`, each after the one before;
 // otherwise the first missing piece and the text.
@@ -149,7 +141,16 @@ class FwdAgentTest : public fwdtest::PrivateBpfFsTest
    }
 
    std::string Log() const { return fwdtest::ReadFile(mLogPath); }
-   size_t Registrations() const { return Count(Log(), kRegistered); }
+   size_t Registrations() const
+   {
+      const std::string log = Log();
+      size_t n = 0;
+      for (size_t at = log.find(kRegistered); at != std::string::npos;
+           at = log.find(kRegistered, at + 1)) {
+         n++;
+      }
+      return n;
+   }
 
    // Waits for registration number `n`; false (with the log shown) if it
    // never comes or the agent ends.
@@ -175,29 +176,23 @@ class FwdAgentTest : public fwdtest::PrivateBpfFsTest
       return last;
    }
 
-   // Kills the worker with SIGKILL; returns the time until the next
-   // registration, or a negative duration when none came.
-   std::chrono::microseconds KillWorker()
+   // Kills the worker with SIGKILL; returns the microseconds until the next
+   // registration, or -1 when none came.
+   long KillWorker()
    {
       size_t before = Registrations();
       pid_t worker = WorkerPid();
       auto start = Clock::now();
       EXPECT_EQ(kill(worker, SIGKILL), 0);
-      if (!AwaitRegistration(before + 1)) {
-         return std::chrono::microseconds(-1);
-      }
-      auto took = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start);
+      bool again = AwaitRegistration(before + 1);
       EXPECT_NE(WorkerPid(), worker);
-      return took;
+      return again ? std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start)
+                         .count()
+                   : -1;
    }
 
    // Stops the agent with SIGTERM; its exit status.
-   int Terminate()
-   {
-      int status = fwdtest::StopProcess(mAgent, SIGTERM);
-      mAgent = -1;
-      return status;
-   }
+   int Terminate() { return fwdtest::StopProcess(std::exchange(mAgent, -1), SIGTERM); }
 
    // What the agent printed, sanitizer reports included.
    std::string Output() const { return fwdtest::ReadFile(mOutPath); }
@@ -250,9 +245,9 @@ TEST_F(FwdAgentTest, WholeLife)
    EXPECT_EQ(sockets, 2);
    EXPECT_EQ(foreign, std::vector<std::string>());
 
-   auto took = KillWorker();
-   EXPECT_GE(took.count(), 0);
-   EXPECT_LT(took.count(), 2000000);
+   long took = KillWorker();
+   EXPECT_GE(took, 0);
+   EXPECT_LT(took, 2000000);
    const std::string after = Log();
    EXPECT_EQ(InOrder(after, {"killed by signal 9\n", "fwd_agent: worker exited (exit code 137)\n",
                              "fwd_agent: worker port 8080 removed from worker_port_map: ok\n",
@@ -288,9 +283,8 @@ TEST_F(FwdAgentTest, FiftyWorkerKillsLeakNothing)
    size_t fds = 0;
    long threads = 0, rss = 0;
    for (int cycle = 1; cycle <= 50; cycle++) {
-      auto took = KillWorker();
-      ASSERT_GE(took.count(), 0) << "cycle " << cycle;
-      micros.push_back(took.count());
+      micros.push_back(KillWorker());
+      ASSERT_GE(micros.back(), 0) << "cycle " << cycle;
       if (cycle == 1) {
          fds = FdTargets(mAgent).size();
          threads = StatusField(mAgent, "Threads");

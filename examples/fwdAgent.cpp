@@ -177,6 +177,14 @@ class WorkerProcess : public RdeProcess
       if (write(mExitEventFd, &one, sizeof one) != sizeof one) {
          Log_Level(2, "%s: cannot signal the worker's exit: %s\n", kName, strerror(errno));
       }
+      // A worker that gives up by itself (its port taken, say) would give up
+      // again at once: a pause keeps that from becoming a fork loop. One
+      // killed by a signal comes back at once.
+      int code = getExitCode();
+      if (code >= 0 && code < 128 && getAutoRestart()) {
+         Log_Level(3, "%s: the worker ended by itself (status %d); restart in 1 s\n", kName, code);
+         sleep(1);
+      }
       RdeProcess::onExitCb();
    }
 

@@ -46,6 +46,6 @@ int WriteJsonDocument(std::ostream &out, const JsonValue &doc);
 /// Returns the exit status (MapDump::Finish; the records read before a walk
 /// failed are still written), or kStatusUsage for a name that is not a map.
 int WriteJsonMap(BpfMapRegistry &registry, const std::string &name, std::ostream &out,
-                 std::ostream &err, const OutputFinisher &finish = FinishOutput);
+                 std::ostream &err, const OutputFinisher &finish);
 
 #endif

@@ -27,6 +27,7 @@
 #include "bpfproxy/bpfMapRegistry.h"
 #include "bpfproxy/bpfSyscall.h"
 #include "support/kernelFixture.h"
+#include "support/textFiles.h"
 #include "tool/blockOutput.h"
 #include "tool/textOutput.h"
 
@@ -132,7 +133,7 @@ size_t TextForm(uint32_t batch)
       BlockOutputBuf buf(1, true);
       std::ostream out(&buf);
       std::ostringstream err;
-      return WriteTextMap(registry, "label_port_map", out, err);
+      return WriteTextMap(registry, "label_port_map", out, err, fwdtest::FlushStream);
    });
 }
 

@@ -503,20 +503,22 @@ TEST_F(FwdmapsAdmin, ErrLogDeletedOnlyAsFarAsItWasWritten)
    ASSERT_EQ(registry.OpenAllMaps(), 0);
    MapWalkSetLookupHook([](uint64_t index) { return index == 2 ? -EIO : 0; });
    std::ostringstream part, partErr;
-   EXPECT_EQ(WriteJsonMap(registry, "bpf_fwd_err_log", part, partErr), 1);
+   EXPECT_EQ(WriteJsonMap(registry, "bpf_fwd_err_log", part, partErr, fwdtest::FlushStream), 1);
    MapWalkSetLookupHook(nullptr);
    EXPECT_EQ(partErr.str(), "fwdmaps: bpf_fwd_err_log: map walk failed: Input/output error\n");
    EXPECT_EQ(json::parse(part.str())["records"].size(), 2u) << part.str();
    EXPECT_EQ(LogRecords(), 3) << "only the records in the document are deleted";
 
    std::ostringstream rest;
-   EXPECT_EQ(WriteJsonMap(registry, "bpf_fwd_err_log", rest, partErr), 0);
+   EXPECT_EQ(WriteJsonMap(registry, "bpf_fwd_err_log", rest, partErr, fwdtest::FlushStream), 0);
    EXPECT_EQ(json::parse(rest.str())["records"].size(), 3u);
    EXPECT_EQ(LogRecords(), 0);
 
    MapWalkSetLookupHook([](uint64_t index) { return index == 0 ? -EIO : 0; });
    std::ostringstream metrics, metricsErr;
-   EXPECT_EQ(WriteMetrics(registry, {"bpf_fwd_err", "bpf_fwd_stats"}, metrics, metricsErr), 1);
+   EXPECT_EQ(WriteMetrics(registry, {"bpf_fwd_err", "bpf_fwd_stats"}, metrics, metricsErr,
+                          fwdtest::FlushStream),
+             1);
    MapWalkSetLookupHook(nullptr);
    EXPECT_EQ(metricsErr.str(), "fwdmaps: bpf_fwd_err: map walk failed: Input/output error\n"
                                "fwdmaps: bpf_fwd_stats: map walk failed: Input/output error\n");

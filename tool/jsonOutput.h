@@ -29,6 +29,10 @@ JsonValue FwdErrJson(const FwdErrRecord &r);
 JsonValue FwdStatsJson(const FwdStatsRecord &r);
 JsonValue ErrLogJson(const ErrLogRecord &r);
 
+/// A sum of counters: an exact integer, or a float only when it exceeds 64
+/// bits.
+JsonValue CounterTotalJson(unsigned __int128 total);
+
 /// {"map": name, "records": [...]}.
 JsonValue MapDocument(const std::string &mapName, JsonValue records);
 /// {"maps": [names...]}.

@@ -1,4 +1,5 @@
-// fwdmaps: lists the proxy's pinned maps, or prints the records of one.
+// fwdmaps: lists the proxy's pinned maps, prints the records of one, watches one or
+// looks up one record.
 #include <stdlib.h>
 #include <string.h>
 #include <unistd.h>

@@ -75,7 +75,7 @@ bool ParseSeconds(const char *text, double *seconds)
       return false;
    }
    *seconds = strtod(text, nullptr);
-   return *seconds >= kMinWatchSeconds && *seconds <= 86400;
+   return *seconds >= kMinWatchSeconds && *seconds <= kMaxWatchSeconds;
 }
 
 bool ParseCount(const char *text, long *count)
@@ -196,8 +196,9 @@ ToolOptions ParseToolOptions(int argc, const char *const argv[])
       } else if (std::strncmp(arg, "--watch=", 8) == 0) {
          options.watch = true;
          if (!ParseSeconds(arg + 8, &options.watchSeconds)) {
-            return UsageError(std::string("option '--watch' needs SECONDS of at least 0.1, not '") +
-                              (arg + 8) + "'");
+            return UsageError(
+                std::string("option '--watch' needs SECONDS from 0.1 to 86400, not '") + (arg + 8) +
+                "'");
          }
       } else if (std::strcmp(arg, "--prometheus") == 0) {
          prometheus = true;

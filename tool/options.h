@@ -49,8 +49,9 @@ struct ToolOptions
    std::string error;
 };
 
-/// The shortest interval --watch takes.
+/// The shortest and the longest interval --watch takes.
 constexpr double kMinWatchSeconds = 0.1;
+constexpr double kMaxWatchSeconds = 86400;
 
 /// Parses argv[1..argc-1] from left to right. Never fails: a bad command line
 /// comes back as ToolAction::UsageError with a reason. The first of help,

@@ -362,7 +362,7 @@ TEST(FwdmapsCommandLine, HelpVersionAndUsageErrors)
        // --watch and --key: the map and KEY decide, and nothing is opened.
        {{"--watch=0.05", "bpf_fwd_stats"},
         2,
-        "'--watch' needs SECONDS of at least 0.1, not '0.05'"},
+        "'--watch' needs SECONDS from 0.1 to 86400, not '0.05'"},
        {{"--watch=1s", "bpf_fwd_stats"}, 2, "not '1s'"},
        {{"--watch"}, 2, "--watch needs a map"},
        {{"--watch", "label_port_map"}, 2, "--watch shows bpf_fwd_stats, bpf_fwd_err or"},

@@ -135,6 +135,12 @@ for map in label_port_map worker_port_map bpf_fwd_stats bpf_fwd_err bpf_fwd_err_
 done
 echo "Printing the error log consumed it; a second run lists nothing:"
 show fwdmaps bpf_fwd_err_log
+echo "Live rates while the peer sends a datagram to the worker port every 0.1 s: fwdmaps --watch,"
+echo "three samples a second apart (piped here, so a header and one time-stamped line each):"
+inpeer bash -c 'for i in $(seq 25); do echo tick >/dev/udp/10.0.0.1/8080; sleep 0.1; done' &
+ticker=$!
+show fwdmaps --watch --count=3 bpf_fwd_stats
+wait "$ticker" || true
 
 step "6. kill -9 of the worker: the agent removes its port, restarts it and registers the port again"
 worker=$(sed -n 's/.*fwd_agent: worker fwd_worker started, pid \([0-9]*\).*/\1/p' "$log")

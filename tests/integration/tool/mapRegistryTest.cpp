@@ -16,6 +16,7 @@
 
 #include "bpfproxy/bpfMapRegistry.h"
 #include "support/kernelFixture.h"
+#include "support/textFiles.h"
 #include "tool/textOutput.h"
 
 namespace {
@@ -134,7 +135,8 @@ TEST_F(MapRegistryTest, PerCpuHashValuesFitTheWalksBuffer)
    for (uint32_t batch : {kMapBatchRecords, 0u}) {
       MapBatchSetRecords(batch);
       std::ostringstream out, err;
-      EXPECT_EQ(kStatusOk, WriteTextMap(reg, "label_port_map", out, err)) << err.str();
+      EXPECT_EQ(kStatusOk, WriteTextMap(reg, "label_port_map", out, err, fwdtest::FlushStream))
+          << err.str();
       EXPECT_EQ(fwdtest::SortedLines(expected), fwdtest::SortedLines(out.str())) << batch;
    }
    MapBatchSetRecords(kMapBatchRecords);

@@ -38,6 +38,7 @@ for f in $folders; do filters="$filters --filter $f/"; done
 # shellcheck disable=SC2086
 (cd "$tree" && gcovr --root "$tree" --object-directory "$build" $filters \
     --exclude 'tests/' --exclude 'fuzz/' --exclude 'bench/' --exclude 'examples/' \
+    --exclude-directories '.*/CMakeFiles/[0-9.]+' \
     --gcov-ignore-parse-errors \
     -j "$jobs" --json-summary "$build/coverage-summary.json" --txt "$build/coverage.txt" >/dev/null)
 

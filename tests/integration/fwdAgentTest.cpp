@@ -223,7 +223,7 @@ TEST_F(FwdAgentTest, WholeLife)
       return Log().find("[Child Process]: fwd_worker: serving 127.0.0.1 port 8080 (tcp and udp)") !=
              std::string::npos;
    })) << Log();
-   EXPECT_NE(log.find("\"password\":***\n"), std::string::npos) << log;
+   EXPECT_NE(log.find("\"password\":***}\n"), std::string::npos) << log;
    EXPECT_EQ(log.find("\"password\": \""), std::string::npos) << log;
    EXPECT_EQ(Echo(), "ping\n");
    EXPECT_NE(fwdtest::Fwdmaps({"worker_port_map"}).out.find("8080"), std::string::npos);

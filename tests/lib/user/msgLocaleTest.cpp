@@ -70,6 +70,7 @@ TEST_F(MsgLocaleTest, LoadsKeepsOnFailureDropsAndReadsUTF8)
        {Msg_Format(MSGID(greet.hello) "Hello %s, %d times.", "Ann", 3), "Bonjour Ann, 3 fois."},
        {Msg_Format(MSGID(greet.other) "Press %s", MSGID(button.cancel) "_Cancel"), "Press Annuler"},
        {Msg_Format(MSGID(greet.bad) "Hello %s, %d", "Cy", 4), "Hallo %d, %n%s %s"},
+       {Msg_Format("no id: %s", "unused"), "no id: %s"}, // taken as written
        {Msg_GetString(MSGID(button.cancel) "_Cancel"), "_Annuler"},
        {Msg_GetPlainButtonText(MSGID(button.cancel) "_Cancel"), "Annuler"},
    };
@@ -84,6 +85,11 @@ TEST_F(MsgLocaleTest, LoadsKeepsOnFailureDropsAndReadsUTF8)
    Messages("fr", ".encoding = \"ISO-8859-1\"\nmsg.test.hello = \"\xE0\"\n");
    ASSERT_TRUE(Msg_SetLocaleEx("fr", "fwdmaps"));
    EXPECT_EQ(Now(), "\xC3\xA0/fr");
+
+   // After shutdown, messages are dropped, not kept or crashed on.
+   Msg_Exit();
+   Msg_Append(MSGID(late) "after the end");
+   EXPECT_EQ(Msg_Pending(), nullptr);
 }
 
 } // namespace

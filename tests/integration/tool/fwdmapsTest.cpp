@@ -554,9 +554,7 @@ TEST(FwdmapsCompletion, CompletesOptionsAndMapNames)
       std::string expected;
    } cases[] = {
        {{""}, "label_port_map worker_port_map bpf_fwd_stats bpf_fwd_err bpf_fwd_err_log"},
-       {{"bpf_fwd_e"}, "bpf_fwd_err bpf_fwd_err_log"},
        {{"-"}, "-j --json --prometheus -o --output --watch --key -h --help --version"},
-       {{"--p"}, "--prometheus"},
        {{"--prometheus", ""}, "bpf_fwd_stats bpf_fwd_err"},
        {{"--json", "-"}, "-o --output --watch --key"},
        {{"-o", "m.prom", "-"}, "-j --json --prometheus --key"},

@@ -9,6 +9,7 @@
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -185,8 +186,10 @@ TEST_F(FwdmapsOutputFile, SigkillLeavesTheOldOrTheNewFileWhole)
 
 // The temporary files of runs killed outright are removed by the next run
 // for the same file; one that a live run holds locked stays, and so do
-// names that only look alike.
-TEST(FwdmapsStaleTemporaries, ANewRunRemovesOnlyThoseOfDeadRuns)
+// names that only look alike. The file gets mode 0644 whatever the umask.
+// A target that cannot be a file is named with the step that failed, and
+// nothing is left (the map list needs no maps).
+TEST(FwdmapsOutputTargets, StaleTemporariesModeAndTargetsThatAreNoFile)
 {
    fwdtest::TempDir dir;
    const std::string live = WriteFile(dir.path() + "/.maps.txt.live02", "being written");
@@ -195,12 +198,31 @@ TEST(FwdmapsStaleTemporaries, ANewRunRemovesOnlyThoseOfDeadRuns)
    }
    int fd = open(live.c_str(), O_RDONLY | O_CLOEXEC);
    ASSERT_EQ(flock(fd, LOCK_EX), 0) << strerror(errno);
-   RunResult r = Fwdmaps({"-o", dir.path() + "/maps.txt"}); // the list: no maps needed
+   mode_t mask = umask(077);
+   RunResult r = Fwdmaps({"-o", dir.path() + "/maps.txt"});
+   umask(mask);
    close(fd);
    EXPECT_EQ(r.status, 0) << r.err;
-   EXPECT_EQ(DirEntries(dir.path()),
-             (std::vector<std::string>{".maps.txt.live02", ".maps.txt.toolong7",
-                                       ".other.txt.dead03", "maps.txt"}));
+   const std::vector<std::string> kept = {".maps.txt.live02", ".maps.txt.toolong7",
+                                          ".other.txt.dead03", "maps.txt"};
+   EXPECT_EQ(DirEntries(dir.path()), kept);
+   EXPECT_EQ(fs::status(dir.path() + "/maps.txt").permissions(), fs::perms(0644));
+
+   fs::create_directories(dir.path() + "/maps.txt.d/not-empty");
+   const std::pair<std::string, std::string> targets[] = {
+       {"/maps.txt.d", "cannot rename the temporary file over it: Is a directory"},
+       {"/missing/maps.txt", "cannot create a temporary file in its directory: No such file"},
+       {"/", "not a file name: Is a directory"},
+   };
+   for (const auto &[name, why] : targets) {
+      r = Fwdmaps({"-o", dir.path() + name});
+      EXPECT_EQ(r.status, 1) << name;
+      EXPECT_EQ(r.err.rfind("fwdmaps: " + dir.path() + name + ": " + why, 0), 0u) << r.err;
+      EXPECT_EQ(DirEntries(dir.path() + "/maps.txt.d"), std::vector<std::string>{"not-empty"});
+   }
+   std::vector<std::string> all = kept;
+   all.push_back("maps.txt.d");
+   EXPECT_EQ(DirEntries(dir.path()), all);
 }
 
 // A file that cannot be written: status 1, the reason, the old content, no
@@ -278,7 +300,9 @@ TEST_F(FwdmapsOutputFile, AnExitPartWayLeavesTheOldFile)
    // The real file again, for later tests in this process.
    while (umount2("/sys/devices/system/cpu/possible", MNT_DETACH) == 0) {
    }
-   EXPECT_EQ(r.status, 255) << r.err;
+   EXPECT_EQ(std::to_string(r.status) + " " + r.err,
+             "255 fwdmaps: /sys/devices/system/cpu/possible: possible CPU count is -1, need at "
+             "least 1\n");
    EXPECT_EQ(ReadFile(file), "# the old file\n");
    EXPECT_EQ(DirEntries(mDir.path()), std::vector<std::string>{"fwdmaps.prom"});
 }

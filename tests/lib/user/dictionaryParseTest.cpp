@@ -1,4 +1,4 @@
-// Value parsing: the word tables and the conversion of texts into each type
+// Value parsing: the conversion of texts into each type, words included,
 // with its complaints and fallbacks.
 #include <gtest/gtest.h>
 
@@ -11,36 +11,6 @@
 #include "support/textFiles.h"
 
 namespace {
-
-TEST(DictionaryParse, BoolAndTriStateWords)
-{
-   // Words of each value; anything else is invalid (FALSE for a boolean, 0 for a tri-state).
-   const std::vector<std::pair<int32, std::vector<const char *>>> boolWords = {
-       {TRUE, {"", "true", "T", "yes", "Y", "ON", "1"}},
-       {FALSE, {"false", "F", "No", "n", "oFF", "0"}},
-       {-2, {" 1", "01", "yess", nullptr}}};
-   const std::vector<std::pair<int32, std::vector<const char *>>> triWords = {
-       {1, {"yes", ""}},
-       {0, {"off"}},
-       {-1, {"auto", "DEFAULT", "DontCare"}},
-       {-2, {"automatic", "-1", nullptr}}};
-
-   for (bool tri : {false, true}) {
-      for (const auto &[value, words] : tri ? triWords : boolWords) {
-         for (const char *text : words) {
-            SCOPED_TRACE(text != nullptr ? text : "NULL");
-            Bool invalid = 77;
-            int32 got = tri ? Dictionary_ParseTriState(text, &invalid)
-                            : Dictionary_ParseBool(text, &invalid);
-            EXPECT_EQ(value == -2 ? 0 : value, got);
-            EXPECT_EQ(value == -2, (bool)invalid);
-            // The flag is optional for both parsers.
-            EXPECT_EQ(got, tri ? Dictionary_ParseTriState(text, nullptr)
-                               : Dictionary_ParseBool(text, nullptr));
-         }
-      }
-   }
-}
 
 // Each type's conversion with its default (or none: the fallback is then a
 // zeroed value slot) and the complaint it leaves.
@@ -77,6 +47,14 @@ TEST(DictionaryParse, Conversions)
        {DICT_TRISTATE, "sometimes", false, -1, 0,
         "Value \"sometimes\" for variable \"k\" is not a valid tristate value. Using value "
         "\"default\".\n"},
+       // The words are whole and case-blind: no spaces, no leading zeros.
+       {DICT_BOOL, "yes", false, TRUE, 0, ""},
+       {DICT_BOOL, "oFF", false, FALSE, 0, ""},
+       {DICT_BOOL, "01", false, TRUE, 0, "msg.dictionary.notBoolean"},
+       {DICT_BOOL, " 1", false, TRUE, 0, "msg.dictionary.notBoolean"},
+       {DICT_TRISTATE, "DontCare", false, -1, 0, ""},
+       {DICT_TRISTATE, "", false, 1, 0, ""},
+       {DICT_TRISTATE, "automatic", false, -1, 0, "msg.dictionary.notTristate"},
        {DICT_LONG, "x", true, 0, 0, "msg.dictionary.notInteger"},
        {DICT_TRISTATE, "x", true, 0, 0, "msg.dictionary.notTristate"},
    };
@@ -106,6 +84,9 @@ TEST(DictionaryParse, Conversions)
          EXPECT_EQ(c.i, v.longValue);
       }
    }
+   // No text is no word; the invalid flag is optional.
+   EXPECT_FALSE(Dictionary_ParseBool(nullptr, nullptr));
+   EXPECT_EQ(0, Dictionary_ParseTriState(nullptr, nullptr));
    // No list: the complaint is dropped, the fallback still applies.
    DictionaryValue v;
    EXPECT_FALSE(DictionaryConvertValue("k", "maybe", DICT_BOOL, &defBool, &v, nullptr));

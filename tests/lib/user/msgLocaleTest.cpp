@@ -1,4 +1,5 @@
-// Loading a locale's message file from the library directory.
+// Loading a locale's message file from the library directory, and the
+// messages it localises.
 #include <gtest/gtest.h>
 
 #include <stdlib.h>
@@ -59,12 +60,36 @@ TEST_F(MsgLocaleTest, LoadsKeepsOnFailureDropsAndReadsUTF8)
    EXPECT_EQ(Now(), english);
    EXPECT_EQ(Now().substr(0, 6), "Hello/");
 
+   // Arguments fill the localised format, a button's text included; a
+   // message file is data: a format that does not fit the captured
+   // arguments shows its conversions instead of misreading them.
+   Messages("fr", "greet.hello = \"Bonjour %s, %d fois.\"\nbutton.cancel = \"_Annuler\"\n"
+                  "greet.bad = \"Hallo %d, %n%s %s\"\n");
+   ASSERT_TRUE(Msg_SetLocaleEx("fr", "fwdmaps"));
+   const std::pair<char *, const char *> localised[] = {
+       {Msg_Format(MSGID(greet.hello) "Hello %s, %d times.", "Ann", 3), "Bonjour Ann, 3 fois."},
+       {Msg_Format(MSGID(greet.other) "Press %s", MSGID(button.cancel) "_Cancel"), "Press Annuler"},
+       {Msg_Format(MSGID(greet.bad) "Hello %s, %d", "Cy", 4), "Hallo %d, %n%s %s"},
+       {Msg_Format("no id: %s", "unused"), "no id: %s"}, // taken as written
+       {Msg_GetString(MSGID(button.cancel) "_Cancel"), "_Annuler"},
+       {Msg_GetPlainButtonText(MSGID(button.cancel) "_Cancel"), "Annuler"},
+   };
+   for (const auto &[text, want] : localised) {
+      EXPECT_STREQ(text, want);
+      free(text);
+   }
+
    // Message files are UTF-8 unless they say otherwise.
    Messages("fr", "msg.test.hello = \"\xE0\"\n");
    EXPECT_FALSE(Msg_SetLocaleEx("fr", "fwdmaps"));
    Messages("fr", ".encoding = \"ISO-8859-1\"\nmsg.test.hello = \"\xE0\"\n");
    ASSERT_TRUE(Msg_SetLocaleEx("fr", "fwdmaps"));
    EXPECT_EQ(Now(), "\xC3\xA0/fr");
+
+   // After shutdown, messages are dropped, not kept or crashed on.
+   Msg_Exit();
+   Msg_Append(MSGID(late) "after the end");
+   EXPECT_EQ(Msg_Pending(), nullptr);
 }
 
 } // namespace

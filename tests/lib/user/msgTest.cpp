@@ -1,5 +1,6 @@
 // The message module: pending order, posting through callbacks, thread
-// overrides, localisation, sizes, and the console forms over real pipes.
+// overrides and the console forms over real pipes. Localisation is seen
+// through message files (msgLocaleTest).
 #include <gtest/gtest.h>
 
 #include <stdio.h>
@@ -107,33 +108,6 @@ TEST_F(Msg, ThreadOverridesPerThreadListsAndQuestionReposts)
    MsgCallback none = {};
    Msg_SetCallback(&none);
    EXPECT_EQ(1u, Msg_Question(choices, 1, MSGID(q.three) "Nobody asks"));
-}
-
-TEST_F(Msg, LocalizedFromMessageDictionary)
-{
-   Dictionary *dict = Dictionary_Create();
-   Dictionary_SetText(dict, "Bonjour %s, %d fois.", "greet.hello");
-   Dictionary_SetText(dict, "_Annuler", "button.cancel");
-   // A message file is data: a format that does not fit the captured
-   // arguments shows its conversions instead of misreading them.
-   Dictionary_SetText(dict, "Hallo %d, %n%s %s", "greet.bad");
-   MsgLock();
-   MsgSetDictionaryLocked(dict, "fr");
-   MsgUnlock();
-
-   Msg_Post(MSG_INFO, MSGID(greet.hello) "Hello %s, %d times.", "Ann", 3);
-   Msg_Post(MSG_INFO, MSGID(greet.other) "Press %s", MSGID(button.cancel) "_Cancel");
-   Msg_Post(MSG_INFO, MSGID(greet.bad) "Hello %s, %d", "Cy", 4);
-   EXPECT_EQ((std::vector<std::string>{"0:greet.hello:Bonjour Ann, 3 fois.\n",
-                                       "0:greet.other:Press Annuler\n",
-                                       "0:greet.bad:Hallo %d, %n%s %s\n"}),
-             posted);
-   for (auto fn : {Msg_GetString, Msg_GetPlainButtonText}) {
-      char *s = fn(MSGID(button.cancel) "_Cancel");
-      EXPECT_STREQ(fn == Msg_GetString ? "_Annuler" : "Annuler", s);
-      free(s);
-   }
-   Msg_Exit();
 }
 
 /* ---- Console forms through real pipes ---------------------------------- */

@@ -409,31 +409,4 @@ TEST_F(FwdmapsOutputFile, MetricsServiceCapabilitiesAreEnoughAndEachCounts)
    }
 }
 
-// systemd's own check, with fwdmaps and its man page where the units look
-// for them: on a tmpfs over /usr/local in the test's mount namespace.
-TEST(FwdmapsUnits, PassSystemdAnalyzeVerify)
-{
-   const char analyze[] = "/usr/bin/systemd-analyze";
-   if (access(analyze, X_OK) != 0) {
-      GTEST_SKIP() << analyze << " is not installed; the units are not verified";
-   }
-   std::string why = fwdtest::EnterPrivateNamespaces();
-   if (!why.empty()) {
-      FWD_SKIP_OR_FAIL("private namespaces unavailable: " + why);
-   }
-   ScopedMount local("/usr/local", "size=64m");
-   ASSERT_TRUE(local.ok) << strerror(errno);
-   fs::create_directories("/usr/local/bin");
-   fs::create_directories("/usr/local/share/man/man1");
-   fs::copy_file(FWD_FWDMAPS_PATH, "/usr/local/bin/fwdmaps");
-   fs::copy_file(std::string(FWD_SOURCE_DIR) + "/tool/fwdmaps.1",
-                 "/usr/local/share/man/man1/fwdmaps.1");
-
-   const std::string units = std::string(FWD_SOURCE_DIR) + "/tool/systemd/";
-   RunResult r = RunProcess(
-       {analyze, "verify", units + "fwdmaps-metrics.service", units + "fwdmaps-metrics.timer"});
-   EXPECT_EQ(r.status, 0) << r.out << r.err;
-   EXPECT_EQ(r.out + r.err, "");
-}
-
 } // namespace

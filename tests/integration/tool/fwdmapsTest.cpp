@@ -584,20 +584,4 @@ TEST(FwdmapsCompletion, CompletesOptionsAndMapNames)
    }
 }
 
-// The man page renders without warnings and documents the metrics (the JSON
-// fields are checked against real documents above).
-TEST(FwdmapsManPage, RendersCleanlyAndDocumentsTheSchema)
-{
-   const std::string page = std::string(FWD_SOURCE_DIR) + "/tool/fwdmaps.1";
-   // No warnings.
-   EXPECT_EQ(Outcome(0, ""), Outcome(RunProcess({"/usr/bin/groff", "-man", "-ww", "-z", page})));
-   const std::string text = fwdtest::ReadFile(page);
-   for (const char *d :
-        {"bpf_fwd_stats_bytes_total", "bpf_fwd_stats_all_cpus_bytes_total", "bpf_fwd_err_total",
-         "fwdmaps_last_collection_timestamp_seconds", "fwdmaps_last_collection_success",
-         "fwdmaps\\-metrics.timer", "FWDMAPS_TEXTFILE_DIR", "BpfProxy.FsPath", "EXIT STATUS"}) {
-      EXPECT_NE(text.find(d), std::string::npos) << d;
-   }
-}
-
 } // namespace

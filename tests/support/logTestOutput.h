@@ -8,12 +8,16 @@
 ///    ... code that logs ...
 ///    std::vector<std::string> lines = LogTestOutput_Texts(out);
 ///    Log_Exit();                          // unregisters and destroys it
+///
+/// Most tests want the LogCapture below, which does all of that.
 #ifndef TESTS_SUPPORT_LOGTESTOUTPUT_H
 #define TESTS_SUPPORT_LOGTESTOUTPUT_H
 
+#include <functional>
 #include <string>
 #include <vector>
 
+#include "lib/log/log.h"
 #include "lib/log/logOutput.h"
 
 struct LogTestOutputOptions
@@ -47,5 +51,46 @@ void LogTestOutput_Clear(LogOutput *output);
 /// How often open and disable-throttling were called.
 uint32 LogTestOutput_OpenCount(LogOutput *output);
 uint32 LogTestOutput_ThrottleOffCount(LogOutput *output);
+
+/// Creates a test output and registers it (a failed test when refused).
+LogOutput *AddTestOutput(const char *name = "test", int32 fileLevel = LOG_INFO,
+                         Bool wholeMessage = FALSE, int32 stderrLevel = -1);
+/// Empties the pre-output buffer of whatever earlier code logged: the first
+/// output takes it all.
+void DrainPreOutputBuffer();
+
+namespace fwdtest {
+
+/// What the log facility writes while it lives: an output registered for
+/// messages at `level` and more severe (line by line unless
+/// `wholeMessage`); the log facility is shut down again on destruction.
+class LogCapture
+{
+ public:
+   explicit LogCapture(int32 level = LOG_INFO, Bool wholeMessage = TRUE)
+       : mOut(AddTestOutput("test", level, wholeMessage))
+   {}
+   ~LogCapture() { Log_Exit(); }
+   LogCapture(const LogCapture &) = delete;
+   LogCapture &operator=(const LogCapture &) = delete;
+
+   LogOutput *out() const { return mOut; }
+   std::vector<std::string> Texts() const { return LogTestOutput_Texts(mOut); }
+   std::string Joined() const { return LogTestOutput_Joined(mOut); }
+   void Clear() const { LogTestOutput_Clear(mOut); }
+   /// The messages since the last call, as "<level name>: <message>".
+   std::vector<std::string> Take() const;
+   /// How often `text` occurs in what was logged.
+   size_t Count(const std::string &text) const;
+   bool Logged(const std::string &text) const { return Count(text) > 0; }
+
+ private:
+   LogOutput *mOut;
+};
+
+/// Starts n threads at once, so that they really race, and joins them.
+void RunThreads(int n, const std::function<void(int)> &body);
+
+} // namespace fwdtest
 
 #endif

@@ -9,7 +9,9 @@
 
 #include <gtest/gtest.h>
 
-#include "lib/log/logTestSupport.h"
+#include "support/logTestOutput.h"
+
+using fwdtest::RunThreads;
 
 namespace {
 

@@ -14,7 +14,7 @@
 #include "lib/config/preference.h"
 #include "lib/log/logConfig.h"
 #include "lib/log/logFile.h"
-#include "lib/log/logTestSupport.h"
+#include "support/logTestOutput.h"
 #include "lib/misc/productState.h"
 #include "lib/misc/threadState.h"
 #include "lib/user/dictionary.h"

@@ -15,7 +15,12 @@
 
 #include "lib/config/preference.h"
 #include "lib/log/logConfig.h"
-#include "lib/log/logTestSupport.h"
+#include "support/childProcess.h"
+#include "support/logTestOutput.h"
+
+using fwdtest::ChildResult;
+using fwdtest::RunInChild;
+
 #include "lib/misc/productState.h"
 #include "lib/misc/threadState.h"
 #include "lib/misc/unicode.h"

@@ -15,7 +15,12 @@
 
 #include <gtest/gtest.h>
 
-#include "lib/log/logTestSupport.h"
+#include "support/childProcess.h"
+#include "support/logTestOutput.h"
+
+using fwdtest::ChildResult;
+using fwdtest::RunInChild;
+
 #include "lib/sig/sig.h"
 #include "support/tempDir.h"
 #include "support/textFiles.h"

@@ -5,9 +5,9 @@
 #include <poll.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/eventfd.h>
 #include <unistd.h>
 
-#include <mutex>
 #include <vector>
 
 #include "lib/config/config.h"
@@ -97,12 +97,6 @@ LoggerWrapper::LoggerWrapper(const std::string &name) : mName(name)
 
 LoggerWrapper::~LoggerWrapper()
 {
-   mRunning = false;
-   // Joined, not detached: the thread reads our members until it sees the
-   // flag, at most one poll interval later.
-   if (mThread.joinable()) {
-      mThread.join();
-   }
    closeLogPipe();
    Log_Exit();
 }
@@ -155,11 +149,13 @@ void LoggerWrapper::startLogRedirect()
       Log_Level(5, "Log redirection thread is already started.\n");
       return;
    }
+   std::lock_guard<std::mutex> guard(mPipeMutex);
    mRunning = true;
    int fds[2];
+   mWake = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
    // Close-on-exec: a child gets the write end only where it is made its
    // output (dup2 clears the flag there).
-   if (pipe2(fds, O_CLOEXEC) != 0) {
+   if (mWake < 0 || pipe2(fds, O_CLOEXEC) != 0) {
       Log_Level(2, "Failed to create log pipe.\n");
    } else {
       fcntl(fds[0], F_SETFL, fcntl(fds[0], F_GETFL) | O_NONBLOCK);
@@ -177,26 +173,38 @@ void LoggerWrapper::LogRedirectThread()
       return;
    }
    char buf[1025];
-   while (mRunning) {
-      // poll, not select: a descriptor above FD_SETSIZE must not overrun
-      // an fd_set.
-      struct pollfd pfd = {fd, POLLIN, 0};
-      int ready = poll(&pfd, 1, 1000);
-      if (ready < 0 && errno != EINTR) {
-         Log_Level(3, "%s: Failed in select()!\n", "LogRedirectThread");
-         break;
-      }
-      if (ready <= 0) {
-         continue;
-      }
-      if ((pfd.revents & POLLNVAL) != 0) {
-         // closeLogPipe closed it under us.
-         break;
+   // The pipe stays open until this thread is joined. Once the wake-up
+   // descriptor fires, it reads what is waiting, at most a default pipe's
+   // capacity so that a child that keeps writing cannot hold the closer,
+   // and ends.
+   int drainLeft = -1; // chunks still to read once woken; -1: not woken
+   while (drainLeft != 0) {
+      if (drainLeft < 0) {
+         // poll, not select: a descriptor above FD_SETSIZE must not
+         // overrun an fd_set.
+         struct pollfd pfd[2] = {{fd, POLLIN, 0}, {mWake, POLLIN, 0}};
+         int ready = poll(pfd, 2, 1000);
+         if (ready < 0 && errno != EINTR) {
+            Log_Level(3, "%s: Failed in select()!\n", "LogRedirectThread");
+            break;
+         }
+         if (ready <= 0) {
+            if (!mRunning) {
+               break;
+            }
+            continue;
+         }
+         if (pfd[1].revents != 0) {
+            drainLeft = 64;
+         }
       }
       ssize_t n = read(fd, buf, sizeof buf - 1);
+      if (drainLeft > 0) {
+         drainLeft--;
+      }
       if (n <= 0) {
-         if (n == 0) {
-            // Every writer closed it; nothing more can arrive.
+         if (n == 0 || drainLeft >= 0) {
+            // Every writer closed it, or nothing more is waiting.
             break;
          }
          continue;
@@ -212,6 +220,19 @@ void LoggerWrapper::LogRedirectThread()
 
 void LoggerWrapper::closeLogPipe()
 {
+   std::lock_guard<std::mutex> guard(mPipeMutex);
+   mRunning = false;
+   if (mWake >= 0) {
+      uint64_t one = 1;
+      (void)!write(mWake, &one, sizeof one);
+   }
+   if (mThread.joinable()) {
+      mThread.join();
+   }
+   if (mWake >= 0) {
+      close(mWake);
+      mWake = -1;
+   }
    for (std::atomic<int> *end : {&mPipeRead, &mPipeWrite}) {
       int fd = end->exchange(-1);
       if (fd > 0) {

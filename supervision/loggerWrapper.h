@@ -10,12 +10,16 @@
 ///
 /// Thread safe: the level and the flags are atomic, and every line goes
 /// through the log facility, whose lock ("logLock") serialises the
-/// redirection thread's lines with the component's own. closeLogPipe must
-/// not race with startLogRedirect.
+/// redirection thread's lines with the component's own. startLogRedirect
+/// and closeLogPipe take the wrapper's pipe mutex.
+///
+/// Descriptors: the wrapper owns both ends of the log pipe and the
+/// redirection thread's wake-up descriptor (see supervision/README.md).
 #ifndef SUPERVISION_LOGGERWRAPPER_H
 #define SUPERVISION_LOGGERWRAPPER_H
 
 #include <atomic>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -47,10 +51,14 @@ class LoggerWrapper
    /// chunk (up to 1024 bytes) written to getLogPipeWriteFd() is logged as
    /// "[Child Process]: <text>" at level 5, one trailing newline dropped.
    void startLogRedirect();
-   /// The write end to hand to a child as its output, or -1.
+   /// The write end to hand to a child as its output, or -1. Lent: valid
+   /// until closeLogPipe; a holder that keeps it duplicates it (as
+   /// ProcessObject does).
    int getLogPipeWriteFd() const { return mPipeWrite.load(); }
-   /// Closes both ends of the log pipe that are open; the redirection
-   /// thread then ends.
+   /// Wakes the redirection thread, which logs what is already in the pipe
+   /// and ends, joins it, then closes both ends of the log pipe that are
+   /// open. Children holding the write end keep a pipe nobody reads. Not
+   /// from the redirection thread.
    void closeLogPipe();
 
    ~LoggerWrapper();
@@ -67,6 +75,8 @@ class LoggerWrapper
    std::atomic<int> mPipeRead{-1};
    std::atomic<int> mPipeWrite{-1};
    std::atomic<bool> mRunning{false};
+   int mWake = -1;        ///< eventfd the redirection thread polls besides the pipe
+   std::mutex mPipeMutex; ///< guards the thread object and mWake
    std::thread mThread;
 };
 

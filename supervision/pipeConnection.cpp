@@ -5,11 +5,9 @@
 #include <stdint.h>
 #include <string.h>
 
-#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <thread>
-#include <vector>
 
 #include "common/commonUtils.h"
 #include "lib/lock/userlock.h"
@@ -28,8 +26,7 @@ constexpr auto kRetryPause = std::chrono::milliseconds(100);
 PipeConnection::PipeConnection() : PipeConnection(-1, -1) {}
 
 PipeConnection::PipeConnection(int readFd, int writeFd)
-    : mReadFd(readFd), mWriteFd(writeFd), mLock(MXUser_CreateRecLock("PipeConnection", 0)),
-      mInbox(sizeof(uint32_t) + kMaxMessage)
+    : mReadFd(readFd), mWriteFd(writeFd), mLock(MXUser_CreateRecLock("PipeConnection", 0))
 {
 }
 
@@ -111,16 +108,12 @@ bool PipeConnection::recvBuf(void *buf, size_t len)
    }
    PosixApiHelper *api = PosixApiHelper::getInstance();
    char *bytes = static_cast<char *>(buf);
-   size_t received = takeBuffered(bytes, len);
+   size_t received = 0;
    int retries = 0;
    while (received < len) {
-      // Read as much as a whole frame: a message usually arrives with one
-      // read instead of two (header, then text); what belongs to the next
-      // one waits in the buffer.
-      ssize_t n = api->read(mReadFd, mInbox.data(), mInbox.size());
+      ssize_t n = api->read(mReadFd, bytes + received, len - received);
       if (n > 0) {
-         mInboxEnd = static_cast<size_t>(n);
-         received += takeBuffered(bytes + received, len - received);
+         received += static_cast<size_t>(n);
          continue;
       }
       // End of file leaves errno as it was; a stale EINTR must not turn a
@@ -140,19 +133,6 @@ bool PipeConnection::recvBuf(void *buf, size_t len)
       std::this_thread::sleep_for(kRetryPause);
    }
    return true;
-}
-
-size_t PipeConnection::takeBuffered(char *out, size_t len)
-{
-   size_t n = std::min(len, mInboxEnd - mInboxStart);
-   if (out != nullptr) {
-      memcpy(out, mInbox.data() + mInboxStart, n);
-   }
-   mInboxStart += n;
-   if (mInboxStart == mInboxEnd) {
-      mInboxStart = mInboxEnd = 0;
-   }
-   return n;
 }
 
 bool PipeConnection::sendMsg(const std::string &text)
@@ -192,15 +172,7 @@ std::string PipeConnection::recvMsg()
       Log_Level(2, "PipeConnection->%s: Recv invalid msg header %d.\n", "recvMsg", len);
       throw PipeException("Recv invalid msg header");
    }
-   const size_t want = static_cast<size_t>(len);
-   if (mInboxEnd - mInboxStart >= want) {
-      // The whole text came with the header: take it without a second copy.
-      const char *at = mInbox.data() + mInboxStart;
-      std::string text(at, strnlen(at, want));
-      takeBuffered(nullptr, want);
-      return text;
-   }
-   std::string text(want, '\0');
+   std::string text(static_cast<size_t>(len), '\0');
    if (!recvBuf(&text[0], text.size())) {
       Log_Level(2, "PipeConnection->%s: Failed to recv pipe msg, length %d.\n", "recvMsg", len);
       throw PipeException("Failed to recv pipe msg");

@@ -14,7 +14,6 @@
 
 #include <cstddef>
 #include <string>
-#include <vector>
 
 #include "supervision/pipeException.h"
 
@@ -36,8 +35,9 @@ class PipeConnection
    PipeConnection(const PipeConnection &) = delete;
    PipeConnection &operator=(const PipeConnection &) = delete;
 
-   /// A descriptor that is still -1 takes the value given; one already set
-   /// stays. Unless `keepBlocking`, every descriptor above 0 is then made
+   /// A descriptor that is still -1 takes the value given, and the
+   /// connection owns it; one already set stays, and a descriptor not taken
+   /// stays the caller's. Unless `keepBlocking`, every descriptor above 0 is then made
    /// non-blocking, after which a send or receive that would block fails at
    /// once instead of waiting.
    void setFds(int readFd, int writeFd, bool keepBlocking);
@@ -47,10 +47,9 @@ class PipeConnection
    /// fails. A reader that has gone fails with EPIPE (never SIGPIPE).
    bool sendBuf(const void *buf, size_t len);
    /// Reads exactly `len` bytes, with the same retries after EINTR. End of
-   /// file (the writer closed) and other errors fail. Reads up to a whole
-   /// frame at a time and keeps what it did not need for the next receive,
-   /// so the read descriptor must not be read other than through this
-   /// connection.
+   /// file (the writer closed) and other errors fail. Never reads more than
+   /// asked: what follows stays in the pipe, so poll on the read descriptor
+   /// reports a message that is waiting.
    bool recvBuf(void *buf, size_t len);
 
    /// Logs the text with any password masked (level 8), then sends one
@@ -63,16 +62,9 @@ class PipeConnection
    std::string recvMsg();
 
  private:
-   /// Moves up to `len` received but unread bytes to `out` (null: drops
-   /// them); returns how many.
-   size_t takeBuffered(char *out, size_t len);
-
    int mReadFd;
    int mWriteFd;
    MXUserRecLock *mLock;
-   std::vector<char> mInbox; ///< bytes read ahead: [mInboxStart, mInboxEnd)
-   size_t mInboxStart = 0;
-   size_t mInboxEnd = 0;
 };
 
 #endif

@@ -2,9 +2,11 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <limits.h>
 #include <signal.h>
 #include <stdarg.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -27,29 +29,6 @@ const char kStartSig[] = "bool ProcessObject::start(const std::string&, "
 const char kStartProcessSig[] = "bool ProcessObject::startProcess()";
 const char kMonitorSig[] = "void ProcessObject::monitor(pid_t)";
 
-/// The name part of an environment entry ("A=b" and "A" both give "A").
-std::string EnvName(const std::string &entry) { return entry.substr(0, entry.find('=')); }
-
-/// The process environment with `changes` applied in order. Built before
-/// fork: the child of a threaded process must not allocate.
-std::vector<std::string> ChildEnvironment(const std::vector<std::string> &changes)
-{
-   std::vector<std::string> env;
-   for (char **e = environ; e != nullptr && *e != nullptr; e++) {
-      env.emplace_back(*e);
-   }
-   for (const std::string &change : changes) {
-      std::string name = EnvName(change);
-      for (auto it = env.begin(); it != env.end();) {
-         it = EnvName(*it) == name ? env.erase(it) : it + 1;
-      }
-      if (change.find('=') != std::string::npos) {
-         env.push_back(change);
-      }
-   }
-   return env;
-}
-
 /// Null-terminated pointers into `texts`, for exec.
 std::vector<char *> CStrings(std::vector<std::string> &texts)
 {
@@ -61,6 +40,149 @@ std::vector<char *> CStrings(std::vector<std::string> &texts)
    return out;
 }
 
+/// Room left in the child's environment array for variables the child
+/// hook adds.
+constexpr size_t kHookVariables = 64;
+/// Where a program is looked for when the environment has no PATH.
+const char kDefaultPath[] = "/bin:/usr/bin";
+
+// The child of a threaded parent may only make async-signal-safe calls
+// until exec: another thread may have held the allocator's lock at fork.
+// So everything the child needs is built here, before fork, and the child
+// only fills arrays and copies bytes into them: it applies the changes to
+// the environment the hook left, then searches the PATH of that result
+// itself (execvpe would search the parent's) and runs the program with
+// execve.
+struct ChildExec
+{
+   ChildExec(std::vector<std::string> &args, std::vector<std::string> &changes)
+       : argv(CStrings(args)), envChanges(changes)
+   {
+      for (const std::string &change : changes) {
+         nameLengths.push_back(change.find('=') == std::string::npos ? change.size()
+                                                                     : change.find('='));
+      }
+      size_t inherited = 0;
+      for (char **e = environ; e != nullptr && *e != nullptr; e++) {
+         inherited++;
+      }
+      envp.resize(inherited + changes.size() + kHookVariables + 1);
+      // For a script without "#!": /bin/sh <file> <args...>, as execvp does.
+      shArgv.push_back(const_cast<char *>("/bin/sh"));
+      shArgv.insert(shArgv.end(), argv.begin(), argv.end());
+   }
+
+   /// Whether `entry` ("NAME=value") names the variable of change `i`.
+   bool Names(size_t i, const char *entry) const
+   {
+      const size_t n = nameLengths[i];
+      return strncmp(entry, envChanges[i].c_str(), n) == 0 && entry[n] == '=';
+   }
+
+   /// The environment after the changes, in the prebuilt array; null when
+   /// the hook added more variables than it has room for.
+   char **Environment()
+   {
+      size_t n = 0;
+      for (char **e = environ; e != nullptr && *e != nullptr; e++) {
+         bool changed = false;
+         for (size_t i = 0; i < envChanges.size() && !changed; i++) {
+            changed = Names(i, *e);
+         }
+         if (!changed) {
+            if (n + envChanges.size() + 1 > envp.size()) {
+               return nullptr;
+            }
+            envp[n++] = *e;
+         }
+      }
+      for (size_t i = 0; i < envChanges.size(); i++) {
+         bool later = false;
+         for (size_t j = i + 1; j < envChanges.size() && !later; j++) {
+            later = nameLengths[j] == nameLengths[i] &&
+                    strncmp(envChanges[i].c_str(), envChanges[j].c_str(), nameLengths[i]) == 0;
+         }
+         if (!later && envChanges[i].size() > nameLengths[i]) {
+            envp[n++] = const_cast<char *>(envChanges[i].c_str());
+         }
+      }
+      envp[n] = nullptr;
+      return envp.data();
+   }
+
+   /// Applies the changes with setenv and unsetenv, which allocate: only
+   /// for a hook that added more variables than the array has room for.
+   char **EnvironmentAllocating()
+   {
+      for (size_t i = 0; i < envChanges.size(); i++) {
+         const std::string &change = envChanges[i];
+         std::string name = change.substr(0, nameLengths[i]);
+         if (change.size() > nameLengths[i]) {
+            setenv(name.c_str(), change.c_str() + nameLengths[i] + 1, 1);
+         } else {
+            unsetenv(name.c_str());
+         }
+      }
+      return environ;
+   }
+
+   /// Runs `file` with execve; a file the kernel does not take as a
+   /// program runs through /bin/sh.
+   void Exec(const char *file, char **env)
+   {
+      execve(file, argv.data(), env);
+      if (errno == ENOEXEC) {
+         shArgv[1] = const_cast<char *>(file);
+         execve(shArgv[0], shArgv.data(), env);
+      }
+   }
+
+   /// Runs `path`, searched in the PATH of `env` unless it has a "/".
+   /// Returns only when nothing could be run.
+   void Run(const char *path, char **env)
+   {
+      if (*path == '\0') {
+         return;
+      }
+      if (strchr(path, '/') != nullptr) {
+         Exec(path, env);
+         return;
+      }
+      const char *dirs = kDefaultPath;
+      for (char **e = env; *e != nullptr; e++) {
+         if (strncmp(*e, "PATH=", 5) == 0) {
+            dirs = *e + 5;
+         }
+      }
+      const size_t fileLen = strlen(path);
+      char candidate[PATH_MAX];
+      for (const char *dir = dirs;; dir++) {
+         const char *end = strchrnul(dir, ':');
+         size_t dirLen = static_cast<size_t>(end - dir);
+         if (dirLen == 0) {
+            dir = ".";
+            dirLen = 1;
+         }
+         if (dirLen + 1 + fileLen < sizeof candidate) {
+            memcpy(candidate, dir, dirLen);
+            candidate[dirLen] = '/';
+            memcpy(candidate + dirLen + 1, path, fileLen + 1);
+            Exec(candidate, env);
+         }
+         if (*end == '\0') {
+            return;
+         }
+         dir = end;
+      }
+   }
+
+   std::vector<char *> argv;
+   std::vector<char *> shArgv;
+   const std::vector<std::string> &envChanges;
+   std::vector<size_t> nameLengths;
+   std::vector<char *> envp;
+};
+
 void CloseFd(int &fd)
 {
    if (fd >= 0) {
@@ -69,19 +191,31 @@ void CloseFd(int &fd)
    }
 }
 
+/// Our own copy of `fd` (-1 for none), above the standard streams so that
+/// making it the child's standard output never leaves it close-on-exec.
+int OwnCopy(int fd)
+{
+   return fd > 0 ? fcntl(fd, F_DUPFD_CLOEXEC, STDERR_FILENO + 1) : -1;
+}
+
 } // namespace
 
 ProcessObject::ProcessObject(const std::string &name, int rid, int flag, int outFd)
     : mRid(rid), mName(name), mFlag(flag), mArgs{name},
-      mLock(MXUser_CreateRecLock("ProcessObject", 0)),
-      mEnded(MXUser_CreateCondVarRecLock(mLock)), mOutFd(outFd)
+      mLock(MXUser_CreateRecLock("ProcessObject", 0)), mEnded(MXUser_CreateCondVarRecLock(mLock)),
+      mOutFd(OwnCopy(outFd))
 {
+   if (outFd > 0 && mOutFd < 0) {
+      logLine(2, "Failed to keep the output descriptor %d: %s\n", outFd, strerror(errno));
+   }
 }
 
 ProcessObject::~ProcessObject()
 {
-   finishSupervision();
    CloseFd(mPipeWrite);
+   if (mOutFd >= 0) {
+      close(mOutFd);
+   }
    MXUser_DestroyCondVar(mEnded);
    MXUser_DestroyRecLock(mLock);
 }
@@ -97,12 +231,6 @@ void ProcessObject::logLine(int level, const char *fmt, ...)
    Log_Level(level, "Proc(%s), pid(%d), rid(%d), flg(%d): %s", mName.c_str(), mPid.load(),
              mRid.load(), mFlag.load(), text);
    errno = savedErrno;
-}
-
-void ProcessObject::setRidLocked(int rid)
-{
-   RecLockGuard guard(mLock);
-   mRid = rid;
 }
 
 void ProcessObject::setChildHook(ChildHook hook)
@@ -157,9 +285,7 @@ bool ProcessObject::startProcess()
       logLine(2, "Failed to create pipe.\n");
       return false;
    }
-   std::vector<std::string> envTexts = ChildEnvironment(mEnv);
-   std::vector<char *> argv = CStrings(mArgs);
-   std::vector<char *> envp = CStrings(envTexts);
+   ChildExec exec(mArgs, mEnv);
 
    pid_t pid = fork();
    if (pid < 0) {
@@ -184,7 +310,8 @@ bool ProcessObject::startProcess()
       if (mHook) {
          mHook();
       }
-      execvpe(mPath.c_str(), argv.data(), envp.data());
+      char **env = exec.Environment();
+      exec.Run(mPath.c_str(), env != nullptr ? env : exec.EnvironmentAllocating());
       _exit(255);
    }
 
@@ -243,16 +370,16 @@ void ProcessObject::monitor(pid_t pid)
 
 void ProcessObject::threadStarted()
 {
-   std::lock_guard<std::mutex> guard(mThreadsMutex);
+   RecLockGuard guard(mLock);
    mActiveThreads++;
 }
 
 void ProcessObject::threadDone()
 {
-   // Notify under the mutex: once it is released the waiter may free us.
-   std::lock_guard<std::mutex> guard(mThreadsMutex);
+   // Broadcast under the lock: once it is released the waiter may free us.
+   RecLockGuard guard(mLock);
    mActiveThreads--;
-   mThreadsDone.notify_all();
+   MXUser_BroadcastCondVar(mEnded);
 }
 
 void ProcessObject::stop(bool wait, int timeoutMs)
@@ -361,6 +488,8 @@ void ProcessObject::finishSupervision()
    if (monitor.joinable()) {
       monitor.join();
    }
-   std::unique_lock<std::mutex> lock(mThreadsMutex);
-   mThreadsDone.wait(lock, [this] { return mActiveThreads == 0; });
+   RecLockGuard guard(mLock);
+   while (mActiveThreads > 0) {
+      MXUser_WaitCondVarRecLock(mLock, mEnded);
+   }
 }

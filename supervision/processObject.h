@@ -4,31 +4,32 @@
 /// stops it with SIGTERM, then SIGKILL after a time-out. Subclasses react to
 /// the start and the end through onStarted and onExitCb.
 ///
+/// Only Supervised<ProcessObject> or Supervised<ASubclass> (supervised.h)
+/// can be created and destroyed: its destructor stops the child and waits
+/// for the callbacks before any member of any subclass goes.
+///
 /// Threads: the owner's; one monitor thread per running child, which also
 /// runs onStarted; and one short-lived thread per child exit running
 /// onExitCb (never the monitor thread, so a restart from it does not wait
 /// for the monitor that is ending).
 ///
-/// Locks: the recursive lock "ProcessObject" guards pid, flag, the pipe
-/// ends, the argument and environment vectors and the hook; start,
-/// startProcess, stop, sendMessage and setChildHook take it. Waits, child
-/// hooks, onStarted and onExitCb run outside it. stop releases it while it
-/// waits for the child to end.
+/// Locks: the recursive lock "ProcessObject" and its condition variable
+/// guard pid, flag, the pipe ends, the argument and environment vectors,
+/// the hook and the count of running threads. One family, the run-time
+/// library's ranked locks, so that rank checks and lock dumps see all of
+/// it. start, startProcess, stop, sendMessage and setChildHook take it.
+/// Waits, child hooks, onStarted and onExitCb run outside it. stop
+/// releases it while it waits for the child to end.
 ///
-/// Destruction waits for the monitor thread and for any onExitCb still
-/// running. A subclass whose onExitCb or onStarted uses its own members must
-/// call finishSupervision() first in its destructor, so that they are not
-/// destroyed under a running callback. An object must not be destroyed from
-/// its own callbacks.
+/// Descriptors: the object owns its copy of the output descriptor and the
+/// input pipe's write end (see supervision/README.md).
 #ifndef SUPERVISION_PROCESSOBJECT_H
 #define SUPERVISION_PROCESSOBJECT_H
 
 #include <sys/types.h>
 
 #include <atomic>
-#include <condition_variable>
 #include <functional>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -37,6 +38,8 @@
 
 typedef struct MXUserRecLock MXUserRecLock;
 typedef struct MXUserCondVar MXUserCondVar;
+
+template <class Process> class Supervised;
 
 class ProcessObject
 {
@@ -47,15 +50,18 @@ class ProcessObject
    static constexpr int kInputPipe = 1;
    static constexpr int kStdinPipe = 2;
 
-   /// Run in the child after the descriptors are arranged and before the
-   /// program is executed.
+   /// Run in the child after the descriptors are arranged, before the
+   /// environment changes are applied and the program is looked up. It
+   /// runs in the child of a threaded process, so it should make only
+   /// async-signal-safe calls; variables it sets with setenv reach the
+   /// program.
    using ChildHook = std::function<void()>;
 
-   /// `name` is also the child's first argument; `outFd` above 0 becomes
-   /// the child's standard output and standard error (the caller keeps it).
+   /// `name` is also the child's first argument. `outFd` above 0 is
+   /// duplicated (close-on-exec, above the standard streams); the copy
+   /// becomes every child's standard output and standard error and is
+   /// closed with the object, so the caller may close `outFd` at once.
    ProcessObject(const std::string &name, int rid, int flag, int outFd);
-   /// finishSupervision(), then frees what the object holds.
-   virtual ~ProcessObject();
    ProcessObject(const ProcessObject &) = delete;
    ProcessObject &operator=(const ProcessObject &) = delete;
 
@@ -78,9 +84,12 @@ class ProcessObject
    /// write (a child that closed its input gives EPIPE, never SIGPIPE).
    virtual bool sendMessage(const std::string &text);
 
-   /// Stores the program (looked up in PATH), its arguments, the
-   /// environment changes ("NAME=value" sets, a bare "NAME" unsets) and the
-   /// input mode, and starts it. True without starting anything when a
+   /// Stores the program, its arguments, the environment changes
+   /// ("NAME=value" sets, a bare "NAME" unsets; later ones win) and the
+   /// input mode, and starts it. The child applies the changes after the
+   /// hook and then looks the program up in its PATH as changed (a name
+   /// with a "/" is run as it is); a program that cannot be run makes the
+   /// child exit with 255. True without starting anything when a
    /// child already runs.
    bool start(const std::string &path, std::vector<std::string> &args,
               std::vector<std::string> &env, int flag);
@@ -98,18 +107,31 @@ class ProcessObject
    int getExitCode() const { return mExitCode.load(); }
    const std::string &getName() const { return mName; }
    int getRid() const { return mRid.load(); }
+   /// The rid printed from the next log line on.
+   void setRid(int rid) { mRid = rid; }
 
  protected:
+   /// Proof of being Supervised: only it can make one.
+   class SupervisedKey
+   {
+      SupervisedKey() {}
+      template <class Process> friend class Supervised;
+   };
+
+   /// Supervised has run finishSupervision(); frees what the object holds.
+   virtual ~ProcessObject();
    /// Refuses further starts, stops a running child (stop(true, 2000)) and
    /// waits until the monitor thread and every onExitCb have finished.
    /// Idempotent. Call from the owner's thread, never from a callback.
    void finishSupervision();
-   /// Sets rid under the object's lock.
-   void setRidLocked(int rid);
    /// Logs one line at `level` with the "Proc(...)" prefix.
    void logLine(int level, const char *fmt, ...) PRINTF_DECL(3, 4);
 
  private:
+   /// Implemented by Supervised alone, so that every object that can be
+   /// created is one whose destructor runs finishSupervision() first.
+   virtual SupervisedKey supervised() = 0;
+
    void monitor(pid_t pid);
    /// Counts a thread that uses the object; threadDone ends the count.
    void threadStarted();
@@ -123,18 +145,15 @@ class ProcessObject
    std::vector<std::string> mArgs;
    std::vector<std::string> mEnv;
    MXUserRecLock *mLock;
-   MXUserCondVar *mEnded; ///< signalled when the monitor clears pid
+   MXUserCondVar *mEnded; ///< signalled when pid is cleared or a thread ends
    std::thread mMonitor;
    int mPipeRead = -1;
    int mPipeWrite = -1;
-   const int mOutFd;
+   const int mOutFd; ///< our copy of the output descriptor, or -1
    std::atomic<int> mExitCode{-1};
    ChildHook mHook;
-   bool mClosing = false; ///< under mLock: no more starts
-
-   std::mutex mThreadsMutex;
-   std::condition_variable mThreadsDone;
-   int mActiveThreads = 0; ///< monitor and exit-callback threads running
+   bool mClosing = false;  ///< under mLock: no more starts
+   int mActiveThreads = 0; ///< under mLock: monitor and exit-callback threads
    bool mFinished = false; ///< finishSupervision ran (owner's thread only)
 };
 

@@ -12,8 +12,6 @@ RdeProcess::RdeProcess(const std::string &name, int rid, int outFd)
 
 RdeProcess::~RdeProcess()
 {
-   // Before mRdeLock goes: our onExitCb may still be running.
-   finishSupervision();
    MXUser_DestroyRecLock(mRdeLock);
 }
 
@@ -28,8 +26,6 @@ bool RdeProcess::getAutoRestart() const
    RecLockGuard guard(mRdeLock);
    return mAutoRestart;
 }
-
-void RdeProcess::setRid(int rid) { setRidLocked(rid); }
 
 void RdeProcess::setToken(const std::string &token)
 {

@@ -1,11 +1,10 @@
 /// RdeProcess: the agent's supervised child. It hands the started child a
 /// token on its standard input (start it with input mode kStdinPipe) and
-/// can start the child again whenever it ends.
+/// can start the child again whenever it ends. Created as
+/// Supervised<RdeProcess> (supervised.h).
 ///
 /// Locks: its own recursive lock "RdeProcess" guards the auto-restart flag
-/// and the token; setRid takes the base lock "ProcessObject". The rest is
-/// as ProcessObject. Destruction stops the child and waits for the
-/// callbacks before any of this class's members go.
+/// and the token. The rest is as ProcessObject.
 #ifndef SUPERVISION_RDEPROCESS_H
 #define SUPERVISION_RDEPROCESS_H
 
@@ -18,11 +17,9 @@ class RdeProcess : public ProcessObject
  public:
    /// Input mode 0 until start names one; `outFd` as for ProcessObject.
    RdeProcess(const std::string &name, int rid, int outFd);
-   ~RdeProcess() override;
 
    void setAutoRestart(bool autoRestart);
    bool getAutoRestart() const;
-   void setRid(int rid);
    /// Sent once, by the next onStarted, then cleared.
    void setToken(const std::string &token);
 
@@ -32,6 +29,9 @@ class RdeProcess : public ProcessObject
    /// For "ZIVAdudaz" unmounts its ~/tsclient first; then, with
    /// auto-restart set and no child running, starts the child again.
    void onExitCb() override;
+
+ protected:
+   ~RdeProcess() override;
 
  private:
    MXUserRecLock *mRdeLock;

@@ -5,10 +5,18 @@
 #include <boost/asio/post.hpp>
 #include <boost/thread/thread.hpp>
 
+#include <cstdint>
+#include <map>
+#include <mutex>
+
 #include "lib/log/log.h"
 
 struct TaskExecutor::Impl
 {
+   std::mutex queueMutex;
+   std::map<uint64_t, Task> queued; ///< under queueMutex: posted, not begun
+   uint64_t nextId = 0;             ///< under queueMutex
+
    boost::asio::io_context context;
    boost::thread_group workers;
    // Keeps the run loops alive while the queue is empty.
@@ -58,14 +66,42 @@ void TaskExecutor::stop()
    Log_Level(5, "TaskExecutor->Stop task executor of %s.\n", mName.c_str());
    mImpl->context.stop();
    mImpl->workers.join_all();
+   std::map<uint64_t, Task> abandoned;
+   {
+      std::lock_guard<std::mutex> guard(mImpl->queueMutex);
+      abandoned.swap(mImpl->queued);
+   }
+   for (auto &entry : abandoned) {
+      // Gives up the task's shared state: its future reports a broken
+      // promise instead of waiting for as long as the submitter holds it.
+      *entry.second = std::packaged_task<void()>();
+   }
 }
 
 bool TaskExecutor::schedule(const Task &task)
 {
+   // Checked under the mutex stop takes after setting the flag: a task is
+   // either refused or seen by stop.
+   std::lock_guard<std::mutex> guard(mImpl->queueMutex);
    if (mStopped.load()) {
       return false;
    }
    Log_Level(9, "TaskExecutor->Schedule task in executor of %s.\n", mName.c_str());
-   boost::asio::post(mImpl->context, [task] { (*task)(); });
+   const uint64_t id = mImpl->nextId++;
+   mImpl->queued.emplace(id, task);
+   boost::asio::post(mImpl->context, [this, id] {
+      Task mine;
+      {
+         std::lock_guard<std::mutex> guard(mImpl->queueMutex);
+         auto it = mImpl->queued.find(id);
+         // Once stop began, what has not begun is left to it.
+         if (mStopped.load() || it == mImpl->queued.end()) {
+            return;
+         }
+         mine = std::move(it->second);
+         mImpl->queued.erase(it);
+      }
+      (*mine)();
+   });
    return true;
 }

@@ -3,9 +3,11 @@
 /// result through the task's future. With one worker, tasks run one at a
 /// time in the order they were scheduled.
 ///
-/// Thread safe without a lock: start, stop and schedule may be called from
-/// any thread. The stopped flag is changed only by compare-and-swap, so of
-/// concurrent starts (or stops) exactly one takes effect. stop and the
+/// Thread safe: start, stop and schedule may be called from any thread. The
+/// stopped flag is changed only by compare-and-swap, so of concurrent starts
+/// (or stops) exactly one takes effect; a mutex of the executor's own
+/// guards the tasks queued and not begun, so that a schedule either comes
+/// before stop (and is run or abandoned) or is refused. stop and the
 /// destructor must not run on a worker thread (they join the workers).
 #ifndef SUPERVISION_TASKEXECUTOR_H
 #define SUPERVISION_TASKEXECUTOR_H
@@ -31,10 +33,12 @@ class TaskExecutor
    /// Starts the workers; only the first call does anything.
    void start();
    /// Stops the queue and joins the workers; only the first call after
-   /// start does anything. Tasks queued but not begun are not run, and
-   /// their futures are not fulfilled. A stopped executor stays stopped.
+   /// start does anything. Tasks queued but not begun are not run: each is
+   /// reset, so its future ends with std::future_errc::broken_promise (take
+   /// the future before scheduling). A stopped executor stays stopped.
    void stop();
-   /// Queues `task`. False, queuing nothing, before start and after stop.
+   /// Queues `task`. False, queuing nothing, before start and once stop
+   /// has begun.
    bool schedule(const Task &task);
 
  private:

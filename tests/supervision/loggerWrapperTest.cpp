@@ -11,6 +11,7 @@
 #include "lib/config/preference.h"
 #include "supervision/loggerWrapper.h"
 #include "supervision/processObject.h"
+#include "supervision/supervised.h"
 #include "supervisionFixture.h"
 #include "support/textFiles.h"
 
@@ -39,8 +40,8 @@ TEST(LoggerWrapperTest, WordsMasksItsFileAndAChildRedirected)
 
    log.startLogRedirect();
    log.startLogRedirect();
-   ProcessObject child("sh", 1, 0, log.getLogPipeWriteFd());
-   std::vector<std::string> args = {"-c", "echo hello from the child"}, env;
+   Supervised<ProcessObject> child("sh", 1, 0, log.getLogPipeWriteFd());
+   std::vector<std::string> args = {"-c", "echo hello from the child; exec sleep 30"}, env;
    ASSERT_TRUE(child.start("sh", args, env, 0));
 
    const std::string file = dir + "/comp.log";
@@ -56,6 +57,16 @@ TEST(LoggerWrapperTest, WordsMasksItsFileAndAChildRedirected)
    EXPECT_NE(std::string::npos, change);
    EXPECT_EQ(std::string::npos, text.find("Change log level", change + 1)) << "logged twice";
    EXPECT_TRUE(has("Log redirection thread is already started.\n"));
+
+   // The child still holds the write end: closing ends the thread first,
+   // so a descriptor opened afterwards under the same number is not read.
+   log.closeLogPipe();
+   EXPECT_TRUE(has("Exit LogRedirectThread.\n")) << "the thread outlived its pipe";
+   fwdtest::Pipe reused;
+   ASSERT_EQ(5, write(reused.fd[1], "mine\n", 5));
+   EXPECT_EQ("mine\n", fwdtest::ReadSome(reused.fd[0], 5));
+   EXPECT_FALSE(has("[Child Process]: mine"));
+   child.stop(true, 2000);
    Preference_Exit();
    std::filesystem::remove_all(dir);
 

@@ -3,6 +3,7 @@
 // covers arbitrary wire bytes.
 #include <errno.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <unistd.h>
 
 #include <string>
@@ -57,7 +58,8 @@ TEST_F(PipeConnectionTest, FramesOnTheWireAndAClosedReader)
 TEST_F(PipeConnectionTest, MessagesComeBackWholeAndThePasswordIsNotLogged)
 {
    Pipe p;
-   PipeConnection conn(p.release(0), p.release(1));
+   const int readFd = p.release(0);
+   PipeConnection conn(readFd, p.release(1));
    const std::vector<std::string> sent = {R"({"user":"ann","password":"s3cr3t","n":1})",
                                           std::string(8192, 'q'), "three"};
    for (const std::string &msg : sent) {
@@ -65,6 +67,9 @@ TEST_F(PipeConnectionTest, MessagesComeBackWholeAndThePasswordIsNotLogged)
    }
    ASSERT_TRUE(conn.sendMsg(std::string("nul\0cut", 7)));
    for (const std::string &msg : sent) {
+      // Each message waiting is visible to poll: a receive takes only its own frame.
+      struct pollfd pfd = {readFd, POLLIN, 0};
+      ASSERT_EQ(1, poll(&pfd, 1, 0)) << "a frame left unannounced before " << msg.size();
       EXPECT_EQ(msg, conn.recvMsg());
    }
    EXPECT_EQ("nul", conn.recvMsg());

@@ -1,10 +1,12 @@
 // ProcessObject and RdeProcess with real children (sh -c scripts) whose
 // output comes back through a real pipe.
 #include <stdlib.h>
+#include <sys/stat.h>
 
 #include <atomic>
 #include <chrono>
 #include <ctime>
+#include <fstream>
 #include <future>
 #include <memory>
 #include <string>
@@ -12,8 +14,10 @@
 
 #include "supervision/processObject.h"
 #include "supervision/rdeProcess.h"
+#include "supervision/supervised.h"
 #include "supervisionFixture.h"
 #include "support/kernelFixture.h"
+#include "support/tempDir.h"
 
 namespace {
 
@@ -40,15 +44,26 @@ class ProcessObjectTest : public fwdtest::LogCaptureTest
 
 TEST_F(ProcessObjectTest, ExitCodesEnvironmentTokenAndRestart)
 {
-   // {program, script, exit code}: a missing program makes the child exit 255.
+   // A program (a script without "#!") found only through the PATH the
+   // changes give.
+   fwdtest::TempDir bin;
+   std::ofstream(bin.path() + "/fwdOnlyHere") << "exit 7\n";
+   ASSERT_EQ(0, chmod((bin.path() + "/fwdOnlyHere").c_str(), 0755));
+   // {program, script, environment changes, exit code}: a missing program
+   // makes the child exit 255.
    const struct
    {
       const char *path, *script;
+      Strings env;
       int code;
-   } rows[] = {{"sh", "exit 3", 3}, {"sh", "kill -KILL $$", 137}, {"/nonexistent", "", 255}};
+   } rows[] = {{"sh", "exit 3", {}, 3},
+               {"sh", "kill -KILL $$", {}, 137},
+               {"/nonexistent", "", {}, 255},
+               {"fwdOnlyHere", "", {"PATH=/nonexistent:" + bin.path()}, 7},
+               {"fwdOnlyHere", "", {}, 255}};
    for (const auto &row : rows) {
-      ProcessObject proc("sh", 1, 0, -1);
-      Strings args = {"-c", row.script}, env;
+      Supervised<ProcessObject> proc("sh", 1, 0, -1);
+      Strings args = {"-c", row.script}, env = row.env;
       ASSERT_TRUE(proc.start(row.path, args, env, 0));
       ASSERT_TRUE(Ended(proc)) << row.script;
       EXPECT_EQ(row.code, proc.getExitCode()) << row.script;
@@ -58,37 +73,43 @@ TEST_F(ProcessObjectTest, ExitCodesEnvironmentTokenAndRestart)
 
    setenv("FWD_GONE", "still here", 1);
    setenv("FWD_KEPT", "kept", 1);
-   ProcessObject proc("sh", 5, 0, mOut.fd[1]);
-   ASSERT_TRUE(Run(proc, "echo \"${FWD_GONE-unset}|$FWD_KEPT|$FWD_NEW\"",
+   Supervised<ProcessObject> proc("sh", 5, 0, mOut.fd[1]);
+   // The changes apply after the hook: they win over it, and what it sets
+   // alone reaches the program.
+   proc.setChildHook([] {
+      setenv("FWD_KEPT", "hook", 1);
+      setenv("FWD_HOOKED", "hooked", 1);
+   });
+   ASSERT_TRUE(Run(proc, "echo \"${FWD_GONE-unset}|$FWD_KEPT|$FWD_NEW|$FWD_HOOKED\"",
                    {"FWD_GONE", "FWD_NEW=a=b", "FWD_KEPT=replaced"}));
-   EXPECT_EQ("unset|replaced|a=b\n", ReadSome(mOut.fd[0], 19));
+   EXPECT_EQ("unset|replaced|a=b|hooked\n", ReadSome(mOut.fd[0], 26));
    EXPECT_FALSE(proc.sendMessage("x")) << "no input pipe was asked for";
    EXPECT_TRUE(Logged("rid(5), flg(0): Can't get the stdin.\n"));
 
-   RdeProcess rde("sh", 6, mOut.fd[1]);
+   Supervised<RdeProcess> rde("sh", 6, mOut.fd[1]);
    rde.setToken("t0k3n");
    ASSERT_TRUE(Run(rde, "echo \"got $(head -c 5)\"", {}, ProcessObject::kStdinPipe));
    EXPECT_EQ("got t0k3n\n", ReadSome(mOut.fd[0], 10));
 
-   RdeProcess again("sh", 8, mOut.fd[1]);
+   // Restarted children write to the object's own copy of the output
+   // descriptor, which the caller closed at once.
+   Pipe out;
+   Supervised<RdeProcess> again("sh", 8, out.fd[1]);
+   close(out.release(1));
    again.setAutoRestart(true);
    ASSERT_TRUE(Run(again, "echo run"));
-   EXPECT_EQ("run\nrun\nrun\n", ReadSome(mOut.fd[0], 12));
+   EXPECT_EQ("run\nrun\nrun\n", ReadSome(out.fd[0], 12));
    again.setAutoRestart(false);
    EXPECT_TRUE(Logged("onExitCb Process sh will restart at onExitCb"));
 }
 
-/// With `hold`, keeps its monitor thread in onStarted until destroyed, so
+/// With `hold`, keeps its monitor thread in onStarted until released, so
 /// the child, even once killed, is not reaped and pid stays set.
 class HeldMonitor : public ProcessObject
 {
  public:
    HeldMonitor(int outFd, bool hold) : ProcessObject("sh", 3, 0, outFd), mHold(hold) {}
-   ~HeldMonitor() override
-   {
-      mRelease.set_value();
-      finishSupervision();
-   }
+   void release() { mRelease.set_value(); }
    void onStarted() override
    {
       if (mHold) {
@@ -110,7 +131,7 @@ TEST_F(ProcessObjectTest, StopEscalatesAndSleepsWhileWaiting)
       int timeoutMs;
    } rows[] = {{false, 2000}, {true, 500}};
    for (const auto &row : rows) {
-      HeldMonitor proc(mOut.fd[1], row.holdMonitor);
+      Supervised<HeldMonitor> proc(mOut.fd[1], row.holdMonitor);
       ASSERT_TRUE(Run(proc, "trap '' TERM; echo ready; exec sleep 30"));
       ASSERT_EQ("ready\n", ReadSome(mOut.fd[0], 6));
       auto wall0 = std::chrono::steady_clock::now();
@@ -125,6 +146,7 @@ TEST_F(ProcessObjectTest, StopEscalatesAndSleepsWhileWaiting)
       EXPECT_TRUE(Logged("Stop timeout after " + ms + ", force quit.\n"));
       EXPECT_EQ(row.holdMonitor, Logged("Move forward after force stop " + ms + "\n"));
       EXPECT_EQ(row.holdMonitor ? -1 : 137, proc.getExitCode());
+      proc.release();
    }
 }
 
@@ -133,7 +155,6 @@ class SlowExit : public RdeProcess
 {
  public:
    explicit SlowExit(std::atomic<int> &finished) : RdeProcess("sh", 9, -1), mFinished(finished) {}
-   ~SlowExit() override { finishSupervision(); }
    void onExitCb() override
    {
       std::this_thread::sleep_for(std::chrono::milliseconds(100));
@@ -149,7 +170,7 @@ class SlowExit : public RdeProcess
 TEST_F(ProcessObjectTest, DestructionWaitsForThePendingExitCallback)
 {
    std::atomic<int> finished{0};
-   auto slow = std::make_unique<SlowExit>(finished);
+   auto slow = std::make_unique<Supervised<SlowExit>>(finished);
    ASSERT_TRUE(Run(*slow, "exit 0"));
    ASSERT_TRUE(WaitFor([&] { return slow->getExitCode() == 0; }));
    slow.reset(); // the callback is still sleeping
@@ -159,10 +180,13 @@ TEST_F(ProcessObjectTest, DestructionWaitsForThePendingExitCallback)
    // through a shell) before it takes RdeProcess's lock; destroyed without
    // the wait, the sanitizers report the object used after its destruction.
    // Private namespaces: the unmount must not reach the host's mounts.
-   ASSERT_EQ("", fwdtest::EnterPrivateNamespaces());
+   const std::string why = fwdtest::EnterPrivateNamespaces();
+   if (!why.empty()) {
+      FWD_SKIP_OR_FAIL("no private namespaces for the unmount: " + why);
+   }
    setenv("HOME", "/nonexistent", 1);
    for (int i = 0; i < 5; i++) {
-      auto proc = std::make_unique<RdeProcess>("ZIVAdudaz", 10, -1);
+      auto proc = std::make_unique<Supervised<RdeProcess>>("ZIVAdudaz", 10, -1);
       proc->setAutoRestart(true);
       ASSERT_TRUE(Run(*proc, "exit 0"));
       WaitFor([&] { return proc->getExitCode() == 0; });

@@ -1,5 +1,6 @@
 // TaskExecutor on real worker threads; these run under ThreadSanitizer too.
 #include <atomic>
+#include <chrono>
 #include <future>
 #include <memory>
 #include <string>
@@ -75,6 +76,48 @@ TEST_F(TaskExecutorTest, ConcurrentStartAndStopTakeEffectOnce)
    }
    EXPECT_EQ(1u, Count("TaskExecutor->Start task executor of racy.\n"));
    EXPECT_EQ(1u, Count("TaskExecutor->Stop task executor of racy.\n"));
+}
+
+TEST_F(TaskExecutorTest, StopEndsTheFuturesOfQueuedTasksAndRefusesNewOnes)
+{
+   TaskExecutor exec("stopping");
+   exec.start();
+   std::promise<void> gate;
+   std::shared_future<void> open = gate.get_future().share();
+   std::atomic<bool> started{false};
+   std::atomic<int> ran{0};
+   std::vector<TaskExecutor::Task> tasks = {MakeTask([&, open] {
+      started = true;
+      open.wait();
+      ran++;
+   })};
+   for (int i = 0; i < 3; i++) {
+      tasks.push_back(MakeTask([&ran] { ran++; }));
+   }
+   std::vector<std::future<void>> done;
+   for (const TaskExecutor::Task &task : tasks) {
+      done.push_back(task->get_future());
+      ASSERT_TRUE(exec.schedule(task));
+   }
+   ASSERT_TRUE(fwdtest::WaitFor([&] { return started.load(); }));
+   std::thread stopper([&] { exec.stop(); });
+   ASSERT_TRUE(fwdtest::WaitFor([&] { return Logged("Stop task executor of stopping."); }));
+   EXPECT_FALSE(exec.schedule(MakeTask([] {}))) << "accepted once stop began";
+   gate.set_value();
+   stopper.join();
+
+   done[0].get();
+   for (size_t i = 1; i < done.size(); i++) {
+      ASSERT_EQ(std::future_status::ready, done[i].wait_for(std::chrono::seconds(10)))
+          << "the future of a task stop dropped never ends";
+      try {
+         done[i].get();
+         ADD_FAILURE() << "a queued task ran after stop";
+      } catch (const std::future_error &e) {
+         EXPECT_EQ(std::future_errc::broken_promise, e.code());
+      }
+   }
+   EXPECT_EQ(1, ran.load());
 }
 
 } // namespace

@@ -65,31 +65,10 @@ inline bool WaitFor(const std::function<bool()> &done)
 
 /// Captures every log line up to level 10 (the supervision classes trace at
 /// 8 and 9).
-class LogCaptureTest : public ::testing::Test
+class SupervisionTest : public ::testing::Test
 {
  protected:
-   void SetUp() override
-   {
-      LogTestOutputOptions opts;
-      opts.fileLevel = 10;
-      mLog = LogTestOutput_Create(&opts);
-      ASSERT_TRUE(Log_AddOutput(mLog));
-   }
-   void TearDown() override { Log_Exit(); }
-   std::string LogText() { return LogTestOutput_Joined(mLog); }
-   /// How often `text` occurs in what was logged.
-   size_t Count(const std::string &text)
-   {
-      const std::string log = LogText();
-      size_t n = 0;
-      for (size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) {
-         n++;
-      }
-      return n;
-   }
-   bool Logged(const std::string &text) { return Count(text) > 0; }
-
-   LogOutput *mLog = nullptr;
+   LogCapture mLog{10, FALSE};
 };
 
 } // namespace fwdtest

@@ -69,7 +69,8 @@ class LogCapture
  public:
    explicit LogCapture(int32 level = LOG_INFO, Bool wholeMessage = TRUE)
        : mOut(AddTestOutput("test", level, wholeMessage))
-   {}
+   {
+   }
    ~LogCapture() { Log_Exit(); }
    LogCapture(const LogCapture &) = delete;
    LogCapture &operator=(const LogCapture &) = delete;

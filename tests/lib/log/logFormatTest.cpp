@@ -32,8 +32,10 @@ class LogMessage : public ::testing::Test
 TEST_F(LogMessage, NewlineAndMasking)
 {
    // The log-text fuzzer checks masking against a model on any text.
-   const std::pair<const char *, const char *> cases[] = {
-       {"", "\n"}, {"two\n\n", "two\n\n"}, {"xqzvx qZv qqzv\n", "x***x *** q***\n"}, {"qz", "qz\n"}};
+   const std::pair<const char *, const char *> cases[] = {{"", "\n"},
+                                                          {"two\n\n", "two\n\n"},
+                                                          {"xqzvx qZv qqzv\n", "x***x *** q***\n"},
+                                                          {"qz", "qz\n"}};
    for (const auto &[in, out] : cases) {
       EXPECT_EQ(out, LogOne(in)) << "input: " << in;
    }

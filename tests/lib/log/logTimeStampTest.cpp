@@ -89,9 +89,8 @@ TEST(LogThreadName, DefaultAndSetNames)
    const std::string host = "host-" + std::to_string((long)syscall(SYS_gettid));
    EXPECT_EQ(host, ThreadState_GetName());
    // A forked child is another thread: it must not keep the parent's id.
-   ChildResult child = RunInChild([] {
-      _exit("host-" + std::to_string((long)getpid()) == ThreadState_GetName() ? 0 : 1);
-   });
+   ChildResult child = RunInChild(
+       [] { _exit("host-" + std::to_string((long)getpid()) == ThreadState_GetName() ? 0 : 1); });
    EXPECT_EQ(0, child.status);
    const std::pair<const char *, std::string> cases[] = {
        {"0123456789012345678901234567890123456789", "0123456789012345678901234567890"},

@@ -24,13 +24,11 @@ TEST(LogOutput, FirstOutputReceivesBufferedMessagesOldestFirst)
    Warning("two\n");
    Log_Level(LOG_VERBOSE, "dropped: above the default threshold");
    Log_Level(LOG_AUDIT, "audit");
-   LogOutput *out = AddTestOutput();
-   EXPECT_EQ((Texts{"one 1\n", "two\n", "audit\n"}), LogTestOutput_Texts(out));
+   fwdtest::LogCapture log(LOG_INFO, FALSE);
+   EXPECT_EQ((Texts{"one 1\n", "two\n", "audit\n"}), log.Texts());
    Log("three");
-   std::vector<LogTestEntry> entries = LogTestOutput_Entries(out);
-   ASSERT_EQ(4u, entries.size());
-   EXPECT_STREQ("warning", entries[1].record.desc->name);
-   Log_Exit();
+   EXPECT_EQ((Texts{"info: one 1\n", "warning: two\n", "audit: audit\n", "info: three\n"}),
+             log.Take());
 }
 
 TEST(LogOutput, LineOutputsGetLinesAndWholeOutputsGetMessages)
@@ -89,7 +87,7 @@ TEST(LogOutput, FirstOutputsThresholdSendsBareTextToStandardError)
 TEST(LogOutput, ErrnoSurvivesEveryEntryPoint)
 {
    DrainPreOutputBuffer();
-   LogOutput *out = AddTestOutput();
+   fwdtest::LogCapture log;
    uint32 counter = 0;
    errno = EBADF;
    Log("a");
@@ -99,8 +97,7 @@ TEST(LogOutput, ErrnoSurvivesEveryEntryPoint)
    Log_Sampled(&counter, "e");
    Warning_Sampled(&counter, "f");
    EXPECT_EQ(EBADF, errno);
-   EXPECT_EQ(5u, LogTestOutput_Texts(out).size());
-   Log_Exit();
+   EXPECT_EQ(5u, log.Texts().size());
 }
 
 } // namespace

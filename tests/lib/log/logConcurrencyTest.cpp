@@ -1,4 +1,5 @@
-// Many threads logging at once; these suites also run under ThreadSanitizer.
+// Many threads logging at once, a message's lines kept together; these
+// suites also run under ThreadSanitizer.
 #include <stdio.h>
 #include <stdlib.h>
 

@@ -1,5 +1,5 @@
-// What outputs receive: replay of buffered messages, line splitting, level
-// filtering, standard error, and errno.
+// What outputs receive: replay of buffered messages, level filtering,
+// standard error, and errno. Line splitting is checked with many threads.
 #include <errno.h>
 
 #include <string>
@@ -29,21 +29,6 @@ TEST(LogOutput, FirstOutputReceivesBufferedMessagesOldestFirst)
    Log("three");
    EXPECT_EQ((Texts{"info: one 1\n", "warning: two\n", "audit: audit\n", "info: three\n"}),
              log.Take());
-}
-
-TEST(LogOutput, LineOutputsGetLinesAndWholeOutputsGetMessages)
-{
-   DrainPreOutputBuffer();
-   LogOutput *lines = AddTestOutput("lines");
-   LogOutput *whole = AddTestOutput("whole", LOG_INFO, TRUE);
-   Log("first\nsecond\nthird");
-   EXPECT_EQ((Texts{"first\nsecond\nthird\n"}), LogTestOutput_Texts(whole));
-   std::vector<LogTestEntry> got = LogTestOutput_Entries(lines);
-   ASSERT_EQ(3u, got.size());
-   EXPECT_EQ("second\n", got[1].text);
-   EXPECT_EQ(0, got[0].record.continuation);
-   EXPECT_EQ(1, got[2].record.continuation);
-   Log_Exit();
 }
 
 TEST(LogOutput, EachOutputFiltersByItsOwnThreshold)

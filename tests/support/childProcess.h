@@ -1,6 +1,7 @@
 /// Child processes run whole: a function in a forked child, or a program,
 /// with standard input from a string and standard output and standard error
-/// collected through real pipes.
+/// collected through real pipes; and the pipes and waits of tests that talk
+/// to a child while it runs.
 ///
 ///    ChildResult r = RunInChild([] { Panic("boom\n"); });
 ///    EXPECT_EQ(255, r.status);
@@ -50,6 +51,25 @@ pid_t StartProcess(const std::vector<std::string> &argv, const std::string &logP
 /// Sends `sig` to `pid` (a child of StartProcess) and reaps it. Returns its
 /// status as ChildResult::status has it, or -1.
 int StopProcess(pid_t pid, int sig);
+
+/// A pipe; both ends closed on destruction unless released. Close-on-exec,
+/// so a child gets only the end that is made its standard stream.
+struct Pipe
+{
+   Pipe();
+   ~Pipe();
+   Pipe(const Pipe &) = delete;
+   Pipe &operator=(const Pipe &) = delete;
+   int release(int end);
+   int fd[2] = {-1, -1};
+};
+
+/// Reads from `fd` until `want` bytes arrived, end of file, or 10 s
+/// without data.
+std::string ReadSome(int fd, size_t want);
+
+/// Polls `done` every 5 ms for up to 10 s; returns its last answer.
+bool WaitFor(const std::function<bool()> &done);
 
 #ifdef FWD_FWDMAPS_PATH
 /// Runs the built fwdmaps with `args`, as RunProcess does.

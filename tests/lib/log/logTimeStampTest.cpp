@@ -15,11 +15,10 @@
 
 #include "support/childProcess.h"
 #include "support/logTestOutput.h"
+#include "lib/misc/threadState.h"
 
 using fwdtest::ChildResult;
 using fwdtest::RunInChild;
-
-#include "lib/misc/threadState.h"
 
 namespace {
 

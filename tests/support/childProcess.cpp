@@ -9,13 +9,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <chrono>
-#include <thread>
-#include <utility>
-
-#include <gtest/gtest.h>
-
 namespace fwdtest {
 
 namespace {
@@ -183,47 +176,6 @@ int StopProcess(pid_t pid, int sig)
       return -1;
    }
    return WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
-}
-
-Pipe::Pipe()
-{
-   EXPECT_EQ(0, pipe2(fd, O_CLOEXEC));
-}
-
-Pipe::~Pipe()
-{
-   for (int &f : fd) {
-      CloseIfSet(f);
-   }
-}
-
-int Pipe::release(int end)
-{
-   return std::exchange(fd[end], -1);
-}
-
-std::string ReadSome(int fd, size_t want)
-{
-   std::string out;
-   char buf[256];
-   struct pollfd p = {fd, POLLIN, 0};
-   while (out.size() < want && poll(&p, 1, 10000) > 0) {
-      ssize_t n = read(fd, buf, std::min(sizeof buf, want - out.size()));
-      if (n <= 0) {
-         break;
-      }
-      out.append(buf, static_cast<size_t>(n));
-   }
-   return out;
-}
-
-bool WaitFor(const std::function<bool()> &done)
-{
-   auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-   while (!done() && std::chrono::steady_clock::now() < until) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-   }
-   return done();
 }
 
 } // namespace fwdtest

@@ -6,11 +6,7 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include <atomic>
 #include <mutex>
-#include <thread>
-
-#include <gtest/gtest.h>
 
 namespace {
 
@@ -138,63 +134,3 @@ uint32 LogTestOutput_ThrottleOffCount(LogOutput *output)
 {
    return Locked(output, [](State &st) { return st.throttleOffs; });
 }
-
-LogOutput *AddTestOutput(const char *name, int32 fileLevel, Bool wholeMessage, int32 stderrLevel)
-{
-   LogTestOutputOptions opts;
-   opts.name = name;
-   opts.fileLevel = fileLevel;
-   opts.wholeMessage = wholeMessage;
-   opts.stderrLevel = stderrLevel;
-   LogOutput *out = LogTestOutput_Create(&opts);
-   EXPECT_TRUE(Log_AddOutput(out)) << name;
-   return out;
-}
-
-void DrainPreOutputBuffer()
-{
-   AddTestOutput();
-   Log_Exit();
-}
-
-namespace fwdtest {
-
-std::vector<std::string> LogCapture::Take() const
-{
-   std::vector<std::string> got;
-   for (const LogTestEntry &e : LogTestOutput_Entries(mOut)) {
-      got.push_back(std::string(e.record.desc->name) + ": " + e.text);
-   }
-   Clear();
-   return got;
-}
-
-size_t LogCapture::Count(const std::string &text) const
-{
-   const std::string log = Joined();
-   size_t n = 0;
-   for (size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) {
-      n++;
-   }
-   return n;
-}
-
-void RunThreads(int n, const std::function<void(int)> &body)
-{
-   std::atomic<int> waiting{n};
-   std::vector<std::thread> pool;
-   for (int t = 0; t < n; t++) {
-      pool.emplace_back([&, t] {
-         waiting.fetch_sub(1);
-         while (waiting.load() > 0) {
-            std::this_thread::yield();
-         }
-         body(t);
-      });
-   }
-   for (auto &th : pool) {
-      th.join();
-   }
-}
-
-} // namespace fwdtest

@@ -13,9 +13,13 @@
 #ifndef TESTS_SUPPORT_LOGTESTOUTPUT_H
 #define TESTS_SUPPORT_LOGTESTOUTPUT_H
 
+#include <atomic>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "lib/log/log.h"
 #include "lib/log/logOutput.h"
@@ -53,11 +57,26 @@ uint32 LogTestOutput_OpenCount(LogOutput *output);
 uint32 LogTestOutput_ThrottleOffCount(LogOutput *output);
 
 /// Creates a test output and registers it (a failed test when refused).
-LogOutput *AddTestOutput(const char *name = "test", int32 fileLevel = LOG_INFO,
-                         Bool wholeMessage = FALSE, int32 stderrLevel = -1);
+inline LogOutput *AddTestOutput(const char *name = "test", int32 fileLevel = LOG_INFO,
+                                Bool wholeMessage = FALSE, int32 stderrLevel = -1)
+{
+   LogTestOutputOptions opts;
+   opts.name = name;
+   opts.fileLevel = fileLevel;
+   opts.wholeMessage = wholeMessage;
+   opts.stderrLevel = stderrLevel;
+   LogOutput *out = LogTestOutput_Create(&opts);
+   EXPECT_TRUE(Log_AddOutput(out)) << name;
+   return out;
+}
+
 /// Empties the pre-output buffer of whatever earlier code logged: the first
 /// output takes it all.
-void DrainPreOutputBuffer();
+inline void DrainPreOutputBuffer()
+{
+   AddTestOutput();
+   Log_Exit();
+}
 
 namespace fwdtest {
 
@@ -80,9 +99,25 @@ class LogCapture
    std::string Joined() const { return LogTestOutput_Joined(mOut); }
    void Clear() const { LogTestOutput_Clear(mOut); }
    /// The messages since the last call, as "<level name>: <message>".
-   std::vector<std::string> Take() const;
+   std::vector<std::string> Take() const
+   {
+      std::vector<std::string> got;
+      for (const LogTestEntry &e : LogTestOutput_Entries(mOut)) {
+         got.push_back(std::string(e.record.desc->name) + ": " + e.text);
+      }
+      Clear();
+      return got;
+   }
    /// How often `text` occurs in what was logged.
-   size_t Count(const std::string &text) const;
+   size_t Count(const std::string &text) const
+   {
+      const std::string log = Joined();
+      size_t n = 0;
+      for (size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) {
+         n++;
+      }
+      return n;
+   }
    bool Logged(const std::string &text) const { return Count(text) > 0; }
 
  private:
@@ -90,7 +125,23 @@ class LogCapture
 };
 
 /// Starts n threads at once, so that they really race, and joins them.
-void RunThreads(int n, const std::function<void(int)> &body);
+inline void RunThreads(int n, const std::function<void(int)> &body)
+{
+   std::atomic<int> waiting{n};
+   std::vector<std::thread> pool;
+   for (int t = 0; t < n; t++) {
+      pool.emplace_back([&, t] {
+         waiting.fetch_sub(1);
+         while (waiting.load() > 0) {
+            std::this_thread::yield();
+         }
+         body(t);
+      });
+   }
+   for (auto &th : pool) {
+      th.join();
+   }
+}
 
 } // namespace fwdtest
 

@@ -10,7 +10,7 @@ CTEST_ARGS ?= --output-on-failure -j $(JOBS)
 # core-dump tests raise the soft limit for themselves.
 NO_CORES   = ulimit -S -c 0;
 # Suites that run a second time under ThreadSanitizer.
-TSAN_TESTS ?= Concurrency|Supervision\.
+TSAN_TESTS ?= Concurrency|Supervision\.|FwdAgentTest\.WholeLife
 
 .PHONY: all deps build test test-asan test-tsan fuzz bench demo install package clean
 

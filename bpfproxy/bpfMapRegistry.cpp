@@ -69,6 +69,23 @@ int BpfMapRegistry::OpenAllMaps()
    return 0;
 }
 
+int BpfMapRegistry::ReopenMap(const std::string &name)
+{
+   if (std::find(mMapNames.begin(), mMapNames.end(), name) == mMapNames.end()) {
+      return -1;
+   }
+   int fd = BpfObjGet(BuildPinPath(name).c_str());
+   if (fd < 0) {
+      return fd;
+   }
+   auto old = mMapFds.find(name);
+   if (old != mMapFds.end() && old->second >= 0) {
+      close(old->second);
+   }
+   mMapFds[name] = fd;
+   return 0;
+}
+
 int BpfMapRegistry::SetPrinter(const std::string &name, MapRecordPrinter printer)
 {
    if (std::find(mMapNames.begin(), mMapNames.end(), name) == mMapNames.end()) {
@@ -115,6 +132,11 @@ int BpfMapRegistry::UpdateMapElem(const std::string &name, const void *key, cons
                                   uint64_t flags)
 {
    return MapElemOp(BPF_MAP_UPDATE_ELEM, name, key, value, flags);
+}
+
+int BpfMapRegistry::LookupMapElem(const std::string &name, const void *key, void *value)
+{
+   return MapElemOp(BPF_MAP_LOOKUP_ELEM, name, key, value, 0);
 }
 
 int BpfMapRegistry::DeleteMapElem(const std::string &name, const void *key)

@@ -44,6 +44,13 @@ class BpfMapRegistry
    /// closed when called again.
    int OpenAllMaps();
 
+   /// Opens map `name` afresh from its pin and records the new descriptor,
+   /// closing the one it replaces: a long-running reader sees a map that was
+   /// re-created under the same pin, and learns when the pin is gone.
+   /// Returns 0, -1 for a name not in the registry, or the open's negated
+   /// errno (the old descriptor is then kept).
+   int ReopenMap(const std::string &name);
+
    /// A copy of the five names in registry order.
    std::vector<std::string> GetMapNames() const;
 
@@ -67,6 +74,10 @@ class BpfMapRegistry
    /// sizes. Returns 0, -1 when `name` was never opened (no system call), or
    /// a negated errno.
    int UpdateMapElem(const std::string &name, const void *key, const void *value, uint64_t flags);
+   /// Reads the value of one element into `value`, which must hold what the
+   /// kernel writes for the map (MapValueBufferBytes); results as
+   /// UpdateMapElem (-ENOENT for a key the map does not hold).
+   int LookupMapElem(const std::string &name, const void *key, void *value);
    /// Deletes one element; results as UpdateMapElem.
    int DeleteMapElem(const std::string &name, const void *key);
    /// Deletes `count` keys of `keySize` bytes laid out one after another, a

@@ -271,14 +271,21 @@ int MapWalk(int fd, const MapRecordVisitor &visit, std::ostream &os)
    // Per-CPU values come packed at the kernel's own CPU count, which the
    // tool can only bound from above: one record per call, into a buffer
    // that surely holds it.
+   return WalkByKey(fd, info, MapValueBufferBytes(info), visit, os);
+}
+
+uint64_t MapValueBufferBytes(const struct bpf_map_info &info)
+{
+   if (!IsPerCpuMap(info.type)) {
+      return info.value_size;
+   }
    int cpus = get_possible_cpus();
    if (info.type == BPF_MAP_TYPE_PERCPU_ARRAY && cpus < 1) {
       PossibleCpusFatal(cpus);
    }
    // The kernel fills one slot per CPU it counts as possible, whatever the
    // file says; never give it fewer slots than it could fill.
-   return WalkByKey(fd, info, PerCpuValueBytes(info.value_size, std::max(cpus, KernelMaxCpus())),
-                    visit, os);
+   return PerCpuValueBytes(info.value_size, std::max(cpus, KernelMaxCpus()));
 }
 
 size_t MapDeleteKeys(int fd, const unsigned char *keys, uint32_t keySize, size_t count,

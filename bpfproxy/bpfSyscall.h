@@ -124,6 +124,12 @@ int get_possible_cpus();
 /// standard error and exits with status 255 (exit handlers run).
 [[noreturn]] void PossibleCpusFatal(int count);
 
+/// Bytes the kernel may write for one record of the map described by
+/// `info`: value_size, or for per-CPU maps a slot for every CPU the kernel
+/// could count (at least get_possible_cpus()). Exits the process with 255
+/// when a BPF_MAP_TYPE_PERCPU_ARRAY meets a possible-CPU count below 1.
+uint64_t MapValueBufferBytes(const struct bpf_map_info &info);
+
 /// Per-CPU value buffer size: value_size rounded up to 8, times `cpus`.
 uint64_t PerCpuValueBytes(uint32_t valueSize, int cpus);
 

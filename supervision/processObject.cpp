@@ -296,6 +296,12 @@ bool ProcessObject::startProcess()
       return false;
    }
    if (pid == 0) {
+      // The forking thread may be any of the owner's (a restart runs on an
+      // exit-callback thread), and its blocked signals would outlive exec:
+      // a child that blocks SIGTERM can only be stopped by SIGKILL.
+      sigset_t none;
+      sigemptyset(&none);
+      sigprocmask(SIG_SETMASK, &none, nullptr);
       if (flag == kStdinPipe && fds[0] >= 1) {
          dup2(fds[0], STDIN_FILENO);
       }
@@ -475,11 +481,17 @@ void ProcessObject::finishSupervision()
       return;
    }
    mFinished = true;
+   bool running;
    {
       RecLockGuard guard(mLock);
       mClosing = true;
+      // Nothing starts a child from now on, so one that ended stays ended,
+      // and an owner that stopped it first gets no "already exited" line.
+      running = mPid > 0;
    }
-   stop(true, 2000);
+   if (running) {
+      stop(true, 2000);
+   }
    std::thread monitor;
    {
       RecLockGuard guard(mLock);

@@ -54,7 +54,8 @@ class ProcessObject
    /// environment changes are applied and the program is looked up. It
    /// runs in the child of a threaded process, so it should make only
    /// async-signal-safe calls; variables it sets with setenv reach the
-   /// program.
+   /// program. The child starts with no signal blocked, whichever thread
+   /// started it.
    using ChildHook = std::function<void()>;
 
    /// `name` is also the child's first argument. `outFd` above 0 is

@@ -13,18 +13,10 @@ json NameOrNull(const char *name)
    return name != nullptr ? json(name) : json(nullptr);
 }
 
-// The counter labels end in ": " for the text form; the name is the words.
 json StatsName(uint32_t index)
 {
-   const char *label = FwdStatsLabel(index);
-   if (label == nullptr) {
-      return nullptr;
-   }
-   std::string name(label);
-   while (!name.empty() && (name.back() == ' ' || name.back() == ':')) {
-      name.pop_back();
-   }
-   return name;
+   std::string name = FwdStatsName(index);
+   return name.empty() ? json(nullptr) : json(name);
 }
 
 // A map's records, each decoded as a `Record` and shown with `toJson`.
@@ -63,12 +55,16 @@ json FwdStatsJson(const FwdStatsRecord &r)
       total += v;
    }
    doc["values"] = r.perCpu;
-   if (total <= UINT64_MAX) {
-      doc["total"] = static_cast<uint64_t>(total);
-   } else {
-      doc["total"] = static_cast<double>(total);
-   }
+   doc["total"] = CounterTotalJson(total);
    return doc;
+}
+
+json CounterTotalJson(unsigned __int128 total)
+{
+   if (total <= UINT64_MAX) {
+      return static_cast<uint64_t>(total);
+   }
+   return static_cast<double>(total);
 }
 
 json ErrLogJson(const ErrLogRecord &r)

@@ -29,6 +29,10 @@ JsonValue FwdErrJson(const FwdErrRecord &r);
 JsonValue FwdStatsJson(const FwdStatsRecord &r);
 JsonValue ErrLogJson(const ErrLogRecord &r);
 
+/// A sum of counters: an exact integer, or a float only when it exceeds 64
+/// bits.
+JsonValue CounterTotalJson(unsigned __int128 total);
+
 /// {"map": name, "records": [...]}.
 JsonValue MapDocument(const std::string &mapName, JsonValue records);
 /// {"maps": [names...]}.
@@ -46,6 +50,6 @@ int WriteJsonDocument(std::ostream &out, const JsonValue &doc);
 /// Returns the exit status (MapDump::Finish; the records read before a walk
 /// failed are still written), or kStatusUsage for a name that is not a map.
 int WriteJsonMap(BpfMapRegistry &registry, const std::string &name, std::ostream &out,
-                 std::ostream &err, const OutputFinisher &finish = FinishOutput);
+                 std::ostream &err, const OutputFinisher &finish);
 
 #endif

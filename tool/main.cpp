@@ -1,6 +1,8 @@
-// fwdmaps: lists the proxy's pinned maps, or prints the records of one.
+// fwdmaps: lists the proxy's pinned maps, prints the records of one, watches one or
+// looks up one record.
 #include <stdlib.h>
 #include <string.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <iostream>
@@ -10,11 +12,13 @@
 #include "bpfproxy/bpfMapRegistry.h"
 #include "lib/config/preference.h"
 #include "tool/jsonOutput.h"
+#include "tool/keyLookup.h"
 #include "tool/mapDump.h"
 #include "tool/metricsOutput.h"
 #include "tool/options.h"
 #include "tool/outputTarget.h"
 #include "tool/textOutput.h"
+#include "tool/watch.h"
 
 namespace {
 
@@ -57,7 +61,7 @@ int RunTool(BpfMapRegistry &registry, const ToolOptions &options, OutputTarget &
          ReportUnknownMap(registry, name);
          return kStatusUsage;
       }
-      std::string unsupported = CheckFormatForMap(options.format, name);
+      std::string unsupported = CheckOptionsForMap(options);
       if (!unsupported.empty()) {
          std::cerr << "fwdmaps: " << unsupported << std::endl;
          return kStatusUsage;
@@ -89,7 +93,18 @@ int RunTool(BpfMapRegistry &registry, const ToolOptions &options, OutputTarget &
       ReportOpenFailure(registry);
       return kStatusOpenFailed;
    }
-   if (options.format == OutputFormat::Json) {
+   const bool json = options.format == OutputFormat::Json;
+   if (options.watch) {
+      const WatchForm form = json                    ? WatchForm::Json
+                             : isatty(STDOUT_FILENO) ? WatchForm::Screen
+                                                     : WatchForm::Lines;
+      return RunWatch(registry, name, form, options.watchSeconds, options.watchCount, out,
+                      std::cerr, finish);
+   }
+   if (options.haveKey) {
+      return WriteKeyRecord(registry, name, options.key, json, out, std::cerr, finish);
+   }
+   if (json) {
       return WriteJsonMap(registry, name, out, std::cerr, finish);
    }
    if (options.format == OutputFormat::Prometheus) {

@@ -1,33 +1,12 @@
 #include "tool/mapDump.h"
 
-#include <errno.h>
 #include <string.h>
 
 #include <algorithm>
-#include <iostream>
 #include <sstream>
 #include <utility>
 
 #include "bpfproxy/bpfSyscall.h"
-#include "tool/blockOutput.h"
-
-bool FinishOutput(std::ostream &out)
-{
-   errno = 0;
-   out.flush();
-   int err = errno;
-   auto *block = dynamic_cast<BlockOutputBuf *>(out.rdbuf());
-   bool flushed = block == nullptr || block->Flush();
-   if (flushed && out.good()) {
-      return true;
-   }
-   if (block != nullptr && block->Errno() != 0) {
-      err = block->Errno();
-   }
-   std::cerr << "fwdmaps: standard output: " << (err != 0 ? strerror(err) : "write failed")
-             << std::endl;
-   return false;
-}
 
 MapDump::MapDump(BpfMapRegistry &registry, std::ostream &err) : mRegistry(registry), mErr(err) {}
 

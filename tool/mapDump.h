@@ -24,13 +24,10 @@ constexpr int kStatusFailed = 1;       ///< a walk, the output or an error-log d
 constexpr int kStatusUsage = 2;        ///< unknown option or map name
 constexpr int kStatusOpenFailed = 255; ///< the maps could not be opened
 
-/// Pushes everything written to `out` to its device. Returns true when all
-/// of it got there; otherwise says why on standard error and returns false.
+/// Pushes everything written to `out` to its place (OutputTarget::Finish
+/// for a run). Returns true when all of it got there; otherwise has said
+/// why and returns false.
 using OutputFinisher = std::function<bool(std::ostream &out)>;
-
-/// Flushes `out`, and what its BlockOutputBuf holds when it has one. On
-/// failure writes "fwdmaps: standard output: <why>" on standard error.
-bool FinishOutput(std::ostream &out);
 
 /// Called once per record with the map's info record and the bytes the walk
 /// holds (the key size from the info record, the value size of the walk's

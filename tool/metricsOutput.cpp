@@ -39,18 +39,6 @@ std::string CounterLabel(uint32_t index)
    return label;
 }
 
-// The sum of 64-bit counters can exceed 64 bits; the format takes any
-// decimal, so write it exactly.
-std::string Decimal(unsigned __int128 v)
-{
-   std::string digits;
-   do {
-      digits.insert(digits.begin(), static_cast<char>('0' + static_cast<int>(v % 10)));
-      v /= 10;
-   } while (v != 0);
-   return digits;
-}
-
 void Family(std::string &out, const char *name, const char *help, const char *type = "counter")
 {
    out += "# HELP ";
@@ -91,7 +79,7 @@ std::string FwdStatsMetrics(const std::vector<FwdStatsRecord> &records)
          total += v;
       }
       out += "bpf_fwd_stats_all_cpus_bytes_total{counter=\"" + EscapeLabel(CounterLabel(r.index)) +
-             "\"} " + Decimal(total) + "\n";
+             "\"} " + DecimalText(total) + "\n";
    }
    return out;
 }

@@ -32,7 +32,7 @@ std::string FwdErrMetrics(const std::vector<FwdErrRecord> &records);
 /// walk failed part way (what was read is still written) or the output
 /// failed; 2 for a map this format does not offer.
 int WriteMetrics(BpfMapRegistry &registry, const std::vector<std::string> &names, std::ostream &out,
-                 std::ostream &err, const OutputFinisher &finish = FinishOutput);
+                 std::ostream &err, const OutputFinisher &finish);
 
 /// The freshness pair of the textfile collector's usual style, so an alert
 /// can tell a stale file from a quiet proxy: gauges

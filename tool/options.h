@@ -36,9 +36,22 @@ struct ToolOptions
    /// With -o/--output: the file the output replaces atomically; empty for
    /// standard output.
    std::string outputPath;
+   /// With --watch[=SECONDS]: sample the map every watchSeconds (at least
+   /// kMinWatchSeconds) until stopped, or watchCount samples when that is
+   /// not 0 (--count).
+   bool watch = false;
+   double watchSeconds = 1.0;
+   long watchCount = 0;
+   /// With --key KEY: the text of the one key to look up, as given.
+   bool haveKey = false;
+   std::string key;
    /// For UsageError: the reason, without the "fwdmaps: " prefix.
    std::string error;
 };
+
+/// The shortest and the longest interval --watch takes.
+constexpr double kMinWatchSeconds = 0.1;
+constexpr double kMaxWatchSeconds = 86400;
 
 /// Parses argv[1..argc-1] from left to right. Never fails: a bad command line
 /// comes back as ToolAction::UsageError with a reason. The first of help,
@@ -54,9 +67,12 @@ void PrintVersion(std::ostream &out);
 /// The version the tool reports and the package carries.
 const char *ToolVersion();
 
-/// Checks that the chosen format can show the map named: Prometheus output
-/// covers only bpf_fwd_stats and bpf_fwd_err. Returns an empty text when it
-/// can, else the reason for a usage error.
-std::string CheckFormatForMap(OutputFormat format, const std::string &mapName);
+/// Checks that the options suit the map named (one of the five): Prometheus
+/// output and --watch rates cover only bpf_fwd_stats and bpf_fwd_err
+/// (--watch also follows bpf_fwd_err_log), --key looks up only
+/// label_port_map and worker_port_map and its KEY must be one the map
+/// takes. Returns an empty text when they do, else the reason for a usage
+/// error.
+std::string CheckOptionsForMap(const ToolOptions &options);
 
 #endif

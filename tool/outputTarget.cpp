@@ -1,18 +1,8 @@
 #include "tool/outputTarget.h"
 
+#include <errno.h>
 #include <string.h>
 #include <unistd.h>
-
-#include "tool/mapDump.h"
-
-namespace {
-
-std::string Why(const std::string &step, int err)
-{
-   return step + ": " + (err != 0 ? strerror(err) : "write failed");
-}
-
-} // namespace
 
 OutputTarget::OutputTarget(std::string path, std::ostream &err)
     : mName(path.empty() ? "standard output" : path), mErr(err), mToFile(!path.empty()),
@@ -32,9 +22,10 @@ OutputTarget::~OutputTarget()
    }
 }
 
-bool OutputTarget::Fail(const std::string &why)
+bool OutputTarget::Fail(const std::string &step, int err)
 {
-   mErr << "fwdmaps: " << mName << ": " << why << std::endl;
+   mErr << "fwdmaps: " << mName << ": " << step << (step.empty() ? "" : ": ")
+        << (err != 0 ? strerror(err) : "write failed") << std::endl;
    return false;
 }
 
@@ -46,7 +37,7 @@ bool OutputTarget::Open()
    int rc = mFile.Open();
    if (rc != 0) {
       mStream.setstate(std::ios::badbit);
-      return Fail(Why(mFile.FailedStep(), -rc));
+      return Fail(mFile.FailedStep(), -rc);
    }
    mBuf.reset(new BlockOutputBuf(mFile.Fd(), true));
    mStream.rdbuf(mBuf.get());
@@ -58,21 +49,24 @@ bool OutputTarget::Finish()
    if (mFinished && mToFile) {
       return mFinishResult;
    }
-   if (!mToFile) {
-      return FinishOutput(mStream);
-   }
    mStream.flush();
    bool flushed = mBuf && mBuf->Flush() && mStream.good();
+   // What failed is the first failed write, whichever of the stream's
+   // flushes met it.
+   int err = mBuf ? mBuf->Errno() : EBADF;
+   if (!mToFile) {
+      return flushed || Fail("", err);
+   }
    mFinished = true;
    // Nothing more may reach a descriptor that is closed from here on.
    mStream.setstate(std::ios::badbit);
    if (!flushed) {
       mFile.Discard();
-      return Fail(Why("cannot write the temporary file", mBuf ? mBuf->Errno() : EBADF));
+      return Fail("cannot write the temporary file", err);
    }
    int rc = mFile.Commit();
    if (rc != 0) {
-      return Fail(Why(mFile.FailedStep(), -rc));
+      return Fail(mFile.FailedStep(), -rc);
    }
    mFinishResult = true;
    return true;

@@ -1,8 +1,8 @@
 /// Where a run's output goes: standard output, or with -o a file that is
 /// replaced whole once the output is complete (AtomicFile). The run writes
-/// to Stream() and calls Finish where it used to flush standard output, so
-/// whatever must wait for the output (deleting error-log records) waits for
-/// the file to be in place. Not thread safe.
+/// to Stream() and calls Finish once the output is complete, so whatever
+/// must wait for the output (deleting error-log records) waits until it
+/// reached standard output or the file is in place. Not thread safe.
 #ifndef TOOL_OUTPUTTARGET_H
 #define TOOL_OUTPUTTARGET_H
 
@@ -33,18 +33,21 @@ class OutputTarget
    /// The stream the run writes to.
    std::ostream &Stream() { return mStream; }
 
-   /// Pushes everything written to its place: flushes standard output, or
-   /// writes, syncs and renames the file over its target. Returns true when
-   /// all of it got there; otherwise says why and returns false, and the
-   /// target keeps its old content. Later calls return the first result;
-   /// nothing written after a file was finished reaches it.
+   /// Pushes everything written to its place: writes what standard output
+   /// holds, or writes, syncs and renames the file over its target. Returns
+   /// true when all of it got there; otherwise says why on the error stream
+   /// and returns false, and a file target keeps its old content. Standard
+   /// output may be finished again after more output (a watch finishes each
+   /// sample); for a file, later calls return the first result and nothing
+   /// written after it was finished reaches it.
    bool Finish();
 
    /// "standard output" or the file's path, as the error lines name it.
    const std::string &Name() const { return mName; }
 
  private:
-   bool Fail(const std::string &why);
+   /// Says "fwdmaps: <name>: [<step>: ]<why of err>" and returns false.
+   bool Fail(const std::string &step, int err);
 
    std::string mName;
    std::ostream &mErr;

@@ -159,6 +159,50 @@ bool DecodeErrLog(const RecordBytes &rec, ErrLogRecord *out)
    return true;
 }
 
+bool ParseLabelKey(const std::string &text, uint32_t *label)
+{
+   size_t start = text.compare(0, 2, "0x") == 0 || text.compare(0, 2, "0X") == 0 ? 2 : 0;
+   if (text.size() == start || text.size() - start > 8) {
+      return false;
+   }
+   uint32_t v = 0;
+   for (size_t i = start; i < text.size(); i++) {
+      char c = text[i];
+      int digit = c >= '0' && c <= '9'   ? c - '0'
+                  : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                  : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                         : -1;
+      if (digit < 0) {
+         return false;
+      }
+      v = v << 4 | static_cast<uint32_t>(digit);
+   }
+   *label = v;
+   return true;
+}
+
+bool ParsePortKey(const std::string &text, uint16_t *port)
+{
+   size_t pos = 0;
+   uint64_t v;
+   if (!ParseUnsigned(text, pos, UINT16_MAX, &v) || pos != text.size()) {
+      return false;
+   }
+   *port = static_cast<uint16_t>(v);
+   return true;
+}
+
+std::string DecimalText(unsigned __int128 v)
+{
+   char digits[40];
+   char *p = digits + sizeof digits;
+   do {
+      *--p = static_cast<char>('0' + static_cast<int>(v % 10));
+      v /= 10;
+   } while (v != 0);
+   return std::string(p, digits + sizeof digits);
+}
+
 const char *FwdErrName(uint32_t code)
 {
    return code <= 4 ? kFwdErrNames[code] : nullptr;
@@ -167,6 +211,17 @@ const char *FwdErrName(uint32_t code)
 const char *FwdStatsLabel(uint32_t index)
 {
    return index <= 3 ? kStatsLabels[index] : nullptr;
+}
+
+std::string FwdStatsName(uint32_t index)
+{
+   const char *label = FwdStatsLabel(index);
+   std::string name = label != nullptr ? label : "";
+   // The labels end in ": " for the text form.
+   while (!name.empty() && (name.back() == ' ' || name.back() == ':')) {
+      name.pop_back();
+   }
+   return name;
 }
 
 size_t FormatLabelPortLine(const LabelPortRecord &r, char (&line)[kLabelPortLineMax])

@@ -91,6 +91,20 @@ const char *FwdErrName(uint32_t code);
 /// nullptr.
 const char *FwdStatsLabel(uint32_t index);
 
+/// A label as --key takes it, in the listing's hexadecimal: "0x2a" or "2a",
+/// either case, at most 8 digits. Returns false for anything else.
+bool ParseLabelKey(const std::string &text, uint32_t *label);
+/// A port as --key takes it: decimal 0 to 65535, digits only. Returns false
+/// for anything else.
+bool ParsePortKey(const std::string &text, uint16_t *port);
+
+/// `v` in decimal: sums of 64-bit counters may need more than 64 bits.
+std::string DecimalText(unsigned __int128 v);
+
+/// The words of a counter's label ("rx end bytes" for index 1), or "" for an
+/// index above 3.
+std::string FwdStatsName(uint32_t index);
+
 /// Text lines, each ending in '\n'.
 std::string FormatLabelPort(const LabelPortRecord &r);   ///< "label :0x2a\tport : 443\n"
 /// The same line into `line`, for the one map large enough that a text per

@@ -18,6 +18,6 @@ void ListMaps(const BpfMapRegistry &registry, std::ostream &out);
 /// pushed the listing out. Reasons go to `err`. Returns the exit status
 /// (MapDump::Finish), or kStatusUsage for a name that is not a map.
 int WriteTextMap(BpfMapRegistry &registry, const std::string &name, std::ostream &out,
-                 std::ostream &err, const OutputFinisher &finish = FinishOutput);
+                 std::ostream &err, const OutputFinisher &finish);
 
 #endif

@@ -6,6 +6,9 @@
 //   - a bare C batch loop with buffered snprintf lines, as a process (the
 //     floor);
 //   - the text form in a forked child, by batches and by the forced walk.
+// Beside them, on the 1,000,000-entry map: fwdmaps --key as a process
+// against fwdmaps --version (start-up alone), and the CPU time of one
+// --watch sample of bpf_fwd_stats, taken in this process.
 #include <benchmark/benchmark.h>
 
 #include <arpa/inet.h>
@@ -27,8 +30,10 @@
 #include "bpfproxy/bpfMapRegistry.h"
 #include "bpfproxy/bpfSyscall.h"
 #include "support/kernelFixture.h"
+#include "support/textFiles.h"
 #include "tool/blockOutput.h"
 #include "tool/textOutput.h"
+#include "tool/watch.h"
 
 namespace {
 
@@ -132,7 +137,7 @@ size_t TextForm(uint32_t batch)
       BlockOutputBuf buf(1, true);
       std::ostream out(&buf);
       std::ostringstream err;
-      return WriteTextMap(registry, "label_port_map", out, err);
+      return WriteTextMap(registry, "label_port_map", out, err, fwdtest::FlushStream);
    });
 }
 
@@ -173,6 +178,45 @@ const struct
     {"text_form_batch", [] { return TextForm(kMapBatchRecords); }},
     {"text_form_walk", [] { return TextForm(0); }},
 };
+
+// A label the filled map holds: label 1's key.
+const char kKnownLabel[] = "9e3779b1";
+
+const struct
+{
+   const char *name;
+   size_t (*run)();
+} kStartups[] = {
+    {"key",
+     [] {
+        return Exec({FWD_FWDMAPS_PATH, "--key", kKnownLabel, "label_port_map"});
+     }},
+    {"version",
+     [] {
+        return Exec({FWD_FWDMAPS_PATH, "--version"});
+     }},
+};
+
+// One --watch sample of bpf_fwd_stats per iteration, piped form: the map
+// opened afresh, walked, decoded, rated and formatted.
+void WatchSample(benchmark::State &state)
+{
+   BpfMapRegistry registry;
+   if (registry.OpenAllMaps() != 0) {
+      state.SkipWithError("cannot open the maps");
+      return;
+   }
+   std::ostringstream err;
+   CounterWatch watch(registry, kFwdStatsMapName, WatchForm::Lines, 1.0, err);
+   std::ostringstream out;
+   for (auto _ : state) {
+      out.str("");
+      if (watch.Step(out, fwdtest::FlushStream) != kStatusOk) {
+         state.SkipWithError(err.str().c_str());
+         return;
+      }
+   }
+}
 
 // Keeps each benchmark's real time per iteration for the ratios.
 class RatioReporter : public benchmark::ConsoleReporter
@@ -244,6 +288,18 @@ int main(int argc, char **argv)
              ->MinTime(2);
       }
    }
+   for (const auto &s : kStartups) {
+      benchmark::RegisterBenchmark(
+          (std::to_string(sizes[1]) + "/" + s.name).c_str(),
+          [&s, &sizes](benchmark::State &state) { Measure(state, sizes[1], s.run); })
+          ->Unit(benchmark::kMillisecond)
+          ->UseRealTime()
+          ->MinTime(2);
+   }
+   // CPU time over 100 samples.
+   benchmark::RegisterBenchmark("watch_sample", WatchSample)
+       ->Unit(benchmark::kMicrosecond)
+       ->Iterations(100);
    benchmark::Initialize(&argc, argv);
    RatioReporter reporter;
    benchmark::RunSpecifiedBenchmarks(&reporter);
@@ -253,6 +309,7 @@ int main(int argc, char **argv)
       reporter.PrintRatio(entries, "fwdmaps", "bare_batch_loop");
       reporter.PrintRatio(entries, "text_form_batch", "text_form_walk");
    }
+   reporter.PrintRatio(sizes[1], "key", "version");
    gMaps.reset();
    benchmark::Shutdown();
    return 0;

@@ -274,12 +274,10 @@ TEST_F(BpfProxyInitTest, LogsEachPathInOrder)
       std::string outcome; // context, pins and filters afterwards; then the log
    } cases[] = {
        {"both addresses", true, "", obj, kIpv6, kIpv4, none + same},
-       {"no address", true, "", obj, "", "", none + same},
        {"no interface carries the address", true, "", obj, "", "10.99.99.99",
         none + "error: BpfContext getNicFromIp err. ip 10.99.99.99\n" + noEgress +
             "error: BpfProxy mNic shall not be empty\n" + failed + noEgress},
        {"attached", true, "", obj, "", kIpv4, ok + nic + noEgress + loaded},
-       {"attached by ipv6", true, "", obj, kIpv6, "", ok + nic + noEgress + loaded},
        {"existing clsact", true, "tc qdisc add dev fwd0 clsact", obj, "", kIpv4, ok + nic + loaded},
        {"leftovers of an earlier run", true, attach, obj, kIpv6, "", ok + nic + loaded},
        {"attach egress fails", true, "", "/nonexistent/proxy.o", "", kIpv4,

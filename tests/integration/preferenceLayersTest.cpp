@@ -1,6 +1,6 @@
 // The preference layers with their system files: /etc/keltria and
 // /usr/lib/keltria exist only inside this process's private mount
-// namespace, as overlays whose writes land in a tmpfs; and the tool reading
+// namespace (fwdtest::OverlaySystemDirs); and the tool reading
 // BpfProxy.FsPath from the user's configuration.
 #include <gtest/gtest.h>
 
@@ -23,48 +23,12 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Overlays /etc and /usr/lib once per process; returns "" or the reason.
-std::string OverlaySystemDirs()
-{
-   static const std::string why = [] {
-      std::string entered = fwdtest::EnterPrivateNamespaces();
-      if (!entered.empty()) {
-         return "private namespaces unavailable: " + entered;
-      }
-      // The tmpfs lives only in this namespace; its mount point, an empty
-      // directory on the host, goes at exit.
-      static char scratch[] = "/tmp/prefsys.XXXXXX";
-      if (mkdtemp(scratch) == nullptr) {
-         return std::string("mkdtemp: ") + strerror(errno);
-      }
-      atexit([] {
-         umount2(scratch, MNT_DETACH);
-         rmdir(scratch);
-      });
-      if (mount("tmpfs", scratch, "tmpfs", 0, "mode=0755") != 0) {
-         return std::string("mount tmpfs: ") + strerror(errno);
-      }
-      for (const char *dir : {"/etc", "/usr/lib"}) {
-         std::string base = std::string(scratch) + dir;
-         fs::create_directories(base + "/upper");
-         fs::create_directories(base + "/work");
-         std::string opts = std::string("lowerdir=") + dir + ",upperdir=" + base +
-                            "/upper,workdir=" + base + "/work";
-         if (mount("overlay", dir, "overlay", 0, opts.c_str()) != 0) {
-            return std::string("mount overlay on ") + dir + ": " + strerror(errno);
-         }
-      }
-      return std::string();
-   }();
-   return why;
-}
-
 class PreferenceLayersTest : public ::testing::Test
 {
  protected:
    void SetUp() override
    {
-      std::string why = OverlaySystemDirs();
+      std::string why = fwdtest::OverlaySystemDirs();
       if (!why.empty()) {
          FWD_SKIP_OR_FAIL(why);
       }

@@ -157,9 +157,11 @@ pid_t StartProcess(const std::vector<std::string> &argv, const std::string &logP
    std::vector<char *> args = ArgvOf(argv);
    pid_t pid = fork();
    if (pid == 0) {
-      int in = open("/dev/null", O_RDONLY);
-      int log = logPath.empty() ? open("/dev/null", O_WRONLY)
-                                : open(logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+      // Close-on-exec: the program gets them only as its standard streams.
+      int in = open("/dev/null", O_RDONLY | O_CLOEXEC);
+      int log = logPath.empty()
+                    ? open("/dev/null", O_WRONLY | O_CLOEXEC)
+                    : open(logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
       dup2(in, 0);
       dup2(log, 1);
       dup2(log, 2);

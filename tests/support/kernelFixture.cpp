@@ -70,6 +70,41 @@ std::string EnterPrivateNamespaces()
    return why;
 }
 
+std::string OverlaySystemDirs()
+{
+   static const std::string why = []() -> std::string {
+      std::string entered = EnterPrivateNamespaces();
+      if (!entered.empty()) {
+         return "private namespaces unavailable: " + entered;
+      }
+      // The tmpfs lives only in this namespace; its mount point, an empty
+      // directory on the host, goes at exit.
+      static char scratch[] = "/tmp/prefsys.XXXXXX";
+      if (mkdtemp(scratch) == nullptr) {
+         return Reason("mkdtemp");
+      }
+      atexit([] {
+         umount2(scratch, MNT_DETACH);
+         rmdir(scratch);
+      });
+      if (mount("tmpfs", scratch, "tmpfs", 0, "mode=0755") != 0) {
+         return Reason("mount tmpfs");
+      }
+      for (const char *dir : {"/etc", "/usr/lib", "/var"}) {
+         std::string base = std::string(scratch) + dir;
+         std::filesystem::create_directories(base + "/upper");
+         std::filesystem::create_directories(base + "/work");
+         std::string opts = std::string("lowerdir=") + dir + ",upperdir=" + base +
+                            "/upper,workdir=" + base + "/work";
+         if (mount("overlay", dir, "overlay", 0, opts.c_str()) != 0) {
+            return Reason(std::string("mount overlay on ") + dir);
+         }
+      }
+      return "";
+   }();
+   return why;
+}
+
 std::string MountBpfFs(const std::string &dir)
 {
    std::error_code ec;

@@ -37,6 +37,11 @@ bool KernelRequired();
 /// or the reason it failed.
 std::string EnterPrivateNamespaces();
 
+/// Enters the private namespaces and overlays /etc, /usr/lib and /var
+/// there, once per process, so that writes to them land in a tmpfs that
+/// ends with the namespace. Returns "" or the reason it failed.
+std::string OverlaySystemDirs();
+
 /// Mounts a fresh bpffs at `dir` (created when missing). Call only inside
 /// private namespaces. Returns "" or the reason.
 std::string MountBpfFs(const std::string &dir);

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <ostream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -33,6 +34,13 @@ inline std::string WriteFile(const std::string &path, const std::string &content
    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
    std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
    return path;
+}
+
+/// Flushes `out`; true when it took everything. The finisher of output
+/// written to a string stream rather than a run's output target.
+inline bool FlushStream(std::ostream &out)
+{
+   return static_cast<bool>(out.flush());
 }
 
 /// The names in directory `dir`, sorted.

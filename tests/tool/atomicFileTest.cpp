@@ -103,7 +103,8 @@ TEST_F(AtomicFileTest, FailuresLeaveTheOldFileAndNoTemporary)
 }
 
 // A run stopped by the service manager (SIGTERM) or at the terminal cleans
-// up after itself; the signal still ends the process.
+// up after itself, also when another file was written and discarded
+// meanwhile; the signal still ends the process.
 TEST_F(AtomicFileTest, ATerminatingSignalRemovesTheTemporaryFile)
 {
    for (int sig : {SIGTERM, SIGINT, SIGHUP}) {
@@ -112,9 +113,11 @@ TEST_F(AtomicFileTest, ATerminatingSignalRemovesTheTemporaryFile)
       ASSERT_GE(pid, 0);
       if (pid == 0) {
          AtomicFile file(mFile);
-         if (file.Open() != 0 || !WriteText(file.Fd(), "partial")) {
+         AtomicFile other(mDir.path() + "/other.prom");
+         if (file.Open() != 0 || !WriteText(file.Fd(), "partial") || other.Open() != 0) {
             _exit(3);
          }
+         other.Discard();
          raise(sig);
          _exit(4);
       }

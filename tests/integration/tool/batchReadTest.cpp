@@ -17,6 +17,7 @@
 #include "bpfproxy/bpfMapRegistry.h"
 #include "bpfproxy/bpfSyscall.h"
 #include "support/kernelFixture.h"
+#include "support/textFiles.h"
 #include "tool/jsonOutput.h"
 #include "tool/mapDump.h"
 #include "tool/metricsOutput.h"
@@ -53,9 +54,10 @@ class BatchReadTest : public fwdtest::PrivateBpfFsTest
    {
       MapBatchSetRecords(batch);
       std::ostringstream out, err;
-      int status = form == "text"   ? WriteTextMap(mRegistry, name, out, err)
-                   : form == "json" ? WriteJsonMap(mRegistry, name, out, err)
-                                    : WriteMetrics(mRegistry, {name}, out, err);
+      int status = form == "text" ? WriteTextMap(mRegistry, name, out, err, fwdtest::FlushStream)
+                   : form == "json"
+                       ? WriteJsonMap(mRegistry, name, out, err, fwdtest::FlushStream)
+                       : WriteMetrics(mRegistry, {name}, out, err, fwdtest::FlushStream);
       return std::to_string(status) + "\n" + out.str() + "--\n" + err.str();
    }
 
@@ -130,7 +132,9 @@ TEST_F(BatchReadTest, UntouchedKeysExactlyOnceUnderChurn)
    });
    for (int pass = 0; pass < 10; pass++) {
       std::ostringstream out, err;
-      EXPECT_EQ(kStatusOk, WriteTextMap(mRegistry, "label_port_map", out, err)) << err.str();
+      EXPECT_EQ(kStatusOk,
+                WriteTextMap(mRegistry, "label_port_map", out, err, fwdtest::FlushStream))
+          << err.str();
       std::map<uint32_t, int> seen;
       std::istringstream in(out.str());
       std::string line;
@@ -184,7 +188,8 @@ TEST_F(BatchReadTest, ErrLogDeletedOnlyAsListed)
       EXPECT_EQ(kStatusFailed, dump.Finish(out, [](std::ostream &) { return true; }));
       EXPECT_EQ("delete log file failed. ret: -2 map name: bpf_fwd_err_log\n", err.str());
       EXPECT_EQ(1, LogRecords());
-      ASSERT_EQ(kStatusOk, WriteTextMap(mRegistry, "bpf_fwd_err_log", out, err));
+      ASSERT_EQ(kStatusOk,
+                WriteTextMap(mRegistry, "bpf_fwd_err_log", out, err, fwdtest::FlushStream));
       EXPECT_EQ(0, LogRecords());
    }
 }

@@ -5,7 +5,9 @@
 // service and timer pass systemd's own check.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/mount.h>
 #include <unistd.h>
 
@@ -178,6 +180,26 @@ TEST_F(FwdmapsOutputFile, SigkillLeavesTheOldOrTheNewFileWhole)
    }
    EXPECT_GT(killedMidWrite, 0) << "no kill landed while the file was written";
    RecordProperty("killed_mid_write", killedMidWrite);
+}
+
+// The temporary files of runs killed outright are removed by the next run
+// for the same file; one that a live run holds locked stays, and so do
+// names that only look alike.
+TEST(FwdmapsStaleTemporaries, ANewRunRemovesOnlyThoseOfDeadRuns)
+{
+   fwdtest::TempDir dir;
+   const std::string live = WriteFile(dir.path() + "/.maps.txt.live02", "being written");
+   for (const char *name : {".maps.txt.dead01", ".maps.txt.toolong7", ".other.txt.dead03"}) {
+      WriteFile(dir.path() + "/" + name, "left behind");
+   }
+   int fd = open(live.c_str(), O_RDONLY | O_CLOEXEC);
+   ASSERT_EQ(flock(fd, LOCK_EX), 0) << strerror(errno);
+   RunResult r = Fwdmaps({"-o", dir.path() + "/maps.txt"}); // the list: no maps needed
+   close(fd);
+   EXPECT_EQ(r.status, 0) << r.err;
+   EXPECT_EQ(DirEntries(dir.path()),
+             (std::vector<std::string>{".maps.txt.live02", ".maps.txt.toolong7",
+                                       ".other.txt.dead03", "maps.txt"}));
 }
 
 // A file that cannot be written: status 1, the reason, the old content, no

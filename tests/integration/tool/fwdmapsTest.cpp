@@ -359,6 +359,27 @@ TEST(FwdmapsCommandLine, HelpVersionAndUsageErrors)
        // A usage error wins over a file that could not be written.
        {{"-o", "/nonexistent/f", "BPF_FWD_ERR"}, 2, "BPF_FWD_ERR"},
        {{"-o"}, 2, "option '-o' needs a file name"},
+       // --watch and --key: the map and KEY decide, and nothing is opened.
+       {{"--watch=0.05", "bpf_fwd_stats"},
+        2,
+        "'--watch' needs SECONDS from 0.1 to 86400, not '0.05'"},
+       {{"--watch=1s", "bpf_fwd_stats"}, 2, "not '1s'"},
+       {{"--watch"}, 2, "--watch needs a map"},
+       {{"--watch", "label_port_map"}, 2, "--watch shows bpf_fwd_stats, bpf_fwd_err or"},
+       {{"--watch", "-o", "f", "bpf_fwd_err_log"}, 2, "cannot be used with -o"},
+       {{"--watch", "--prometheus", "bpf_fwd_err"}, 2, "cannot be used together"},
+       {{"--count=3", "bpf_fwd_err"}, 2, "--count needs --watch"},
+       {{"--count=0", "--watch", "bpf_fwd_err"}, 2, "'--count' needs a number of samples"},
+       {{"--key", "zz", "label_port_map"}, 2, "--key 'zz': label_port_map takes a hexadecimal"},
+       {{"--key", "0x123456789", "label_port_map"}, 2, "hexadecimal label"},
+       {{"--key", "0x", "label_port_map"}, 2, "hexadecimal label"},
+       {{"--key", "65536", "worker_port_map"}, 2, "worker_port_map takes a decimal port"},
+       {{"--key", "0x50", "worker_port_map"}, 2, "decimal port"},
+       {{"--key", "-1", "worker_port_map"}, 2, "decimal port"},
+       {{"--key", "2a", "bpf_fwd_err_log"}, 2, "--key looks up label_port_map or worker_port_map"},
+       {{"--key", "2a", "--watch", "label_port_map"}, 2, "cannot be used together"},
+       {{"--key"}, 2, "option '--key' needs a KEY"},
+       {{"--key", "2a"}, 2, "--key needs a map"},
    };
    for (const auto &c : cases) {
       RunResult r = Fwdmaps(c.args);
@@ -503,20 +524,22 @@ TEST_F(FwdmapsAdmin, ErrLogDeletedOnlyAsFarAsItWasWritten)
    ASSERT_EQ(registry.OpenAllMaps(), 0);
    MapWalkSetLookupHook([](uint64_t index) { return index == 2 ? -EIO : 0; });
    std::ostringstream part, partErr;
-   EXPECT_EQ(WriteJsonMap(registry, "bpf_fwd_err_log", part, partErr), 1);
+   EXPECT_EQ(WriteJsonMap(registry, "bpf_fwd_err_log", part, partErr, fwdtest::FlushStream), 1);
    MapWalkSetLookupHook(nullptr);
    EXPECT_EQ(partErr.str(), "fwdmaps: bpf_fwd_err_log: map walk failed: Input/output error\n");
    EXPECT_EQ(json::parse(part.str())["records"].size(), 2u) << part.str();
    EXPECT_EQ(LogRecords(), 3) << "only the records in the document are deleted";
 
    std::ostringstream rest;
-   EXPECT_EQ(WriteJsonMap(registry, "bpf_fwd_err_log", rest, partErr), 0);
+   EXPECT_EQ(WriteJsonMap(registry, "bpf_fwd_err_log", rest, partErr, fwdtest::FlushStream), 0);
    EXPECT_EQ(json::parse(rest.str())["records"].size(), 3u);
    EXPECT_EQ(LogRecords(), 0);
 
    MapWalkSetLookupHook([](uint64_t index) { return index == 0 ? -EIO : 0; });
    std::ostringstream metrics, metricsErr;
-   EXPECT_EQ(WriteMetrics(registry, {"bpf_fwd_err", "bpf_fwd_stats"}, metrics, metricsErr), 1);
+   EXPECT_EQ(WriteMetrics(registry, {"bpf_fwd_err", "bpf_fwd_stats"}, metrics, metricsErr,
+                          fwdtest::FlushStream),
+             1);
    MapWalkSetLookupHook(nullptr);
    EXPECT_EQ(metricsErr.str(), "fwdmaps: bpf_fwd_err: map walk failed: Input/output error\n"
                                "fwdmaps: bpf_fwd_stats: map walk failed: Input/output error\n");
@@ -538,11 +561,15 @@ TEST(FwdmapsCompletion, CompletesOptionsAndMapNames)
    } cases[] = {
        {{""}, "label_port_map worker_port_map bpf_fwd_stats bpf_fwd_err bpf_fwd_err_log"},
        {{"bpf_fwd_e"}, "bpf_fwd_err bpf_fwd_err_log"},
-       {{"-"}, "-j --json --prometheus -o --output -h --help --version"},
+       {{"-"}, "-j --json --prometheus -o --output --watch --key -h --help --version"},
        {{"--p"}, "--prometheus"},
        {{"--prometheus", ""}, "bpf_fwd_stats bpf_fwd_err"},
-       {{"--json", "-"}, "-o --output"},
-       {{"-o", "m.prom", "-"}, "-j --json --prometheus"},
+       {{"--json", "-"}, "-o --output --watch --key"},
+       {{"-o", "m.prom", "-"}, "-j --json --prometheus --key"},
+       {{"--watch=2", "-"}, "-j --json --count"},
+       {{"--watch", "bpf_fwd_"}, "bpf_fwd_stats bpf_fwd_err bpf_fwd_err_log"},
+       {{"--key", ""}, ""},
+       {{"--key", "2a", ""}, "label_port_map worker_port_map"},
        {{"--output", "m.prom", "--prometheus", "bpf_fwd_e"}, "bpf_fwd_err"},
        {{"-o", std::string(FWD_SOURCE_DIR) + "/tool/completion/fwd"},
         std::string(FWD_SOURCE_DIR) + "/tool/completion/fwdmaps"},

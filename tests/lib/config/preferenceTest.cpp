@@ -1,7 +1,7 @@
-// The preference layers through HOME: remembered
-// defaults, start-up and shutdown. The order of the file layers and bad or
-// missing files are tested with the system files in a private mount
-// namespace (tests/integration); the value parsers with the dictionary.
+// The preference layers through HOME: start-ups that must not read the user
+// files. Restarts, the order of the file layers and bad or missing files are
+// tested with the system files in a private mount namespace
+// (tests/integration), racing starts by the concurrency test below.
 #include "lib/config/preference.h"
 
 #include <gtest/gtest.h>
@@ -39,10 +39,9 @@ class PreferenceTest : public ::testing::Test
       Preference_Exit();
       Log_Exit();
    }
-   std::string UserFile(const char *name) { return mHome.path() + "/.keltria/" + name; }
    void WriteUserFile(const char *name, const std::string &content)
    {
-      fwdtest::WriteFile(UserFile(name), content);
+      fwdtest::WriteFile(mHome.path() + "/.keltria/" + name, content);
    }
    std::string Logged() { return LogTestOutput_Joined(mLog); }
 
@@ -50,60 +49,14 @@ class PreferenceTest : public ::testing::Test
    LogOutput *mLog = nullptr;
 };
 
-TEST_F(PreferenceTest, GettersBeforeStartUpGiveTheDefault)
-{
-   const char *def = "/sys/fs/bpf/";
-   char *s = Config_GetString(def, "BpfProxy.FsPath");
-   EXPECT_STREQ(def, s);
-   free(s);
-   EXPECT_NE(Logged().find("PREF early PreferenceGet(BpfProxy.FsPath), using default\n"),
-             std::string::npos);
-   EXPECT_FALSE(Preference_SetFromString("a=b", TRUE));
-   Preference_Exit(); // safe when not started
-
-   setenv("FWD_TEST_DIR", "logs", 1);
-   char *p = Config_GetPathName("~/x/$FWD_TEST_DIR/f", "log.dir");
-   EXPECT_EQ(mHome.path() + "/x/logs/f", p);
-   free(p);
-}
-
-// The first default wins and is no setting; the user files of a
-// system-only start are never read.
-TEST_F(PreferenceTest, RememberedDefaultsAndSystemOnlyStart)
+// The user files of a system-only start are never read; a remembered
+// default is no setting.
+TEST_F(PreferenceTest, SystemOnlyStartIgnoresTheUserFiles)
 {
    WriteUserFile("config", "k = user\n");
    Preference_InitSystemOnly();
    EXPECT_EQ(ConfigText("dflt", "k"), "dflt");
-   EXPECT_EQ(ConfigText("a", "key"), "a");
-   EXPECT_EQ(ConfigText("b", "key"), "a");
-   EXPECT_TRUE(Config_NotSet("key"));
-}
-
-TEST_F(PreferenceTest, RestartReadsTheFilesAgain)
-{
-   WriteUserFile("config", "k = one\n");
-   ASSERT_TRUE(Preference_Init());
-   EXPECT_EQ(ConfigText(nullptr, "k"), "one");
-   WriteUserFile("config", "k = two\n");
-   ASSERT_TRUE(Preference_Init()); // already started: nothing happens
-   EXPECT_EQ(ConfigText(nullptr, "k"), "one");
-   Preference_Exit();
-   EXPECT_EQ(ConfigText("early", "k"), "early");
-   ASSERT_TRUE(Preference_Init());
-   EXPECT_EQ(ConfigText(nullptr, "k"), "two");
-}
-
-TEST_F(PreferenceTest, HomeUnsetLooksBelowTheWorkingDirectory)
-{
-   std::string cwd = mHome.path() + "/work";
-   fwdtest::WriteFile(cwd + "/~/.keltria/config", "k = relative\n");
-   char old[4096];
-   ASSERT_NE(getcwd(old, sizeof old), nullptr);
-   ASSERT_EQ(chdir(cwd.c_str()), 0);
-   unsetenv("HOME");
-   ASSERT_TRUE(Preference_Init());
-   EXPECT_EQ(ConfigText(nullptr, "k"), "relative");
-   ASSERT_EQ(chdir(old), 0);
+   EXPECT_TRUE(Config_NotSet("k"));
 }
 
 TEST_F(PreferenceTest, SetuidProcessIgnoresTheUserFiles)

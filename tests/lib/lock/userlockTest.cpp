@@ -56,23 +56,6 @@ TEST(Lock, NamesListAndReferences)
    EXPECT_EQ(before, MXUser_LockCount());
 }
 
-TEST(Lock, OwnerCountsNestedAcquiresAndExpiredWaitsRestoreThem)
-{
-   // The recursive lock's counting is pinned down by its concurrency tests.
-   MXUserExclLock *x = MXUser_CreateExclLock("x", 0);
-   MXUserCondVar *xcv = MXUser_CreateCondVarExclLock(x);
-   EXPECT_TRUE(MXUser_TryAcquireExclLock(x));
-   MXUser_AcquireExclLock(x); // the owner only counts
-   EXPECT_FALSE(MXUser_TimedWaitCondVarExclLock(x, xcv, 1));
-   MXUser_ReleaseExclLock(x);
-   EXPECT_TRUE(MXUser_IsCurThreadOwnerExclLock(x));
-   MXUser_ReleaseExclLock(x);
-   EXPECT_FALSE(MXUser_IsCurThreadOwnerExclLock(x));
-
-   MXUser_DestroyCondVar(xcv);
-   MXUser_DestroyExclLock(x);
-}
-
 // Each misuse ends the process with 255 after dumping the lock at level 3;
 // an output copying warnings to standard error makes the dump visible.
 TEST(Lock, MisuseDumpsTheLockThenPanics)

@@ -60,22 +60,20 @@ TEST(MsgList, CapturesEveryWidth)
    MsgList_Free(list);
 }
 
-TEST(MsgList, OrderCopyAndAppendList)
+// Order within one list is seen by the message module's tests.
+TEST(MsgList, CopyAndAppendList)
 {
    MsgList *list = nullptr;
    MsgList_Append(&list, MSGID(one) "first %d", 1);
-   MsgList_Append(&list, MSGID(two) "second %s", "x");
    MsgList_AppendStr(&list, MSGID(three) "third");
-   EXPECT_EQ("third\nsecond x\nfirst 1\n", MsgText(list));
-
    MsgList *copy = MsgList_Copy(list);
-   EXPECT_EQ(MsgText(list), MsgText(copy));
+   EXPECT_EQ("third\nfirst 1\n", MsgText(copy));
 
    MsgList *other = nullptr;
    MsgList_Append(&other, MSGID(four) "fourth");
    MsgList_Append(&other, MSGID(five) "fifth");
    MsgList_AppendMsgList(&list, other);
-   EXPECT_EQ("fifth\nfourth\nthird\nsecond x\nfirst 1\n", MsgText(list));
+   EXPECT_EQ("fifth\nfourth\nthird\nfirst 1\n", MsgText(list));
    EXPECT_STREQ("one", MsgList_GetMsgID(list));
 
    // Without a list, appending records nothing and a handed-over list is freed.

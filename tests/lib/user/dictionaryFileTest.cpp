@@ -102,6 +102,9 @@ TEST_F(DictionaryFileTest, LoadsAndRenders)
         {{"name", "caf\xC3\xA9"}},
         "# comment\n.encoding = \"UTF-8\"\nname = \"caf\xC3\xA9\"\n"},
        {kLatin1, {{"v", "caf\xC3\xA9"}}, kLatin1},
+       {".encoding = \"cp1252\"\nv = \"\x80\"\n",
+        {{"v", "\xE2\x82\xAC"}},
+        ".encoding = \"windows-1252\"\nv = \"\x80\"\n"},
        // A declaration after values converts them, a repeated one not twice.
        {"v = \"\xE9\"\nconfig.encoding = \"latin1\"\nw = \"\xFC\"\n",
         {{"v", "\xC3\xA9"}, {"w", "\xC3\xBC"}},
@@ -145,9 +148,10 @@ TEST_F(DictionaryFileTest, ChangedValuesRenderInTheFileEncoding)
 TEST_F(DictionaryFileTest, FailuresAndTheirComplaints)
 {
    const std::tuple<std::string, std::string, std::string, std::vector<std::string>> cases[] = {
-       {"a = 1\n.encoding = \"klingon\"\n",
-        "File \"%F\" (line 2) specifies a character encoding (klingon) that is not supported.\n",
-        "Character encoding \"klingon\" is not supported.\n",
+       // The line syntax is ASCII: an encoding that writes it otherwise is refused.
+       {"a = 1\n.encoding = \"UTF-16\"\n",
+        "File \"%F\" (line 2) specifies a character encoding (UTF-16) that is not supported.\n",
+        "Character encoding \"UTF-16\" is not supported.\n",
         {"a"}},
        {"a = 1\nthis is not a line\nb = 2\n",
         "File \"%F\" line 2: Syntax error.\n",

@@ -76,10 +76,6 @@ TEST_F(MsgAnswer, AnswerKeyPicksAChoiceAndListsAreLogged)
       Set(c.first);
       EXPECT_EQ(c.second, Msg_Question(choices, 0, MSGID(q.pick) "Pick one")) << c.first;
    }
-   std::vector<std::string> logged = Logged({"MsgIsAnswered", "MsgQuestion"});
-   ASSERT_GE(logged.size(), 2u);
-   EXPECT_EQ("MsgIsAnswered: Using config default 'No' as the answer for 'q.pick'\n", logged[0]);
-   EXPECT_EQ("MsgQuestion: q.pick reply=1\n", logged[1]);
    Set("answer.h.risky=Cancel");
    EXPECT_EQ(HINT_CANCEL, Msg_Hint(MSG_HINT_OKCANCEL, MSGID(h.risky) "Risky"));
    EXPECT_TRUE(shown.empty());

@@ -43,7 +43,7 @@ class MsgLocaleTest : public ::testing::Test
    fwdtest::TempDir mDir;
 };
 
-TEST_F(MsgLocaleTest, LoadsKeepsOnFailureAndDrops)
+TEST_F(MsgLocaleTest, LoadsKeepsOnFailureDropsAndReadsUTF8)
 {
    Messages("fr", "msg.test.hello = \"Bonjour \xC3\xA0 vous\"\n");
    Messages("de", "msg.test.hello = \"Hallo\"\nbroken line\n");
@@ -58,11 +58,8 @@ TEST_F(MsgLocaleTest, LoadsKeepsOnFailureAndDrops)
    ASSERT_TRUE(Msg_SetLocaleEx(nullptr, nullptr));
    EXPECT_EQ(Now(), english);
    EXPECT_EQ(Now().substr(0, 6), "Hello/");
-}
 
-TEST_F(MsgLocaleTest, MessageFilesAreUTF8ByDefault)
-{
-   // Not valid UTF-8 and no declaration: the file is refused.
+   // Message files are UTF-8 unless they say otherwise.
    Messages("fr", "msg.test.hello = \"\xE0\"\n");
    EXPECT_FALSE(Msg_SetLocaleEx("fr", "fwdmaps"));
    Messages("fr", ".encoding = \"ISO-8859-1\"\nmsg.test.hello = \"\xE0\"\n");

@@ -136,27 +136,6 @@ TEST_F(Msg, LocalizedFromMessageDictionary)
    Msg_Exit();
 }
 
-TEST(MsgDeathTest, OverlongIdPanics)
-{
-   std::string text = "@&!*@*@(" + std::string(128, 'i') + ")x";
-   EXPECT_EXIT(free(Msg_GetString(text.c_str())), ::testing::ExitedWithCode(255),
-               "VERIFY vela/lib/user/msg:");
-}
-
-TEST(MsgSize, InBytes)
-{
-   const std::pair<uint64, const char *> cases[] = {
-       {1, "1 byte"},
-       {1024 * 1024 - 1, "1024 KB"}, // within 0.01 of a whole number
-       {((uint64)3 << 40) + ((uint64)1 << 39), "3.5 TB"},
-   };
-   for (const auto &c : cases) {
-      char *s = Msg_FormatSizeInBytes(c.first);
-      EXPECT_STREQ(c.second, s) << c.first;
-      free(s);
-   }
-}
-
 /* ---- Console forms through real pipes ---------------------------------- */
 
 // Runs body in a child whose standard streams are pipes; feeds input. The

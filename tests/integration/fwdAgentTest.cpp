@@ -1,0 +1,345 @@
+// The reference agent as a user runs it: fwd_agent attaching the test proxy
+// to lo, supervising fwd_worker and registering its port, through worker
+// kills, SIGTERM and a panic. Private namespaces; /etc and /var are
+// overlays there, and the log goes to a temporary directory.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <iostream>
+#include <regex>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "support/kernelFixture.h"
+#include "support/textFiles.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+const char kRegistered[] = "fwd_agent: worker port 8080 registered in worker_port_map: ok\n";
+
+// "" when every piece is found in `text`, each after the one before;
+// otherwise the first missing piece and the text.
+std::string InOrder(const std::string &text, const std::vector<std::string> &pieces)
+{
+   size_t at = 0;
+   for (const std::string &piece : pieces) {
+      at = text.find(piece, at);
+      if (at == std::string::npos) {
+         return "missing in order: " + piece + "\nin:\n" + text;
+      }
+      at += piece.size();
+   }
+   return "";
+}
+
+// Polls `done` every few milliseconds for up to a minute: generous, since
+// only the outcome is checked.
+bool WaitFor(const std::function<bool()> &done)
+{
+   for (auto end = Clock::now() + std::chrono::seconds(60); Clock::now() < end; usleep(2000)) {
+      if (done()) {
+         return true;
+      }
+   }
+   return done();
+}
+
+bool Alive(pid_t pid)
+{
+   std::string stat = fwdtest::ReadFile("/proc/" + std::to_string(pid) + "/stat");
+   size_t paren = stat.rfind(')');
+   return paren != std::string::npos && stat.size() > paren + 2 && stat[paren + 2] != 'Z';
+}
+
+// The number after "<key>:" in /proc/<pid>/status.
+long StatusField(pid_t pid, const std::string &key)
+{
+   std::string status = fwdtest::ReadFile("/proc/" + std::to_string(pid) + "/status");
+   size_t at = status.find("\n" + key + ":");
+   return at == std::string::npos ? -1 : atol(status.c_str() + at + key.size() + 2);
+}
+
+// "<descriptor> <target>" for each open descriptor of `pid`.
+std::vector<std::string> FdTargets(pid_t pid)
+{
+   std::vector<std::string> targets;
+   std::error_code ec;
+   for (const auto &e : fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd", ec)) {
+      targets.push_back(e.path().filename().string() + " " +
+                        fs::read_symlink(e.path(), ec).string());
+   }
+   return targets;
+}
+
+// What TCP port 8080 on 127.0.0.1 sends back for "ping\n".
+std::string Echo()
+{
+   int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+   struct sockaddr_in sin = {AF_INET, htons(8080), {htonl(INADDR_LOOPBACK)}, {}};
+   struct timeval tv = {30, 0};
+   setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+   char buf[64] = {};
+   if (connect(fd, reinterpret_cast<struct sockaddr *>(&sin), sizeof sin) != 0 ||
+       write(fd, "ping\n", 5) != 5 || read(fd, buf, sizeof buf - 1) <= 0) {
+      buf[0] = '\0';
+   }
+   close(fd);
+   return buf;
+}
+
+class FwdAgentTest : public fwdtest::PrivateBpfFsTest
+{
+ protected:
+   void SetUp() override
+   {
+      PrivateBpfFsTest::SetUp();
+      if (IsSkipped() || HasFatalFailure()) {
+         return;
+      }
+      std::string why = fwdtest::OverlaySystemDirs();
+      if (!why.empty()) {
+         FWD_SKIP_OR_FAIL(why);
+      }
+      if (!fs::exists(FWD_TEST_PROXY_OBJ)) {
+         FWD_SKIP_OR_FAIL(std::string("test proxy not built (is clang installed?)"));
+      }
+      if (fwdtest::RunProcess({"/bin/sh", "-c", "tc -V && ip link set lo up"}).status != 0) {
+         FWD_SKIP_OR_FAIL("tc or ip (iproute2) is missing");
+      }
+      fwdtest::WriteFile("/etc/keltria/config", "fwd_agent.log.filename = \"" + mLogPath + "\"\n");
+   }
+
+   void TearDown() override
+   {
+      if (mAgent > 0) {
+         fwdtest::StopProcess(mAgent, SIGKILL);
+      }
+      fs::remove_all("/etc/keltria");
+   }
+
+   void StartAgent(const std::vector<std::string> &extra = {})
+   {
+      std::vector<std::string> argv = {FWD_AGENT_PATH, FWD_TEST_PROXY_OBJ, "127.0.0.1", "8080"};
+      argv.insert(argv.end(), extra.begin(), extra.end());
+      mAgent = fwdtest::StartProcess(argv, mOutPath);
+      ASSERT_GT(mAgent, 0);
+   }
+
+   std::string Log() const { return fwdtest::ReadFile(mLogPath); }
+   size_t Registrations() const
+   {
+      const std::string log = Log();
+      size_t n = 0;
+      for (size_t at = log.find(kRegistered); at != std::string::npos;
+           at = log.find(kRegistered, at + 1)) {
+         n++;
+      }
+      return n;
+   }
+
+   // Waits for registration number `n`; false (with the log shown) if it
+   // never comes or the agent ends.
+   bool AwaitRegistration(size_t n)
+   {
+      bool ok =
+          WaitFor([&] { return Registrations() >= n || !Alive(mAgent); }) && Registrations() >= n;
+      EXPECT_TRUE(ok) << "registration " << n << " missing:\n" << Log() << Output();
+      return ok;
+   }
+
+   // The pid the newest worker reported, or with `started` the newest
+   // worker that the agent started first.
+   pid_t WorkerPid(bool started = false) const
+   {
+      std::string log = Log();
+      std::smatch m;
+      std::regex pid(started ? "worker fwd_worker started, pid (\\d+)" : "\"pid\": (\\d+)");
+      pid_t last = -1;
+      for (auto it = log.cbegin(); std::regex_search(it, log.cend(), m, pid); it = m[0].second) {
+         last = std::stoi(m[1]);
+      }
+      return last;
+   }
+
+   // Kills the worker with SIGKILL; returns the microseconds until the next
+   // registration, or -1 when none came.
+   long KillWorker()
+   {
+      size_t before = Registrations();
+      pid_t worker = WorkerPid();
+      auto start = Clock::now();
+      EXPECT_EQ(kill(worker, SIGKILL), 0);
+      bool again = AwaitRegistration(before + 1);
+      EXPECT_NE(WorkerPid(), worker);
+      return again ? std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start)
+                         .count()
+                   : -1;
+   }
+
+   // Stops the agent with SIGTERM; its exit status.
+   int Terminate() { return fwdtest::StopProcess(std::exchange(mAgent, -1), SIGTERM); }
+
+   // What the agent printed, sanitizer reports included.
+   std::string Output() const { return fwdtest::ReadFile(mOutPath); }
+
+   fwdtest::TempDir mDir;
+   const std::string mLogPath = mDir.path() + "/fwd_agent.log";
+   const std::string mOutPath = mDir.path() + "/fwd_agent.out";
+   pid_t mAgent = -1;
+};
+
+// Start, message, registration and traffic; a killed worker is restarted
+// and registered again; SIGTERM leaves nothing behind.
+TEST_F(FwdAgentTest, WholeLife)
+{
+   ASSERT_NO_FATAL_FAILURE(StartAgent());
+   ASSERT_TRUE(AwaitRegistration(1));
+   const std::string log = Log();
+   std::vector<std::string> inOrder = {
+       "Log for Forwarding proxy example agent pid=" + std::to_string(mAgent) +
+           " version=1.0.0 build=1 option=example\n",
+       "fwd_agent: desktop identity for :0 written to /var/keltria/plx_desktop/plx_desktopid.0\n",
+       "fwd_agent: proxy attached to lo (egress and ingress)\n",
+       "fwd_agent: worker fwd_worker started, pid ",
+       "fwd_agent: worker message: {\"port\": 8080, \"pid\": ",
+       kRegistered};
+   ASSERT_EQ(InOrder(log, inOrder), "");
+   EXPECT_TRUE(WaitFor([&] {
+      return Log().find("[Child Process]: fwd_worker: serving 127.0.0.1 port 8080 (tcp and udp)") !=
+             std::string::npos;
+   })) << Log();
+   EXPECT_NE(log.find("\"password\":***}\n"), std::string::npos) << log;
+   EXPECT_EQ(log.find("\"password\": \""), std::string::npos) << log;
+   EXPECT_EQ(Echo(), "ping\n");
+   EXPECT_NE(fwdtest::Fwdmaps({"worker_port_map"}).out.find("8080"), std::string::npos);
+
+   // Beyond its streams and the message pipe, the worker holds its two
+   // sockets and what this test passed down: nothing of the agent's (log
+   // file, maps, other pipes) leaks into it.
+   pid_t first = WorkerPid();
+   const std::vector<std::string> outside = FdTargets(getpid());
+   std::vector<std::string> foreign;
+   int sockets = 0;
+   for (const std::string &fd : FdTargets(first)) {
+      if (fd.find(" socket:") != std::string::npos) {
+         sockets++;
+      } else if (atoi(fd.c_str()) > 3 && std::count(outside.begin(), outside.end(), fd) == 0) {
+         foreign.push_back(fd);
+      }
+   }
+   EXPECT_EQ(sockets, 2);
+   EXPECT_EQ(foreign, std::vector<std::string>());
+
+   long took = KillWorker();
+   EXPECT_GE(took, 0);
+   EXPECT_LT(took, 2000000);
+   const std::string after = Log();
+   EXPECT_EQ(InOrder(after, {"killed by signal 9\n", "fwd_agent: worker exited (exit code 137)\n",
+                             "fwd_agent: worker port 8080 removed from worker_port_map: ok\n",
+                             kRegistered}),
+             "");
+   EXPECT_EQ(Echo(), "ping\n");
+   pid_t second = WorkerPid();
+
+   EXPECT_EQ(Terminate(), 0) << Output();
+   EXPECT_EQ(InOrder(Log(), {"fwd_agent: SIGTERM: stopping\n", "fwd_agent: executor stopped\n",
+                             "fwd_agent: worker stopped (exit code 143)\n",
+                             "fwd_agent: proxy detached from lo\n", "fwd_agent: exiting\n"}),
+             "");
+   EXPECT_EQ(Log().find("need not stop"), std::string::npos); // stopped once, not twice
+   EXPECT_FALSE(Alive(first) || Alive(second));
+   EXPECT_EQ(fwdtest::DirEntries("/sys/fs/bpf/tc/globals"), std::vector<std::string>());
+   EXPECT_EQ(fwdtest::RunProcess({"/bin/sh", "-c",
+                                  "tc filter show dev lo egress; "
+                                  "tc filter show dev lo ingress"})
+                 .out,
+             "");
+   EXPECT_EQ(Output().find("Sanitizer"), std::string::npos) << Output();
+}
+
+// 50 kills of the worker: each is followed by a new registration, and the
+// agent's descriptors, threads and memory after the last equal those after
+// the first, within a few threads still ending and 4 MiB of RSS.
+TEST_F(FwdAgentTest, FiftyWorkerKillsLeakNothing)
+{
+   ASSERT_NO_FATAL_FAILURE(StartAgent());
+   ASSERT_TRUE(AwaitRegistration(1));
+   std::vector<long> micros;
+   size_t fds = 0;
+   long threads = 0, rss = 0;
+   for (int cycle = 1; cycle <= 50; cycle++) {
+      micros.push_back(KillWorker());
+      ASSERT_GE(micros.back(), 0) << "cycle " << cycle;
+      if (cycle == 1) {
+         fds = FdTargets(mAgent).size();
+         threads = StatusField(mAgent, "Threads");
+         rss = StatusField(mAgent, "VmRSS");
+      }
+   }
+   EXPECT_EQ(FdTargets(mAgent).size(), fds);
+   EXPECT_LE(StatusField(mAgent, "Threads"), threads + 2);
+   EXPECT_LE(StatusField(mAgent, "VmRSS"), rss + 4096);
+   std::sort(micros.begin(), micros.end());
+   std::cout << "restart latency over 50 kills: median " << micros[25] / 1000.0 << " ms, max "
+             << micros.back() / 1000.0 << " ms\n";
+   EXPECT_EQ(Terminate(), 0) << Output();
+}
+
+// A VERIFY failing on the executor's thread ends the agent through the
+// panic path: status 255, the log with PANIC, the backtrace and the core
+// line, and the core file where that line says. The worker ends with it.
+TEST_F(FwdAgentTest, FailedVerifyPanicsWithCore)
+{
+   std::string pattern = fwdtest::ReadFile("/proc/sys/kernel/core_pattern");
+   if (pattern.empty() || pattern[0] == '|') {
+      GTEST_SKIP() << "core files go to a helper here: " << pattern;
+   }
+   struct rlimit core = {RLIM_INFINITY, RLIM_INFINITY}, saved;
+   getrlimit(RLIMIT_CORE, &saved);
+   ASSERT_EQ(setrlimit(RLIMIT_CORE, &core), 0);
+   const char *asan = getenv("ASAN_OPTIONS");
+   const std::string savedAsan = asan != nullptr ? asan : "";
+   setenv("ASAN_OPTIONS", (savedAsan + ":disable_coredump=0").c_str(), 1);
+   char cwd[4096];
+   ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+   ASSERT_EQ(chdir(mDir.path().c_str()), 0);
+   StartAgent({"--fail-verify"});
+   ASSERT_EQ(chdir(cwd), 0);
+   setenv("ASAN_OPTIONS", savedAsan.c_str(), 1);
+   setrlimit(RLIMIT_CORE, &saved);
+
+   int status = 0;
+   ASSERT_EQ(waitpid(mAgent, &status, 0), mAgent);
+   mAgent = -1;
+   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 255) << status << Output();
+   const std::string log = Log();
+   std::smatch m;
+   ASSERT_TRUE(std::regex_search(log, m,
+                                 std::regex("PANIC: VERIFY fwd/examples/fwdAgent:\\d+\n(.|\n)*"
+                                            "Backtrace\\[0\\] (.|\n)*"
+                                            "A core file is available in \"([^\"]+)\"\n")))
+       << log;
+   const std::string corePath = m[3];
+   EXPECT_GT(fs::file_size(corePath), 0u) << corePath;
+   fs::remove(corePath);
+   pid_t worker = WorkerPid(true);
+   ASSERT_GT(worker, 0) << log;
+   EXPECT_TRUE(WaitFor([&] { return !Alive(worker); })) << "worker " << worker << " outlived it";
+}
+
+} // namespace

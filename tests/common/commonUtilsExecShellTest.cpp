@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "common/commonUtils.h"
+#include "support/logTestOutput.h"
 #include "support/tempDir.h"
 #include "support/textFiles.h"
 
@@ -167,4 +168,22 @@ TEST(CommonUtilsExecShellConcurrency, CaptureAndForkFormsDoNotShareALock)
    reader.join();
    EXPECT_TRUE(forked);
    EXPECT_EQ(captured, "fed\n");
+}
+
+// The capture and fork forms trace every command at level 8, the whole text
+// included; the status form stays silent for its tc callers.
+TEST(CommonUtilsExecShell, EachFormLogsAsDocumented)
+{
+   using Msgs = std::vector<std::string>;
+   fwdtest::LogCapture log(LOG_DEBUG);
+   std::string text = "before|";
+   ASSERT_TRUE(CommonUtils::ExecShell("echo one", text));
+   ASSERT_TRUE(CommonUtils::ExecShell("exit 3", true));
+   int status = -1;
+   std::string out;
+   ASSERT_TRUE(CommonUtils::ExecShell("echo quiet; exit 1", out, status));
+   EXPECT_EQ(CommonUtils::ExecShellStatus("echo quiet", out), 0);
+   EXPECT_EQ(log.Take(), (Msgs{"debug: CommonUtils->ExecShell Command echo one executed, output "
+                               "before|one\n\n",
+                               "debug: CommonUtils->ExecShell Command exit 3 executed\n"}));
 }

@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "common/commonUtils.h"
-#include "common/logCapture.h"
 #include "support/kernelFixture.h"
+#include "support/logTestOutput.h"
 #include "support/textFiles.h"
 
 namespace {

@@ -16,7 +16,7 @@
 namespace {
 
 using fwdtest::Pipe;
-using PipeConnectionTest = fwdtest::LogCaptureTest;
+using PipeConnectionTest = fwdtest::SupervisionTest;
 
 std::string Frame(int32_t len, const std::string &text)
 {
@@ -45,14 +45,14 @@ TEST_F(PipeConnectionTest, FramesOnTheWireAndAClosedReader)
       wire.resize(std::max<ssize_t>(0, read(p.fd[0], &wire[0], wire.size())));
       EXPECT_EQ(row.wire, wire) << row.text.size();
    }
-   EXPECT_TRUE(Logged("message length 8193 is out of range"));
+   EXPECT_TRUE(mLog.Logged("message length 8193 is out of range"));
 
    // A reader gone: a failure, not SIGPIPE.
    Pipe p;
    close(p.release(0));
    PipeConnection conn(-1, p.release(1));
    EXPECT_FALSE(conn.sendMsg("anyone?"));
-   EXPECT_TRUE(Logged("errno 32.")) << LogText();
+   EXPECT_TRUE(mLog.Logged("errno 32.")) << mLog.Joined();
 }
 
 TEST_F(PipeConnectionTest, MessagesComeBackWholeAndThePasswordIsNotLogged)
@@ -73,8 +73,8 @@ TEST_F(PipeConnectionTest, MessagesComeBackWholeAndThePasswordIsNotLogged)
       EXPECT_EQ(msg, conn.recvMsg());
    }
    EXPECT_EQ("nul", conn.recvMsg());
-   EXPECT_TRUE(Logged(R"(Send Pipe Message: {"user":"ann","password":***,"n":1})")) << LogText();
-   EXPECT_FALSE(Logged("s3cr3t"));
+   EXPECT_TRUE(mLog.Logged(R"(Send Pipe Message: {"user":"ann","password":***,"n":1})")) << mLog.Joined();
+   EXPECT_FALSE(mLog.Logged("s3cr3t"));
 }
 
 TEST_F(PipeConnectionTest, ReceiveFailuresThrow)
@@ -107,8 +107,8 @@ TEST_F(PipeConnectionTest, ReceiveFailuresThrow)
       }
    }
    EXPECT_THROW(PipeConnection().recvMsg(), PipeException);
-   EXPECT_TRUE(Logged("PipeConnection->recvMsg: Recv invalid msg header 8193.\n"));
-   EXPECT_TRUE(Logged("PipeConnection->recvMsg: The pipe is invalid.\n"));
+   EXPECT_TRUE(mLog.Logged("PipeConnection->recvMsg: Recv invalid msg header 8193.\n"));
+   EXPECT_TRUE(mLog.Logged("PipeConnection->recvMsg: The pipe is invalid.\n"));
 }
 
 /// Interrupts the first `failures` reads and writes with EINTR (-1: all).
@@ -156,8 +156,8 @@ TEST_F(PipeConnectionTest, InterruptedCallsAreRetriedElevenTimes)
       PosixApiHelper::setInstance(previous);
       EXPECT_EQ(row.ok ? "ping" : "<thrown>", got) << row.failures;
    }
-   EXPECT_TRUE(Logged("PipeConnection->sendBuf: Failed to send pipe data, retry max times.\n"));
-   EXPECT_TRUE(Logged("PipeConnection->recvBuf: Failed to recv pipe buffer, retry max times.\n"));
+   EXPECT_TRUE(mLog.Logged("PipeConnection->sendBuf: Failed to send pipe data, retry max times.\n"));
+   EXPECT_TRUE(mLog.Logged("PipeConnection->recvBuf: Failed to recv pipe buffer, retry max times.\n"));
 }
 
 } // namespace

@@ -26,7 +26,7 @@ using fwdtest::ReadSome;
 using fwdtest::WaitFor;
 using Strings = std::vector<std::string>;
 
-class ProcessObjectTest : public fwdtest::LogCaptureTest
+class ProcessObjectTest : public fwdtest::SupervisionTest
 {
  protected:
    /// Runs `script` in `proc` through sh -c with input mode `flag`.
@@ -68,8 +68,8 @@ TEST_F(ProcessObjectTest, ExitCodesEnvironmentTokenAndRestart)
       ASSERT_TRUE(Ended(proc)) << row.script;
       EXPECT_EQ(row.code, proc.getExitCode()) << row.script;
    }
-   EXPECT_TRUE(Logged("exited, status=3\n"));
-   EXPECT_TRUE(Logged("killed by signal 9\n"));
+   EXPECT_TRUE(mLog.Logged("exited, status=3\n"));
+   EXPECT_TRUE(mLog.Logged("killed by signal 9\n"));
 
    setenv("FWD_GONE", "still here", 1);
    setenv("FWD_KEPT", "kept", 1);
@@ -84,7 +84,7 @@ TEST_F(ProcessObjectTest, ExitCodesEnvironmentTokenAndRestart)
                    {"FWD_GONE", "FWD_NEW=a=b", "FWD_KEPT=replaced"}));
    EXPECT_EQ("unset|replaced|a=b|hooked\n", ReadSome(mOut.fd[0], 26));
    EXPECT_FALSE(proc.sendMessage("x")) << "no input pipe was asked for";
-   EXPECT_TRUE(Logged("rid(5), flg(0): Can't get the stdin.\n"));
+   EXPECT_TRUE(mLog.Logged("rid(5), flg(0): Can't get the stdin.\n"));
 
    Supervised<RdeProcess> rde("sh", 6, mOut.fd[1]);
    rde.setToken("t0k3n");
@@ -100,7 +100,7 @@ TEST_F(ProcessObjectTest, ExitCodesEnvironmentTokenAndRestart)
    ASSERT_TRUE(Run(again, "echo run"));
    EXPECT_EQ("run\nrun\nrun\n", ReadSome(out.fd[0], 12));
    again.setAutoRestart(false);
-   EXPECT_TRUE(Logged("onExitCb Process sh will restart at onExitCb"));
+   EXPECT_TRUE(mLog.Logged("onExitCb Process sh will restart at onExitCb"));
 }
 
 /// With `hold`, keeps its monitor thread in onStarted until released, so
@@ -143,8 +143,8 @@ TEST_F(ProcessObjectTest, StopEscalatesAndSleepsWhileWaiting)
       const std::string ms = std::to_string(row.timeoutMs);
       EXPECT_GE(wall, row.timeoutMs / 1000.0) << "SIGKILL came before the time-out";
       EXPECT_LT(cpu, 0.1 * wall) << "stop burns the processor while it waits";
-      EXPECT_TRUE(Logged("Stop timeout after " + ms + ", force quit.\n"));
-      EXPECT_EQ(row.holdMonitor, Logged("Move forward after force stop " + ms + "\n"));
+      EXPECT_TRUE(mLog.Logged("Stop timeout after " + ms + ", force quit.\n"));
+      EXPECT_EQ(row.holdMonitor, mLog.Logged("Move forward after force stop " + ms + "\n"));
       EXPECT_EQ(row.holdMonitor ? -1 : 137, proc.getExitCode());
       proc.release();
    }
@@ -191,7 +191,7 @@ TEST_F(ProcessObjectTest, DestructionWaitsForThePendingExitCallback)
       ASSERT_TRUE(Run(*proc, "exit 0"));
       WaitFor([&] { return proc->getExitCode() == 0; });
    }
-   EXPECT_TRUE(Logged("Command fusermount -u -z ~/tsclient executed"));
+   EXPECT_TRUE(mLog.Logged("Command fusermount -u -z ~/tsclient executed"));
 }
 
 } // namespace

@@ -12,7 +12,7 @@
 
 namespace {
 
-using TaskExecutorTest = fwdtest::LogCaptureTest;
+using TaskExecutorTest = fwdtest::SupervisionTest;
 
 TaskExecutor::Task MakeTask(std::function<void()> fn)
 {
@@ -41,7 +41,7 @@ TEST_F(TaskExecutorTest, RefusedUnlessRunningAndOneWorkerKeepsOrder)
          task->get_future().get();
       }
    }
-   EXPECT_EQ(1u, Count("Schedule task in executor of refusing.")) << "a refused task is logged";
+   EXPECT_EQ(1u, mLog.Count("Schedule task in executor of refusing.")) << "a refused task is logged";
 
    // One worker runs the tasks in order.
    TaskExecutor exec("ordered");
@@ -74,8 +74,8 @@ TEST_F(TaskExecutorTest, ConcurrentStartAndStopTakeEffectOnce)
          task->get_future().get();
       }
    }
-   EXPECT_EQ(1u, Count("TaskExecutor->Start task executor of racy.\n"));
-   EXPECT_EQ(1u, Count("TaskExecutor->Stop task executor of racy.\n"));
+   EXPECT_EQ(1u, mLog.Count("TaskExecutor->Start task executor of racy.\n"));
+   EXPECT_EQ(1u, mLog.Count("TaskExecutor->Stop task executor of racy.\n"));
 }
 
 TEST_F(TaskExecutorTest, StopEndsTheFuturesOfQueuedTasksAndRefusesNewOnes)
@@ -101,7 +101,7 @@ TEST_F(TaskExecutorTest, StopEndsTheFuturesOfQueuedTasksAndRefusesNewOnes)
    }
    ASSERT_TRUE(fwdtest::WaitFor([&] { return started.load(); }));
    std::thread stopper([&] { exec.stop(); });
-   ASSERT_TRUE(fwdtest::WaitFor([&] { return Logged("Stop task executor of stopping."); }));
+   ASSERT_TRUE(fwdtest::WaitFor([&] { return mLog.Logged("Stop task executor of stopping."); }));
    EXPECT_FALSE(exec.schedule(MakeTask([] {}))) << "accepted once stop began";
    gate.set_value();
    stopper.join();

@@ -36,8 +36,9 @@ void CloseIfSet(int &fd)
 void WireChild(const ChildIo &io, int inPipe[2], int outPipe[2], int errPipe[2])
 {
    int in = inPipe[0] >= 0 ? inPipe[0] : open("/dev/null", O_RDONLY);
-   int out = io.stdoutPath.empty() ? outPipe[1]
-                                    : open(io.stdoutPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+   int out = io.stdoutPath.empty()
+                 ? outPipe[1]
+                 : open(io.stdoutPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
    dup2(in, STDIN_FILENO);
    dup2(out, STDOUT_FILENO);
    dup2(errPipe[1], STDERR_FILENO);

@@ -1,6 +1,7 @@
 /// Child processes run whole: a function in a forked child, or a program,
 /// with standard input from a string and standard output and standard error
-/// collected through real pipes.
+/// collected through real pipes; and the pipes and waits of tests that talk
+/// to a child while it runs.
 ///
 ///    ChildResult r = RunInChild([] { Panic("boom\n"); });
 ///    EXPECT_EQ(255, r.status);
@@ -8,11 +9,20 @@
 #ifndef TESTS_SUPPORT_CHILDPROCESS_H
 #define TESTS_SUPPORT_CHILDPROCESS_H
 
+#include <fcntl.h>
+#include <poll.h>
 #include <sys/types.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <functional>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 namespace fwdtest {
 
@@ -50,6 +60,52 @@ pid_t StartProcess(const std::vector<std::string> &argv, const std::string &logP
 /// Sends `sig` to `pid` (a child of StartProcess) and reaps it. Returns its
 /// status as ChildResult::status has it, or -1.
 int StopProcess(pid_t pid, int sig);
+
+/// A pipe; both ends closed on destruction unless released. Close-on-exec,
+/// so a child gets only the end that is made its standard stream.
+struct Pipe
+{
+   Pipe() { EXPECT_EQ(0, pipe2(fd, O_CLOEXEC)); }
+   ~Pipe()
+   {
+      for (int f : fd) {
+         if (f >= 0) {
+            close(f);
+         }
+      }
+   }
+   Pipe(const Pipe &) = delete;
+   Pipe &operator=(const Pipe &) = delete;
+   int release(int end) { return std::exchange(fd[end], -1); }
+   int fd[2] = {-1, -1};
+};
+
+/// Reads from `fd` until `want` bytes arrived, end of file, or 10 s
+/// without data.
+inline std::string ReadSome(int fd, size_t want)
+{
+   std::string out;
+   char buf[256];
+   struct pollfd p = {fd, POLLIN, 0};
+   while (out.size() < want && poll(&p, 1, 10000) > 0) {
+      ssize_t n = read(fd, buf, std::min(sizeof buf, want - out.size()));
+      if (n <= 0) {
+         break;
+      }
+      out.append(buf, static_cast<size_t>(n));
+   }
+   return out;
+}
+
+/// Polls `done` every 5 ms for up to 10 s; returns its last answer.
+inline bool WaitFor(const std::function<bool()> &done)
+{
+   auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+   while (!done() && std::chrono::steady_clock::now() < until) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+   }
+   return done();
+}
 
 #ifdef FWD_FWDMAPS_PATH
 /// Runs the built fwdmaps with `args`, as RunProcess does.

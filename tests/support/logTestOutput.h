@@ -8,12 +8,20 @@
 ///    ... code that logs ...
 ///    std::vector<std::string> lines = LogTestOutput_Texts(out);
 ///    Log_Exit();                          // unregisters and destroys it
+///
+/// Most tests want the LogCapture below, which does all of that.
 #ifndef TESTS_SUPPORT_LOGTESTOUTPUT_H
 #define TESTS_SUPPORT_LOGTESTOUTPUT_H
 
+#include <atomic>
+#include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include <gtest/gtest.h>
+
+#include "lib/log/log.h"
 #include "lib/log/logOutput.h"
 
 struct LogTestOutputOptions
@@ -47,5 +55,94 @@ void LogTestOutput_Clear(LogOutput *output);
 /// How often open and disable-throttling were called.
 uint32 LogTestOutput_OpenCount(LogOutput *output);
 uint32 LogTestOutput_ThrottleOffCount(LogOutput *output);
+
+/// Creates a test output and registers it (a failed test when refused).
+inline LogOutput *AddTestOutput(const char *name = "test", int32 fileLevel = LOG_INFO,
+                                Bool wholeMessage = FALSE, int32 stderrLevel = -1)
+{
+   LogTestOutputOptions opts;
+   opts.name = name;
+   opts.fileLevel = fileLevel;
+   opts.wholeMessage = wholeMessage;
+   opts.stderrLevel = stderrLevel;
+   LogOutput *out = LogTestOutput_Create(&opts);
+   EXPECT_TRUE(Log_AddOutput(out)) << name;
+   return out;
+}
+
+/// Empties the pre-output buffer of whatever earlier code logged: the first
+/// output takes it all.
+inline void DrainPreOutputBuffer()
+{
+   AddTestOutput();
+   Log_Exit();
+}
+
+namespace fwdtest {
+
+/// What the log facility writes while it lives: an output registered for
+/// messages at `level` and more severe (line by line unless
+/// `wholeMessage`); the log facility is shut down again on destruction.
+class LogCapture
+{
+ public:
+   explicit LogCapture(int32 level = LOG_INFO, Bool wholeMessage = TRUE)
+       : mOut(AddTestOutput("test", level, wholeMessage))
+   {
+   }
+   ~LogCapture() { Log_Exit(); }
+   LogCapture(const LogCapture &) = delete;
+   LogCapture &operator=(const LogCapture &) = delete;
+
+   LogOutput *out() const { return mOut; }
+   std::vector<std::string> Texts() const { return LogTestOutput_Texts(mOut); }
+   std::string Joined() const { return LogTestOutput_Joined(mOut); }
+   void Clear() const { LogTestOutput_Clear(mOut); }
+   /// The messages since the last call, as "<level name>: <message>".
+   std::vector<std::string> Take() const
+   {
+      std::vector<std::string> got;
+      for (const LogTestEntry &e : LogTestOutput_Entries(mOut)) {
+         got.push_back(std::string(e.record.desc->name) + ": " + e.text);
+      }
+      Clear();
+      return got;
+   }
+   /// How often `text` occurs in what was logged.
+   size_t Count(const std::string &text) const
+   {
+      const std::string log = Joined();
+      size_t n = 0;
+      for (size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) {
+         n++;
+      }
+      return n;
+   }
+   bool Logged(const std::string &text) const { return Count(text) > 0; }
+
+ private:
+   LogOutput *mOut;
+};
+
+/// Starts n threads at once, so that they really race, and joins them.
+inline void RunThreads(int n, const std::function<void(int)> &body)
+{
+   std::atomic<int> waiting{n};
+   std::vector<std::thread> pool;
+   for (int t = 0; t < n; t++) {
+      pool.emplace_back([&, t] {
+         waiting.fetch_sub(1);
+         while (waiting.load() > 0) {
+            std::this_thread::yield();
+         }
+         body(t);
+      });
+   }
+   for (auto &th : pool) {
+      th.join();
+   }
+}
+
+} // namespace fwdtest
 
 #endif

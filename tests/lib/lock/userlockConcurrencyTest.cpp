@@ -7,7 +7,9 @@
 #include <gtest/gtest.h>
 
 #include "lib/lock/userlock.h"
-#include "lib/log/logTestSupport.h"
+#include "support/logTestOutput.h"
+
+using fwdtest::RunThreads;
 
 namespace {
 

@@ -9,7 +9,11 @@
 #include <gtest/gtest.h>
 
 #include "lib/lock/userlock.h"
-#include "lib/log/logTestSupport.h"
+#include "support/childProcess.h"
+#include "support/logTestOutput.h"
+
+using fwdtest::ChildResult;
+using fwdtest::RunInChild;
 
 namespace {
 

@@ -1,15 +1,19 @@
-// Many threads logging at once; these suites also run under ThreadSanitizer.
+// Many threads logging at once, a message's lines kept together; these
+// suites also run under ThreadSanitizer.
 #include <stdio.h>
 #include <stdlib.h>
 
 #include <atomic>
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
 
-#include "lib/log/logTestSupport.h"
+#include "support/logTestOutput.h"
+
+using fwdtest::RunThreads;
 
 namespace {
 

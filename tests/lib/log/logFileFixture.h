@@ -14,10 +14,10 @@
 #include "lib/config/preference.h"
 #include "lib/log/logConfig.h"
 #include "lib/log/logFile.h"
-#include "lib/log/logTestSupport.h"
 #include "lib/misc/productState.h"
 #include "lib/misc/threadState.h"
 #include "lib/user/dictionary.h"
+#include "support/logTestOutput.h"
 #include "support/tempDir.h"
 #include "support/textFiles.h"
 

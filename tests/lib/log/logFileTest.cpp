@@ -174,9 +174,12 @@ TEST_F(LogFile, HeaderAndPrefixesAndAppendWithout)
    EXPECT_EQ("earlier line\nmain appended\n", ReadFile(mPath));
 }
 
+// The newest old log is number 0. With keep-old 0 rotation reopens the same
+// path, which must then hold only the new header and the lines after it.
 TEST_F(LogFile, RotationByRenamingKeepsTheNewestAsNumberZero)
 {
-   ASSERT_NE(nullptr, Init({mFile, "log.keepOld=3", "log.rotateSize=100000"}));
+   LogOutput *out = Init({mFile, "log.keepOld=3", "log.rotateSize=100000"});
+   ASSERT_NE(nullptr, out);
    for (int r = 0; r < 4; r++) {
       LogUntilRotation();
    }
@@ -189,18 +192,15 @@ TEST_F(LogFile, RotationByRenamingKeepsTheNewestAsNumberZero)
    EXPECT_EQ(older.back() + 1, newest.front());
    EXPECT_EQ(newest.back() + 1, LineNumbers(mPath).front());
    EXPECT_TRUE(StartsWithHeader(mPath));
-}
 
-// Rotation with keep-old 0 reopens the same path: it must then hold only
-// the new header and the lines after it.
-TEST_F(LogFile, KeepOldZeroStartsTheFileAfresh)
-{
-   ASSERT_NE(nullptr, Init({mFile, "log.keepOld=0", "log.rotateSize=100000"}));
+   ASSERT_TRUE(Log_ReplaceOutput(out, nullptr, FALSE));
+   mPath = Path("zero.log");
+   ASSERT_NE(nullptr, Init({"log.fileName=" + mPath, "log.keepOld=0", "log.rotateSize=100000"}));
    LogUntilRotation();
    LogLine();
    EXPECT_TRUE(StartsWithHeader(mPath));
    EXPECT_EQ((std::vector<int>{mNext - 2, mNext - 1}), LineNumbers(mPath)) << ReadFile(mPath);
-   EXPECT_FALSE(Exists(Path("app-0.log")));
+   EXPECT_FALSE(Exists(Path("zero-0.log")));
 }
 
 TEST_F(LogFile, RotationByRenumbering)

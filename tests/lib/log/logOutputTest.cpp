@@ -1,5 +1,5 @@
-// What outputs receive: replay of buffered messages, line splitting, level
-// filtering, standard error, and errno.
+// What outputs receive: replay of buffered messages, level filtering,
+// standard error, and errno. Line splitting is checked with many threads.
 #include <errno.h>
 
 #include <string>
@@ -7,7 +7,11 @@
 
 #include <gtest/gtest.h>
 
-#include "lib/log/logTestSupport.h"
+#include "support/childProcess.h"
+#include "support/logTestOutput.h"
+
+using fwdtest::ChildResult;
+using fwdtest::RunInChild;
 
 namespace {
 
@@ -20,28 +24,11 @@ TEST(LogOutput, FirstOutputReceivesBufferedMessagesOldestFirst)
    Warning("two\n");
    Log_Level(LOG_VERBOSE, "dropped: above the default threshold");
    Log_Level(LOG_AUDIT, "audit");
-   LogOutput *out = AddTestOutput();
-   EXPECT_EQ((Texts{"one 1\n", "two\n", "audit\n"}), LogTestOutput_Texts(out));
+   fwdtest::LogCapture log(LOG_INFO, FALSE);
+   EXPECT_EQ((Texts{"one 1\n", "two\n", "audit\n"}), log.Texts());
    Log("three");
-   std::vector<LogTestEntry> entries = LogTestOutput_Entries(out);
-   ASSERT_EQ(4u, entries.size());
-   EXPECT_STREQ("warning", entries[1].record.desc->name);
-   Log_Exit();
-}
-
-TEST(LogOutput, LineOutputsGetLinesAndWholeOutputsGetMessages)
-{
-   DrainPreOutputBuffer();
-   LogOutput *lines = AddTestOutput("lines");
-   LogOutput *whole = AddTestOutput("whole", LOG_INFO, TRUE);
-   Log("first\nsecond\nthird");
-   EXPECT_EQ((Texts{"first\nsecond\nthird\n"}), LogTestOutput_Texts(whole));
-   std::vector<LogTestEntry> got = LogTestOutput_Entries(lines);
-   ASSERT_EQ(3u, got.size());
-   EXPECT_EQ("second\n", got[1].text);
-   EXPECT_EQ(0, got[0].record.continuation);
-   EXPECT_EQ(1, got[2].record.continuation);
-   Log_Exit();
+   EXPECT_EQ((Texts{"info: one 1\n", "warning: two\n", "audit: audit\n", "info: three\n"}),
+             log.Take());
 }
 
 TEST(LogOutput, EachOutputFiltersByItsOwnThreshold)
@@ -85,7 +72,7 @@ TEST(LogOutput, FirstOutputsThresholdSendsBareTextToStandardError)
 TEST(LogOutput, ErrnoSurvivesEveryEntryPoint)
 {
    DrainPreOutputBuffer();
-   LogOutput *out = AddTestOutput();
+   fwdtest::LogCapture log;
    uint32 counter = 0;
    errno = EBADF;
    Log("a");
@@ -95,8 +82,7 @@ TEST(LogOutput, ErrnoSurvivesEveryEntryPoint)
    Log_Sampled(&counter, "e");
    Warning_Sampled(&counter, "f");
    EXPECT_EQ(EBADF, errno);
-   EXPECT_EQ(5u, LogTestOutput_Texts(out).size());
-   Log_Exit();
+   EXPECT_EQ(5u, log.Texts().size());
 }
 
 } // namespace

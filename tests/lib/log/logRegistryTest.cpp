@@ -8,7 +8,7 @@
 
 #include <gtest/gtest.h>
 
-#include "lib/log/logTestSupport.h"
+#include "support/logTestOutput.h"
 
 namespace {
 

@@ -13,8 +13,12 @@
 
 #include <gtest/gtest.h>
 
-#include "lib/log/logTestSupport.h"
+#include "support/childProcess.h"
+#include "support/logTestOutput.h"
 #include "lib/misc/threadState.h"
+
+using fwdtest::ChildResult;
+using fwdtest::RunInChild;
 
 namespace {
 
@@ -55,11 +59,7 @@ TEST(LogTimeStamp, OrdinaryStampIsUtcAndTheSignalHandlerFormReusesIt)
    ASSERT_EQ(2u, got.size());
    const LogRecord &ordinary = got[0].record;
    const LogRecord &inHandler = got[1].record;
-   // The ordinary stamp: UTC with milliseconds.
-   EXPECT_TRUE(
-       std::regex_match(ordinary.timeStamp, std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d)")))
-       << ordinary.timeStamp;
-   EXPECT_TRUE(std::regex_match(ordinary.msecs, std::regex(R"(\.\d{3})"))) << ordinary.msecs;
+   // The ordinary stamp is UTC (its form shows in the file output's lines).
    EXPECT_STREQ("Z", ordinary.zone);
    EXPECT_GE(ParseStamp(ordinary.timeStamp), before);
    EXPECT_LE(ParseStamp(ordinary.timeStamp), after);
@@ -77,39 +77,33 @@ TEST(LogTimeStamp, OrdinaryStampIsUtcAndTheSignalHandlerFormReusesIt)
    Log_Exit();
 }
 
-TEST(LogThreadName, DefaultNamesCarryTheKernelThreadId)
+// Default names carry the kernel's thread id; set names are cut on a
+// character and reach the record.
+TEST(LogThreadName, DefaultAndSetNames)
 {
-   EXPECT_EQ("host-" + std::to_string((long)syscall(SYS_gettid)), ThreadState_GetName());
+   const std::string host = "host-" + std::to_string((long)syscall(SYS_gettid));
+   EXPECT_EQ(host, ThreadState_GetName());
    // A forked child is another thread: it must not keep the parent's id.
-   ChildResult child = RunInChild([] {
-      std::string want = "host-" + std::to_string((long)getpid());
-      _exit(want == ThreadState_GetName() ? 0 : 1);
-   });
-   ASSERT_TRUE(child.exited);
+   ChildResult child = RunInChild(
+       [] { _exit("host-" + std::to_string((long)getpid()) == ThreadState_GetName() ? 0 : 1); });
    EXPECT_EQ(0, child.status);
-}
-
-TEST(LogThreadName, SetNamesAreCutAndReachTheRecord)
-{
    const std::pair<const char *, std::string> cases[] = {
        {"0123456789012345678901234567890123456789", "0123456789012345678901234567890"},
        // 30 ASCII bytes and a 2-byte character: the character does not fit.
        {"012345678901234567890123456789\xC3\xA9", "012345678901234567890123456789"},
+       {"", host},
    };
    DrainPreOutputBuffer();
-   LogOutput *out = AddTestOutput();
+   fwdtest::LogCapture log;
    for (const auto &[set, want] : cases) {
       ThreadState_SetName(set);
       EXPECT_EQ(want, ThreadState_GetName());
-      LogTestOutput_Clear(out);
+      log.Clear();
       Log("named");
-      std::vector<LogTestEntry> got = LogTestOutput_Entries(out);
+      std::vector<LogTestEntry> got = LogTestOutput_Entries(log.out());
       ASSERT_EQ(1u, got.size());
       EXPECT_EQ(want, got[0].record.threadName);
    }
-   ThreadState_SetName("");
-   EXPECT_EQ("host-" + std::to_string((long)syscall(SYS_gettid)), ThreadState_GetName());
-   Log_Exit();
 }
 
 } // namespace

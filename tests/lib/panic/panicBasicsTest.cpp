@@ -15,14 +15,18 @@
 
 #include "lib/config/preference.h"
 #include "lib/log/logConfig.h"
-#include "lib/log/logTestSupport.h"
 #include "lib/misc/productState.h"
 #include "lib/misc/threadState.h"
 #include "lib/misc/unicode.h"
 #include "lib/panic/panic.h"
 #include "lib/user/msg.h"
+#include "support/childProcess.h"
+#include "support/logTestOutput.h"
 #include "support/tempDir.h"
 #include "support/textFiles.h"
+
+using fwdtest::ChildResult;
+using fwdtest::RunInChild;
 
 #define PANIC_SOURCE "vela/lib/config/configUL"
 
@@ -169,25 +173,17 @@ TEST(PanicBasics, StatusStandardErrorLongMessagesAndTheLogFile)
 
 TEST(PanicBasics, LoopOnPanicWaitsUntilKilled)
 {
-   int fds[2];
-   ASSERT_EQ(0, pipe(fds));
+   fwdtest::Pipe err;
    pid_t pid = fork();
    if (pid == 0) {
-      dup2(fds[1], STDERR_FILENO);
+      dup2(err.fd[1], STDERR_FILENO);
       Panic_SetCoreDumpOnPanic(FALSE);
       Panic_SetLoopOnPanic(TRUE);
       Panic("stuck\n");
    }
-   close(fds[1]);
+   close(err.release(1));
    std::string want = "stuck\nLooping pid=" + std::to_string(pid) + "\n";
-   std::string err;
-   char buf[256];
-   ssize_t n;
-   while (err.size() < want.size() && (n = read(fds[0], buf, sizeof buf)) > 0) {
-      err.append(buf, (size_t)n);
-   }
-   close(fds[0]);
-   EXPECT_EQ(want, err);
+   EXPECT_EQ(want, fwdtest::ReadSome(err.fd[0], want.size()));
    sleep(1);
    int status = 0;
    EXPECT_EQ(0, waitpid(pid, &status, WNOHANG)) << "the child went on";

@@ -15,10 +15,14 @@
 
 #include <gtest/gtest.h>
 
-#include "lib/log/logTestSupport.h"
 #include "lib/sig/sig.h"
+#include "support/childProcess.h"
+#include "support/logTestOutput.h"
 #include "support/tempDir.h"
 #include "support/textFiles.h"
+
+using fwdtest::ChildResult;
+using fwdtest::RunInChild;
 
 namespace {
 

@@ -21,7 +21,7 @@ if command -v ccache >/dev/null; then
 fi
 # shellcheck disable=SC2086
 cmake -S "$tree" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug \
-    -DCMAKE_CXX_FLAGS=--coverage -DCMAKE_C_FLAGS=--coverage \
+    -DCMAKE_CXX_FLAGS="--coverage -fprofile-update=atomic" -DCMAKE_C_FLAGS="--coverage -fprofile-update=atomic" \
     -DCMAKE_EXE_LINKER_FLAGS=--coverage $launcher >/dev/null
 cmake --build "$build" -j "$jobs"
 

@@ -36,11 +36,13 @@ tail -n 3 "$build/coverage-ctest.log"
 filters=""
 for f in $folders; do filters="$filters --filter $f/"; done
 # shellcheck disable=SC2086
+# Only this build's counters: another coverage build in the tree must not count.
 (cd "$tree" && gcovr --root "$tree" --object-directory "$build" $filters \
     --exclude 'tests/' --exclude 'fuzz/' --exclude 'bench/' --exclude 'examples/' \
     --exclude-directories '.*/CMakeFiles/[0-9.]+' \
     --gcov-ignore-parse-errors \
-    -j "$jobs" --json-summary "$build/coverage-summary.json" --txt "$build/coverage.txt" >/dev/null)
+    -j "$jobs" --json-summary "$build/coverage-summary.json" --txt "$build/coverage.txt" \
+    "$build" >/dev/null)
 
 python3 - "$build/coverage-summary.json" $folders <<'EOF'
 import json, sys

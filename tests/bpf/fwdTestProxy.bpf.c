@@ -84,19 +84,13 @@ static __always_inline void add_stat(__u32 idx, __u64 bytes)
       *slot += bytes; // per-CPU: no other writer
 }
 
-// TCP and UDP headers both begin with the source and destination ports.
-struct l4_ports {
-   __u16 source;
-   __u16 dest;
-};
-
 // Fills `v` with the packet's addresses, ports and protocol; 0 when it is
 // not TCP or UDP over IPv4 or IPv6.
 static __always_inline int parse(struct __sk_buff *skb, struct fwd_err_log_val *v)
 {
    void *end = (void *)(long)skb->data_end;
    struct ethhdr *eth = (void *)(long)skb->data;
-   struct l4_ports *ports;
+   __u16 *ports; // TCP and UDP headers both begin with the source and destination ports
    __u8 proto;
 
    if ((void *)(eth + 1) > end)
@@ -122,10 +116,10 @@ static __always_inline int parse(struct __sk_buff *skb, struct fwd_err_log_val *
    } else {
       return 0;
    }
-   if ((proto != IPPROTO_TCP && proto != IPPROTO_UDP) || (void *)(ports + 1) > end)
+   if ((proto != IPPROTO_TCP && proto != IPPROTO_UDP) || (void *)(ports + 2) > end)
       return 0;
-   v->sport = ports->source;
-   v->dport = ports->dest;
+   v->sport = ports[0];
+   v->dport = ports[1];
    v->l4proto = proto;
    return 1;
 }

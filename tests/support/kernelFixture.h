@@ -69,8 +69,7 @@ long CountKeys(int fd, uint32_t keySize);
 /// is given. `ok` is false when an address does not parse.
 struct ErrLogBytes
 {
-   unsigned char key[16] = {};
-   unsigned char value[44] = {};
+   unsigned char key[16] = {}, value[44] = {};
    bool ok = false;
 };
 ErrLogBytes MakeErrLog(uint64_t timeNs, uint32_t extraId, const std::string &sip,
@@ -81,10 +80,7 @@ ErrLogBytes MakeErrLog(uint64_t timeNs, uint32_t extraId, const std::string &sip
 struct MapLayout
 {
    std::string name;
-   uint32_t type;
-   uint32_t keySize;
-   uint32_t valueSize;
-   uint32_t maxEntries;
+   uint32_t type, keySize, valueSize, maxEntries;
 };
 
 /// The five maps as the proxy's kernel programs declare them, in registry

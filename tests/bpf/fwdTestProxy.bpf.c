@@ -13,8 +13,6 @@
 #include <linux/ip.h>
 #include <linux/ipv6.h>
 #include <linux/pkt_cls.h>
-#include <linux/tcp.h>
-#include <linux/udp.h>
 
 #include <bpf/bpf_endian.h>
 #include <bpf/bpf_helpers.h>
@@ -79,11 +77,6 @@ struct {
    __uint(pinning, LIBBPF_PIN_BY_NAME);
 } bpf_fwd_err_log SEC(".maps");
 
-struct flow {
-   struct fwd_err_log_val v; // addresses, ports and protocol of the packet
-   int found;
-};
-
 static __always_inline void add_stat(__u32 idx, __u64 bytes)
 {
    __u64 *slot = bpf_map_lookup_elem(&bpf_fwd_stats, &idx);
@@ -91,70 +84,53 @@ static __always_inline void add_stat(__u32 idx, __u64 bytes)
       *slot += bytes; // per-CPU: no other writer
 }
 
-static __always_inline void add_err(__u32 code)
+// Fills `v` with the packet's addresses, ports and protocol; 0 when it is
+// not TCP or UDP over IPv4 or IPv6.
+static __always_inline int parse(struct __sk_buff *skb, struct fwd_err_log_val *v)
 {
-   __u64 *slot = bpf_map_lookup_elem(&bpf_fwd_err, &code);
-   if (slot)
-      __sync_fetch_and_add(slot, 1);
-}
-
-static __always_inline int parse_ports(void *l4, void *end, __u8 proto, struct flow *f)
-{
-   if (proto == IPPROTO_TCP) {
-      struct tcphdr *th = l4;
-      if ((void *)(th + 1) > end)
-         return 0;
-      f->v.sport = th->source;
-      f->v.dport = th->dest;
-   } else if (proto == IPPROTO_UDP) {
-      struct udphdr *uh = l4;
-      if ((void *)(uh + 1) > end)
-         return 0;
-      f->v.sport = uh->source;
-      f->v.dport = uh->dest;
-   } else {
-      return 0;
-   }
-   f->v.l4proto = proto;
-   return 1;
-}
-
-static __always_inline void parse(struct __sk_buff *skb, struct flow *f)
-{
-   void *data = (void *)(long)skb->data;
    void *end = (void *)(long)skb->data_end;
-   struct ethhdr *eth = data;
+   struct ethhdr *eth = (void *)(long)skb->data;
+   __u16 *ports; // TCP and UDP headers both begin with the source and destination ports
+   __u8 proto;
 
-   f->found = 0;
    if ((void *)(eth + 1) > end)
-      return;
+      return 0;
    if (eth->h_proto == bpf_htons(ETH_P_IP)) {
       struct iphdr *ip = (void *)(eth + 1);
       if ((void *)(ip + 1) > end || ip->ihl < 5)
-         return;
-      __builtin_memcpy(f->v.sip, &ip->saddr, 4);
-      __builtin_memcpy(f->v.dip, &ip->daddr, 4);
-      f->v.ip_ver = 4;
-      f->found = parse_ports((void *)ip + ip->ihl * 4, end, ip->protocol, f);
+         return 0;
+      __builtin_memcpy(v->sip, &ip->saddr, 4);
+      __builtin_memcpy(v->dip, &ip->daddr, 4);
+      v->ip_ver = 4;
+      proto = ip->protocol;
+      ports = (void *)ip + ip->ihl * 4;
    } else if (eth->h_proto == bpf_htons(ETH_P_IPV6)) {
       struct ipv6hdr *ip6 = (void *)(eth + 1);
       if ((void *)(ip6 + 1) > end)
-         return;
-      __builtin_memcpy(f->v.sip, &ip6->saddr, 16);
-      __builtin_memcpy(f->v.dip, &ip6->daddr, 16);
-      f->v.ip_ver = 6;
-      f->found = parse_ports(ip6 + 1, end, ip6->nexthdr, f);
+         return 0;
+      __builtin_memcpy(v->sip, &ip6->saddr, 16);
+      __builtin_memcpy(v->dip, &ip6->daddr, 16);
+      v->ip_ver = 6;
+      proto = ip6->nexthdr;
+      ports = (void *)(ip6 + 1);
+   } else {
+      return 0;
    }
+   if ((proto != IPPROTO_TCP && proto != IPPROTO_UDP) || (void *)(ports + 2) > end)
+      return 0;
+   v->sport = ports[0];
+   v->dport = ports[1];
+   v->l4proto = proto;
+   return 1;
 }
 
 SEC("egress")
 int fwd_egress(struct __sk_buff *skb)
 {
-   struct flow f = {};
+   struct fwd_err_log_val v = {};
 
    add_stat(STAT_TX, skb->len);
-   parse(skb, &f);
-   if (f.found && bpf_map_lookup_elem(&worker_port_map, &f.v.sport))
+   if (parse(skb, &v) && bpf_map_lookup_elem(&worker_port_map, &v.sport))
       add_stat(STAT_TX_END, skb->len);
    return TC_ACT_OK;
 }
@@ -162,17 +138,16 @@ int fwd_egress(struct __sk_buff *skb)
 SEC("ingress")
 int fwd_ingress(struct __sk_buff *skb)
 {
-   struct flow f = {};
+   struct fwd_err_log_val v = {};
 
    add_stat(STAT_RX, skb->len);
-   parse(skb, &f);
-   if (!f.found)
+   if (!parse(skb, &v))
       return TC_ACT_OK;
-   if (bpf_map_lookup_elem(&worker_port_map, &f.v.dport)) {
+   if (bpf_map_lookup_elem(&worker_port_map, &v.dport)) {
       add_stat(STAT_RX_END, skb->len);
       return TC_ACT_OK;
    }
-   __u32 label = bpf_ntohs(f.v.dport);
+   __u32 label = bpf_ntohs(v.dport);
    if (bpf_map_lookup_elem(&label_port_map, &label))
       return TC_ACT_OK;
 
@@ -180,9 +155,12 @@ int fwd_ingress(struct __sk_buff *skb)
       .time_ns = bpf_ktime_get_ns(),
       .extra_id = bpf_get_prandom_u32(),
    };
-   f.v.err = ERR_LOOKUP_LABEL;
-   add_err(ERR_LOOKUP_LABEL);
-   bpf_map_update_elem(&bpf_fwd_err_log, &key, &f.v, BPF_ANY);
+   __u32 code = ERR_LOOKUP_LABEL;
+   __u64 *count = bpf_map_lookup_elem(&bpf_fwd_err, &code);
+   if (count)
+      __sync_fetch_and_add(count, 1);
+   v.err = code;
+   bpf_map_update_elem(&bpf_fwd_err_log, &key, &v, BPF_ANY);
    return TC_ACT_OK;
 }
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <sstream>
+#include <utility>
 
 #include "bpfproxy/bpfSyscall.h"
 
@@ -10,11 +11,7 @@ namespace {
 
 TEST(PossibleCpusTest, CountsListsAndRanges)
 {
-   struct Case
-   {
-      const char *text;
-      int count;
-   } cases[] = {
+   const std::pair<const char *, int> cases[] = {
        {"0-3,8-11\n", 8},
        {",,0-1\n", 2},         // empty items are skipped
        {"0-1", 2},             // no final newline
@@ -28,10 +25,10 @@ TEST(PossibleCpusTest, CountsListsAndRanges)
        {"0-2147483647\n", -1}, // would overflow the count
        {"0-1,0-2147483646\n", -1},
    };
-   for (const Case &c : cases) {
-      SCOPED_TRACE(c.text);
-      std::istringstream in(c.text);
-      EXPECT_EQ(c.count, CountPossibleCpus(in));
+   for (const auto &[text, count] : cases) {
+      SCOPED_TRACE(text);
+      std::istringstream in(text);
+      EXPECT_EQ(count, CountPossibleCpus(in));
    }
 }
 

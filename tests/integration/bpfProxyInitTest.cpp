@@ -1,15 +1,10 @@
-// BpfProxyInit and BpfContext on a real veth pair: tc attachment, the pins
-// tc creates, traffic through the test proxy as the tool shows it, removal,
-// failures, and SIGTERM without a jump point. Each test runs in private namespaces with
-// a private bpffs on /sys/fs/bpf; the veth peer lives in a further network
-// namespace held by a child process.
+// BpfProxyInit and BpfContext on a real veth pair whose name holds shell
+// syntax: tc attachment, the pins tc creates, traffic through the test proxy
+// as the tool shows it, removal, failures, and SIGTERM without a jump point.
+// Each test runs in private namespaces with a private bpffs on /sys/fs/bpf;
+// the veth peer lives in a further network namespace held by a child process.
 #include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <sched.h>
 #include <signal.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -23,6 +18,7 @@
 #include <nlohmann/json.hpp>
 
 #include "bpfproxy/bpfContext.h"
+#include "common/commonUtils.h"
 #include "lib/config/preference.h"
 #include "lib/sig/sig.h"
 #include "support/kernelFixture.h"
@@ -30,11 +26,8 @@
 
 namespace {
 
-const char *const kMapNames[] = {"label_port_map", "worker_port_map", "bpf_fwd_stats",
-                                 "bpf_fwd_err", "bpf_fwd_err_log"};
-
-const char kNic[] = "fwd0";
-const char kPeerNic[] = "fwd0p";
+// Shell syntax in the interface name: tc must get it as one word.
+const char kNic[] = "v;echo>pwn";
 const char kIpv4[] = "10.77.0.1";
 const char kIpv6[] = "fd77::1";
 
@@ -45,22 +38,15 @@ fwdtest::RunResult RunCmd(std::vector<std::string> argv)
    return fwdtest::RunProcess(argv);
 }
 
-fwdtest::RunResult Sh(const std::string &cmd)
-{
-   return fwdtest::RunProcess({"/bin/sh", "-c", cmd});
-}
-
-// Our pins, and our filters on `nic` per direction: "<pins> pins, <egress>
+// Our pins, and our filters per direction: "<pins> pins, <egress>
 // <ingress>". tc is asked without a shell so any name works.
-std::string Attached(const std::string &nic = kNic)
+std::string Attached()
 {
-   int pins = 0;
-   for (const char *name : kMapNames) {
-      pins += std::filesystem::exists(std::string("/sys/fs/bpf/tc/globals/") + name) ? 1 : 0;
-   }
-   std::string shown = std::to_string(pins) + " pins,";
+   std::error_code ec;
+   std::filesystem::directory_iterator pins("/sys/fs/bpf/tc/globals", ec);
+   std::string shown = std::to_string(std::distance(pins, {})) + " pins,";
    for (const std::string dir : {"egress", "ingress"}) {
-      const std::string out = RunCmd({"tc", "filter", "show", "dev", nic, dir}).out;
+      const std::string out = RunCmd({"tc", "filter", "show", "dev", kNic, dir}).out;
       const std::regex ours("\\[" + dir + "\\] direct-action");
       shown +=
           " " + std::to_string(std::distance(std::sregex_iterator(out.begin(), out.end(), ours),
@@ -69,127 +55,84 @@ std::string Attached(const std::string &nic = kNic)
    return shown;
 }
 
-class BpfProxyInitTest : public fwdtest::PrivateBpfFsTest
+class BpfProxyInitTest : public fwdtest::TestProxyTest
 {
  protected:
    void SetUp() override
    {
-      PrivateBpfFsTest::SetUp();
+      TestProxyTest::SetUp();
       if (IsSkipped() || HasFatalFailure()) {
          return;
       }
-      if (!std::filesystem::exists(FWD_TEST_PROXY_OBJ)) {
-         FWD_SKIP_OR_FAIL(std::string("test proxy not built (is clang installed?): ") +
-                          FWD_TEST_PROXY_OBJ);
-      }
-      if (Sh("tc -V").status != 0) {
-         FWD_SKIP_OR_FAIL("tc (iproute2) is not installed");
-      }
       const int term = SIGTERM;
       ASSERT_TRUE(Sig_Init(&term, 1));
-      ASSERT_NO_FATAL_FAILURE(StartPeer());
-      ASSERT_NO_FATAL_FAILURE(AddVeth(kNic, kPeerNic, "77"));
-   }
-
-   void TearDown() override
-   {
-      for (const std::string &nic : mNics) {
-         RunCmd({"ip", "link", "del", nic});
-      }
-      if (mPeer > 0) {
-         fwdtest::StopProcess(mPeer, SIGKILL);
-      }
-      Sig_Exit();
-   }
-
-   // A child that owns the peer's network namespace until it is killed;
-   // ready once that namespace is no longer ours.
-   void StartPeer()
-   {
+      // A child that owns the peer's network namespace until it is killed;
+      // ready once that namespace is no longer ours.
       mPeer = fwdtest::StartProcess({"/usr/bin/unshare", "--net", "/bin/sleep", "infinity"});
       ASSERT_GT(mPeer, 0);
       auto netNs = [](const std::string &pid) {
          std::error_code ec;
          return std::filesystem::read_symlink("/proc/" + pid + "/ns/net", ec).string();
       };
-      for (int i = 0; i < 500 && netNs(std::to_string(mPeer)) == netNs("self"); i++) {
-         usleep(10000);
-      }
-   }
+      ASSERT_TRUE(fwdtest::WaitFor([&] { return netNs(std::to_string(mPeer)) != netNs("self"); }));
 
-   // A veth pair on 10.<net>.0.0/24 and fd<net>::/64: .1 and ::1 here, .2 and
-   // ::2 on the peer.
-   void AddVeth(const std::string &nic, const std::string &peerNic, const std::string &net)
-   {
-      const std::string v4 = "10." + net + ".0.", v6 = "fd" + net + "::";
-      auto r = RunCmd({"ip", "link", "add", nic, "type", "veth", "peer", "name", peerNic});
+      // A veth pair on 10.77.0.0/24 and fd77::/64: .1 and ::1 here, .2 and
+      // ::2 on the peer.
+      const std::string peer = std::to_string(mPeer);
+      auto r = RunCmd(
+          {"ip", "link", "add", kNic, "type", "veth", "peer", "name", "peer", "netns", peer});
       if (r.status != 0) {
          FWD_SKIP_OR_FAIL("veth unavailable: " + r.err);
       }
-      mNics.push_back(nic);
-      const std::string peer = std::to_string(mPeer);
-      const std::vector<std::vector<std::string>> steps = {
-          {"ip", "link", "set", peerNic, "netns", peer},
-          {"ip", "addr", "add", v4 + "1/24", "dev", nic},
-          {"ip", "-6", "addr", "add", v6 + "1/64", "dev", nic, "nodad"},
-          {"ip", "link", "set", nic, "up"},
-          {"nsenter", "-t", peer, "-n", "ip", "addr", "add", v4 + "2/24", "dev", peerNic},
-          {"nsenter", "-t", peer, "-n", "ip", "-6", "addr", "add", v6 + "2/64", "dev", peerNic,
-           "nodad"},
-          {"nsenter", "-t", peer, "-n", "ip", "link", "set", peerNic, "up"},
-      };
-      for (const auto &argv : steps) {
+      // Interface $1 gets host number $2.
+      const char *up = "ip addr add 10.77.0.$2/24 dev \"$1\" && "
+                       "ip -6 addr add fd77::$2/64 dev \"$1\" nodad && ip link set \"$1\" up";
+      for (const auto &argv : {std::vector<std::string>{"sh", "-c", up, "up", kNic, "1"},
+                               {"nsenter", "-t", peer, "-n", "sh", "-c", up, "up", "peer", "2"}}) {
          r = RunCmd(argv);
-         ASSERT_EQ(r.status, 0) << argv[0] << " " << argv[3] << ": " << r.err;
+         ASSERT_EQ(r.status, 0) << argv[0] << ": " << r.err;
       }
    }
 
-   // Sends `payload` from the peer namespace: a UDP datagram, or a TCP
-   // connection that writes it (bash's /dev/udp and /dev/tcp). Returns 0 when
-   // sent (TCP: connected), 1 when the connection was refused, 2 otherwise.
-   int PeerSend(int type, const std::string &addr, uint16_t port, const std::string &payload)
+   // Killing the peer ends its namespace and with it every veth pair.
+   void TearDown() override
+   {
+      fwdtest::StopProcess(mPeer, SIGKILL);
+      Sig_Exit();
+   }
+
+   // Sends `payload` from the peer namespace over "udp" or "tcp" (bash's
+   // /dev/udp and /dev/tcp). Returns 0 when sent, 1 when the connection was
+   // refused, 2 otherwise.
+   int PeerSend(const std::string &proto, const std::string &addr, uint16_t port,
+                const std::string &payload)
    {
       auto r = RunCmd({"nsenter", "-t", std::to_string(mPeer), "-n", "bash", "-c",
-                       "printf %s \"$1\" > \"/dev/$2/$3/$4\"", "send", payload,
-                       type == SOCK_STREAM ? "tcp" : "udp", addr, std::to_string(port)});
+                       "printf %s \"$1\" > \"/dev/$2/$3/$4\"", "send", payload, proto, addr,
+                       std::to_string(port)});
       return r.status == 0 ? 0 : r.err.find("Connection refused") != std::string::npos ? 1 : 2;
    }
 
-   // A TCP listener on our side of the veth, so the peer's connections to
-   // it complete (the kernel accepts them without our help).
-   int Listen(const std::string &addr, uint16_t port)
-   {
-      struct sockaddr_in sin = {AF_INET, htons(port), {}, {}};
-      inet_pton(AF_INET, addr.c_str(), &sin.sin_addr);
-      int fd = socket(AF_INET, SOCK_STREAM, 0);
-      EXPECT_EQ(bind(fd, reinterpret_cast<struct sockaddr *>(&sin), sizeof sin), 0);
-      EXPECT_EQ(listen(fd, 8), 0);
-      return fd;
-   }
-
    pid_t mPeer = -1;
-   std::vector<std::string> mNics;
 };
 
-// Real traffic through the veth moves the counters and writes error
+// Real traffic through the veth reaches both programs and writes error
 // records; ports registered through the context change what the program
-// does; fwdmaps shows all of it.
+// does; fwdmaps shows it.
 TEST_F(BpfProxyInitTest, TrafficMovesCountersThatFwdmapsShows)
 {
    std::unique_ptr<BpfContext> ctx(BpfProxyInit(FWD_TEST_PROXY_OBJ, "", kIpv4));
    ASSERT_NE(ctx, nullptr);
-   int listener = Listen(kIpv4, 8080);
    ASSERT_EQ(ctx->AddWorkerPort(htons(8080)), 0);
    ASSERT_EQ(ctx->SetLabelPort(9998, htons(443)), 0);
 
    // To the worker port: counted as rx end bytes, no error.
-   ASSERT_EQ(PeerSend(SOCK_STREAM, kIpv4, 8080, std::string(1000, 'w')), 0);
+   ASSERT_EQ(PeerSend("udp", kIpv4, 8080, std::string(1000, 'w')), 0);
    // To a port with a label: no error. To unknown ports: one error each.
-   ASSERT_EQ(PeerSend(SOCK_DGRAM, kIpv4, 9998, "labelled"), 0);
-   ASSERT_EQ(PeerSend(SOCK_DGRAM, kIpv4, 9999, "unknown v4"), 0);
-   ASSERT_EQ(PeerSend(SOCK_DGRAM, kIpv6, 9999, "unknown v6"), 0);
-   ASSERT_EQ(PeerSend(SOCK_STREAM, kIpv4, 7000, "refused"), 1);
-   close(listener);
+   ASSERT_EQ(PeerSend("udp", kIpv4, 9998, "labelled"), 0);
+   ASSERT_EQ(PeerSend("udp", kIpv4, 9999, "unknown v4"), 0);
+   ASSERT_EQ(PeerSend("udp", kIpv6, 9999, "unknown v6"), 0);
+   ASSERT_EQ(PeerSend("tcp", kIpv4, 7000, "refused"), 1);
 
    auto stats = fwdtest::Fwdmaps({"--json", "bpf_fwd_stats"});
    ASSERT_EQ(stats.status, 0) << stats.err;
@@ -199,15 +142,7 @@ TEST_F(BpfProxyInitTest, TrafficMovesCountersThatFwdmapsShows)
       sums[record["name"]] = record["total"];
    }
    EXPECT_GE(sums["rx end bytes"], 1000u) << stats.out;
-   EXPECT_GT(sums["rx bytes"], sums["rx end bytes"]) << stats.out;
-   EXPECT_GT(sums["tx end bytes"], 0u) << stats.out; // the worker's handshake replies
-   EXPECT_GT(sums["tx bytes"], sums["tx end bytes"]) << stats.out;
-
-   const std::string errs = fwdtest::Fwdmaps({"bpf_fwd_err"}).out;
-   EXPECT_NE(errs.find("get label val: 0\nerror key: invalid hmac val: 0\nerror key: lookup label "
-                       "val: 3\n"),
-             std::string::npos)
-       << errs;
+   EXPECT_GT(sums["tx bytes"], 0u) << stats.out; // replies and refusals pass egress
 
    // One line for each unknown port, UDP and TCP, IPv4 and IPv6; the time
    // and the peer's port vary.
@@ -219,51 +154,26 @@ TEST_F(BpfProxyInitTest, TrafficMovesCountersThatFwdmapsShows)
                                   "sip: fd77::2 dip: fd77::1 err: 2 l4proto: 17 dport: 9999\n"));
 }
 
-// Names and paths with shell syntax reach tc as single words: nothing they
-// hold is run, and the attachment works on the oddly named interface.
-TEST_F(BpfProxyInitTest, ShellSyntaxInNamesIsNeverRun)
-{
-   const std::string nic = "v;echo>pwn";
-   ASSERT_NO_FATAL_FAILURE(AddVeth(nic, "vq", "78"));
-   fwdtest::TempDir dir;
-   const std::string obj = dir.path() + "/it's a proxy;echo>pwn2.o";
-   ASSERT_TRUE(std::filesystem::copy_file(FWD_TEST_PROXY_OBJ, obj));
-   char cwd[4096];
-   ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
-   ASSERT_EQ(chdir(dir.path().c_str()), 0);
-
-   std::unique_ptr<BpfContext> ctx(BpfProxyInit(obj, "", "10.78.0.1"));
-   ASSERT_NE(ctx, nullptr);
-   EXPECT_EQ(ctx->GetNic(), nic);
-   EXPECT_EQ(Attached(nic), "5 pins, 1 1");
-   ctx.reset();
-   EXPECT_EQ(Attached(nic), "0 pins, 0 0");
-   // Only the object itself is in the directory.
-   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
-   ASSERT_EQ(chdir(cwd), 0);
-}
-
 // What BpfProxyInit logs, in order and with its levels, along each path.
 // Attaching by either family, over a discipline already in place or over
 // what a crashed earlier run left, ends in one filter per direction and five
-// pins; destroying the context removes both and keeps the discipline. A
-// failure leaves neither filters nor pins, and no context. With
+// pins. A failure leaves neither filters nor pins, and no context. With
 // BpfProxy.Enabled false it still clears up first, attaches nothing, and
 // succeeds only when pins are left to open: pins outlive the discipline they
 // came with, and a removal whose egress line fails keeps them.
 TEST_F(BpfProxyInitTest, LogsEachPathInOrder)
 {
-   const std::string obj = FWD_TEST_PROXY_OBJ, nic = "info: BpfContext getNicFromIp nic fwd0\n",
+   const std::string q = CommonUtils::ShellQuote(kNic), obj = FWD_TEST_PROXY_OBJ,
+                     nic = "info: BpfContext getNicFromIp nic " + std::string(kNic) + "\n",
                      noEgress = "error: remove bpf prog egress failed\n",
                      loaded = "info: BpfProxyInit load Bpf prog ok\n",
                      failed = "error: load Bpf prog failed\n",
                      disabled = "info: BpfProxy is disabled\n",
-                     noMap = "error: open Bpf map failed\n",
-                     same = "error: ipv6 and ipv4 address are of the same emptiness\n";
-   const std::string attach = std::string("tc qdisc add dev fwd0 clsact && ") +
-                              "tc filter add dev fwd0 egress bpf da obj " + FWD_TEST_PROXY_OBJ +
-                              " sec egress && tc filter add dev fwd0 ingress bpf da obj " +
-                              FWD_TEST_PROXY_OBJ + " sec ingress";
+                     noMap = "error: open Bpf map failed\n";
+   const std::string clsact = "tc qdisc add dev " + q + " clsact",
+                     attach = clsact + " && tc filter add dev " + q + " egress bpf da obj " + obj +
+                              " sec egress && tc filter add dev " + q + " ingress bpf da obj " +
+                              obj + " sec ingress";
    const std::string none = "none, 0 pins, 0 0\n", ok = "enabled, 5 pins, 1 1\n";
    struct Case
    {
@@ -272,12 +182,13 @@ TEST_F(BpfProxyInitTest, LogsEachPathInOrder)
       std::string before, obj, ipv6, ipv4;
       std::string outcome; // context, pins and filters afterwards; then the log
    } cases[] = {
-       {"both addresses", true, "", obj, kIpv6, kIpv4, none + same},
+       {"both addresses", true, "", obj, kIpv6, kIpv4,
+        none + "error: ipv6 and ipv4 address are of the same emptiness\n"},
        {"no interface carries the address", true, "", obj, "", "10.99.99.99",
         none + "error: BpfContext getNicFromIp err. ip 10.99.99.99\n" + noEgress +
             "error: BpfProxy mNic shall not be empty\n" + failed + noEgress},
        {"attached", true, "", obj, "", kIpv4, ok + nic + noEgress + loaded},
-       {"existing clsact", true, "tc qdisc add dev fwd0 clsact", obj, "", kIpv4, ok + nic + loaded},
+       {"existing clsact", true, clsact, obj, "", kIpv4, ok + nic + loaded},
        {"leftovers of an earlier run", true, attach, obj, kIpv6, "", ok + nic + loaded},
        {"attach egress fails", true, "", "/nonexistent/proxy.o", "", kIpv4,
         none + nic + noEgress + failed},
@@ -285,54 +196,50 @@ TEST_F(BpfProxyInitTest, LogsEachPathInOrder)
         none + nic + noEgress + disabled + loaded + noEgress + noMap},
        {"disabled, an earlier run attached", false, attach, obj, "", kIpv4,
         none + nic + disabled + loaded + noMap},
-       {"disabled, pins left without filters", false, attach + " && tc qdisc del dev fwd0 clsact",
-        obj, "", kIpv4, "disabled, 5 pins, 0 0\n" + nic + noEgress + disabled + loaded},
+       {"disabled, pins left without filters", false,
+        attach + " && tc qdisc del dev " + q + " clsact", obj, "", kIpv4,
+        "disabled, 5 pins, 0 0\n" + nic + noEgress + disabled + loaded},
    };
    for (const Case &c : cases) {
       SCOPED_TRACE(c.what);
-      auto r = Sh("tc qdisc del dev fwd0 clsact 2>/dev/null; rm -f /sys/fs/bpf/tc/globals/*; " +
-                  c.before);
+      auto r = RunCmd({"sh", "-c",
+                       "tc qdisc del dev " + q +
+                           " clsact 2>/dev/null; rm -f /sys/fs/bpf/tc/globals/*; " + c.before});
       ASSERT_EQ(r.status, 0) << r.err;
       Preference_InitSystemOnly();
-      if (!c.enabled) {
-         ASSERT_TRUE(Preference_SetFromString("BpfProxy.Enabled=FALSE", TRUE));
-      }
-      LogOutput *out = LogTestOutput_Create(nullptr);
-      ASSERT_TRUE(Log_AddOutput(out));
-      LogTestOutput_Clear(out);
+      ASSERT_TRUE(Preference_SetFromString(
+          c.enabled ? "BpfProxy.Enabled=TRUE" : "BpfProxy.Enabled=FALSE", TRUE));
+      fwdtest::LogCapture log(LOG_INFO, FALSE);
+      log.Clear();
 
       std::unique_ptr<BpfContext> ctx(BpfProxyInit(c.obj, c.ipv6, c.ipv4));
-      std::string got = std::string(!ctx               ? "none"
-                                    : ctx->IsEnabled() ? "enabled"
-                                                       : "disabled") +
-                        ", " + Attached() + "\n";
-      for (const LogTestEntry &e : LogTestOutput_Entries(out)) {
-         got += std::string(e.record.desc->name) + ": " + e.text;
+      std::string got = !ctx ? "none" : ctx->IsEnabled() ? "enabled" : "disabled";
+      got += ", " + Attached() + "\n";
+      for (const std::string &line : log.Take()) {
+         got += line;
       }
       EXPECT_EQ(got, c.outcome);
-      if (ctx != nullptr && c.enabled) {
-         EXPECT_EQ(ctx->GetNic(), kNic);
-         for (const char *name : kMapNames) {
-            EXPECT_GE(ctx->GetMapFd(name), 3) << name;
-         }
-         EXPECT_TRUE(ctx->IsMapPinned());
-         ctx.reset();
-         EXPECT_EQ(Attached(), "0 pins, 0 0");
-         EXPECT_NE(Sh("tc qdisc show dev fwd0").out.find("clsact"), std::string::npos);
-      }
       ctx.reset();
-      Log_Exit();
       Preference_Exit();
    }
 }
 
-// Without a jump point SIGTERM ends the process as usual, the proxy still
-// attached (the next BpfProxyInit clears that up). The jump itself is the
+// The object's path with shell syntax reaches tc as one word too: nothing
+// it or the interface name holds is run. Without a jump point SIGTERM ends
+// the process as usual, the proxy still attached, and the next BpfProxyInit
+// clears that up; removal keeps the discipline. The jump itself is the
 // reference agent's way out, seen in its test.
-TEST_F(BpfProxyInitTest, SigtermWithoutAJumpPointEndsTheProcess)
+TEST_F(BpfProxyInitTest, OddObjectPathAndSigtermWithoutAJumpPoint)
 {
-   fwdtest::ChildResult r = fwdtest::RunInChild([] {
-      if (BpfProxyInit(FWD_TEST_PROXY_OBJ, "", kIpv4) == nullptr) {
+   fwdtest::TempDir dir;
+   const std::string obj = dir.path() + "/it's a proxy;echo>pwn2.o";
+   ASSERT_TRUE(std::filesystem::copy_file(FWD_TEST_PROXY_OBJ, obj));
+   char cwd[4096];
+   ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+   ASSERT_EQ(chdir(dir.path().c_str()), 0);
+
+   fwdtest::ChildResult r = fwdtest::RunInChild([&] {
+      if (BpfProxyInit(obj, "", kIpv4) == nullptr) {
          _exit(3);
       }
       kill(getpid(), SIGTERM);
@@ -340,6 +247,14 @@ TEST_F(BpfProxyInitTest, SigtermWithoutAJumpPointEndsTheProcess)
    });
    EXPECT_EQ(r.status, 128 + SIGTERM) << r.err;
    EXPECT_EQ(Attached(), "5 pins, 1 1");
+   std::unique_ptr<BpfContext> ctx(BpfProxyInit(obj, "", kIpv4));
+   ASSERT_NE(ctx, nullptr);
+   ctx.reset();
+   EXPECT_EQ(Attached(), "0 pins, 0 0");
+   EXPECT_NE(RunCmd({"tc", "qdisc", "show", "dev", kNic}).out.find("clsact"), std::string::npos);
+   // Only the object itself is in the directory.
+   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
+   ASSERT_EQ(chdir(cwd), 0);
 }
 
 } // namespace

@@ -16,6 +16,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "bpfproxy/bpfSyscall.h"
+
 namespace fwdtest {
 
 namespace {
@@ -27,27 +29,24 @@ std::string Reason(const std::string &what)
    return what + ": " + strerror(errno);
 }
 
-long Bpf(int cmd, union bpf_attr *attr)
-{
-   return syscall(__NR_bpf, cmd, attr, sizeof(*attr));
-}
-
 uint64_t Ptr(const void *p)
 {
    return static_cast<uint64_t>(reinterpret_cast<uintptr_t>(p));
+}
+
+// One element command; BPF_MAP_GET_NEXT_KEY takes the next key at `value`.
+int ElemCall(int cmd, int fd, const void *key, const void *value, uint64_t flags)
+{
+   BpfAttr attr = {};
+   attr.elem = {static_cast<uint32_t>(fd), 0, Ptr(key), Ptr(value), flags};
+   return BpfSysCall(cmd, &attr) < 0 ? -errno : 0;
 }
 
 } // namespace
 
 int PossibleCpus()
 {
-   std::ifstream in(kPossibleCpus);
-   int count = 0, lo = 0, hi = 0;
-   for (std::string item; std::getline(in, item, ',');) {
-      int n = sscanf(item.c_str(), "%d-%d", &lo, &hi);
-      count += n == 2 ? hi - lo + 1 : n == 1 ? 1 : 0;
-   }
-   return count;
+   return get_possible_cpus();
 }
 
 bool KernelRequired()
@@ -133,21 +132,6 @@ std::string BindPossibleCpus(const std::string &content)
    return "";
 }
 
-namespace {
-
-int ElemCall(int cmd, int fd, const void *key, const void *value, uint64_t flags)
-{
-   union bpf_attr attr;
-   memset(&attr, 0, sizeof attr);
-   attr.map_fd = static_cast<uint32_t>(fd);
-   attr.key = Ptr(key);
-   attr.value = Ptr(value);
-   attr.flags = flags;
-   return Bpf(cmd, &attr) < 0 ? -errno : 0;
-}
-
-} // namespace
-
 int UpdateElem(int fd, const void *key, const void *value, uint64_t flags)
 {
    return ElemCall(BPF_MAP_UPDATE_ELEM, fd, key, value, flags);
@@ -165,22 +149,15 @@ int DeleteElem(int fd, const void *key)
 
 long CountKeys(int fd, uint32_t keySize)
 {
-   std::vector<unsigned char> key(keySize), next(keySize);
+   // The kernel reads the key before it writes the next one: one buffer does.
+   std::vector<unsigned char> key(keySize);
    long count = 0;
-   const void *prev = nullptr;
-   for (;;) {
-      union bpf_attr attr;
-      memset(&attr, 0, sizeof attr);
-      attr.map_fd = static_cast<uint32_t>(fd);
-      attr.key = Ptr(prev);
-      attr.next_key = Ptr(next.data());
-      if (Bpf(BPF_MAP_GET_NEXT_KEY, &attr) < 0) {
-         return errno == ENOENT ? count : -errno;
-      }
+   int rc;
+   while ((rc = ElemCall(BPF_MAP_GET_NEXT_KEY, fd, count > 0 ? key.data() : nullptr, key.data(),
+                         0)) == 0) {
       count++;
-      key = next;
-      prev = key.data();
    }
+   return rc == -ENOENT ? count : rc;
 }
 
 std::vector<MapLayout> ProxyMapLayouts(uint32_t labelEntries)
@@ -206,40 +183,32 @@ std::string ProxyMaps::Create(const std::string &bpffs, std::vector<MapLayout> l
    if (layouts.empty()) {
       layouts = ProxyMapLayouts();
    }
+   // A directory that cannot be made shows as the first pin's failure.
    std::string dir = bpffs + "/tc/globals";
    std::error_code ec;
    std::filesystem::create_directories(dir, ec);
-   if (ec) {
-      return "mkdir " + dir + ": " + ec.message();
-   }
    for (const MapLayout &layout : layouts) {
-      union bpf_attr attr;
-      memset(&attr, 0, sizeof attr);
-      attr.map_type = layout.type;
-      attr.key_size = layout.keySize;
-      attr.value_size = layout.valueSize;
-      attr.max_entries = layout.maxEntries;
-      strncpy(attr.map_name, layout.name.c_str(), sizeof attr.map_name - 1);
-      int fd = static_cast<int>(Bpf(BPF_MAP_CREATE, &attr));
+      union bpf_attr create;
+      memset(&create, 0, sizeof create);
+      create.map_type = layout.type;
+      create.key_size = layout.keySize;
+      create.value_size = layout.valueSize;
+      create.max_entries = layout.maxEntries;
+      strncpy(create.map_name, layout.name.c_str(), sizeof create.map_name - 1);
+      int fd = static_cast<int>(syscall(__NR_bpf, BPF_MAP_CREATE, &create, sizeof create));
       if (fd < 0) {
          return Reason("BPF_MAP_CREATE " + layout.name);
       }
       mFds[layout.name] = fd;
       const std::string pin = dir + "/" + layout.name;
-      memset(&attr, 0, sizeof attr);
-      attr.pathname = Ptr(pin.c_str());
-      attr.bpf_fd = static_cast<uint32_t>(fd);
-      if (Bpf(BPF_OBJ_PIN, &attr) < 0) {
+      BpfAttr attr = {};
+      attr.obj.pathname = Ptr(pin.c_str());
+      attr.obj.bpf_fd = static_cast<uint32_t>(fd);
+      if (BpfSysCall(BPF_OBJ_PIN, &attr) < 0) {
          return Reason("BPF_OBJ_PIN " + pin);
       }
    }
    return "";
-}
-
-int ProxyMaps::fd(const std::string &name) const
-{
-   auto it = mFds.find(name);
-   return it == mFds.end() ? -1 : it->second;
 }
 
 int ProxyMaps::AddLabelPort(uint32_t label, uint16_t port)
@@ -258,17 +227,9 @@ int ProxyMaps::AddWorkerPort(uint16_t port)
 int ProxyMaps::SetStats(uint32_t index, const std::vector<uint64_t> &perCpu)
 {
    // The kernel copies one 8-byte slot per possible CPU.
-   int cpus = PossibleCpus();
-   std::vector<uint64_t> value(cpus > 0 ? cpus : 1, 0);
-   for (size_t i = 0; i < perCpu.size() && i < value.size(); i++) {
-      value[i] = perCpu[i];
-   }
+   std::vector<uint64_t> value(perCpu);
+   value.resize(std::max(PossibleCpus(), 1));
    return UpdateElem(fd("bpf_fwd_stats"), &index, value.data());
-}
-
-int ProxyMaps::SetErrCount(uint32_t code, uint64_t count)
-{
-   return UpdateElem(fd("bpf_fwd_err"), &code, &count);
 }
 
 ErrLogBytes MakeErrLog(uint64_t timeNs, uint32_t extraId, const std::string &sip,
@@ -322,11 +283,6 @@ void ProxyMapsTest::SetUp()
    if (!why.empty()) {
       FWD_SKIP_OR_FAIL("cannot build the proxy maps: " + why);
    }
-}
-
-long ProxyMapsTest::LogRecords() const
-{
-   return CountKeys(mMaps.fd("bpf_fwd_err_log"), 16);
 }
 
 std::vector<MapLayout> ProxyMapLayoutsWith(const std::vector<MapLayout> &odd)

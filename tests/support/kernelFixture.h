@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <filesystem>
 #include <map>
 #include <string>
 #include <vector>
@@ -68,8 +69,7 @@ long CountKeys(int fd, uint32_t keySize);
 /// is given. `ok` is false when an address does not parse.
 struct ErrLogBytes
 {
-   unsigned char key[16] = {};
-   unsigned char value[44] = {};
+   unsigned char key[16] = {}, value[44] = {};
    bool ok = false;
 };
 ErrLogBytes MakeErrLog(uint64_t timeNs, uint32_t extraId, const std::string &sip,
@@ -80,10 +80,7 @@ ErrLogBytes MakeErrLog(uint64_t timeNs, uint32_t extraId, const std::string &sip
 struct MapLayout
 {
    std::string name;
-   uint32_t type;
-   uint32_t keySize;
-   uint32_t valueSize;
-   uint32_t maxEntries;
+   uint32_t type, keySize, valueSize, maxEntries;
 };
 
 /// The five maps as the proxy's kernel programs declare them, in registry
@@ -105,14 +102,17 @@ class ProxyMaps
    /// Returns "" or the reason.
    std::string Create(const std::string &bpffs, std::vector<MapLayout> layouts = {});
    /// Descriptor of map `name`, or -1.
-   int fd(const std::string &name) const;
+   int fd(const std::string &name) const { return mFds.count(name) != 0 ? mFds.at(name) : -1; }
 
    int AddLabelPort(uint32_t label, uint16_t port);
    int AddWorkerPort(uint16_t port);
    /// Sets the per-CPU counters of `index`; `perCpu` has one value per
    /// possible CPU (missing ones are 0).
    int SetStats(uint32_t index, const std::vector<uint64_t> &perCpu);
-   int SetErrCount(uint32_t code, uint64_t count);
+   int SetErrCount(uint32_t code, uint64_t count)
+   {
+      return UpdateElem(fd("bpf_fwd_err"), &code, &count);
+   }
    /// Adds one error-log record. Addresses are text of one family; ip_ver
    /// is 4 for IPv4 and 6 for IPv6 unless `ipVer` overrides it.
    int AddErrLog(uint64_t timeNs, uint32_t extraId, const std::string &sip, const std::string &dip,
@@ -137,9 +137,32 @@ class ProxyMapsTest : public PrivateBpfFsTest
  protected:
    void SetUp() override;
    /// Error-log records left in the map.
-   long LogRecords() const;
+   long LogRecords() const { return CountKeys(mMaps.fd("bpf_fwd_err_log"), 16); }
    ProxyMaps mMaps;
 };
+
+#ifdef FWD_TEST_PROXY_OBJ
+/// PrivateBpfFsTest for attaching the test proxy with tc: skips (or fails)
+/// when the object was not built or iproute2 is missing; brings lo up.
+class TestProxyTest : public PrivateBpfFsTest
+{
+ protected:
+   void SetUp() override
+   {
+      PrivateBpfFsTest::SetUp();
+      if (IsSkipped() || HasFatalFailure()) {
+         return;
+      }
+      if (!std::filesystem::exists(FWD_TEST_PROXY_OBJ)) {
+         FWD_SKIP_OR_FAIL(std::string("test proxy not built (is clang installed?): ") +
+                          FWD_TEST_PROXY_OBJ);
+      }
+      if (RunProcess({"/bin/sh", "-c", "tc -V && ip link set lo up"}).status != 0) {
+         FWD_SKIP_OR_FAIL("tc or ip (iproute2) is missing");
+      }
+   }
+};
+#endif
 
 /// ProxyMapLayouts() with the layouts of the same names replaced by `odd`.
 std::vector<MapLayout> ProxyMapLayoutsWith(const std::vector<MapLayout> &odd);

@@ -1,6 +1,8 @@
 // Message shaping on arbitrary bytes: the character-boundary cut, masking,
-// the formatter against vsnprintf for text conversions, and the ring buffer
-// against a model.
+// the formatter against vsnprintf for text conversions and for one
+// conversion of any flags, width, precision and length, and the ring buffer
+// against a model (entries of up to 510 bytes: some larger than the area can
+// hold, which are cut to fit).
 #include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -143,9 +145,82 @@ static void CheckFormat(const uint8_t *data, size_t size)
    }
 }
 
+// Passes the star arguments the format asks for, then the value.
+template <typename T>
+static int FormatValue(bool ours, char *buf, size_t size, const char *fmt, int stars, int first,
+                       int second, T value)
+{
+   return stars == 0   ? Format(ours, buf, size, fmt, value)
+          : stars == 1 ? Format(ours, buf, size, fmt, first, value)
+                       : Format(ours, buf, size, fmt, first, second, value);
+}
+
+// One conversion built from the bytes: "<%" flags width precision length
+// conversion ">", its value from the bytes too.
+static int FormatOneConversion(bool ours, char *buf, size_t size, const uint8_t *data)
+{
+   std::string fmt = "<%";
+   for (int f = 0; f < 5; f++) {
+      if ((data[0] >> f & 1) != 0) {
+         fmt += "-+ 0#"[f];
+      }
+   }
+   int stars = 0;
+   int starValues[2] = {0, 0};
+   int width = (int)(data[1] % 61) - 30;
+   int precision = (int)(data[2] % 40) - 5;
+   if ((data[1] & 0x80) != 0) {
+      fmt += "*";
+      starValues[stars++] = width;
+   } else if ((data[1] & 0x40) != 0) {
+      fmt += std::to_string(data[1] % 30);
+   }
+   if ((data[2] & 0x80) != 0) {
+      fmt += ".*";
+      starValues[stars++] = precision;
+   } else if ((data[2] & 0x40) != 0) {
+      fmt += "." + std::to_string(data[2] % 30);
+   }
+   const char conv = "diuxXocsp%"[data[4] % 10];
+   static const char *const lengths[] = {"", "hh", "h", "l", "ll", "z", "j", "t"};
+   const std::string length = strchr("diuxXo", conv) != nullptr ? lengths[data[3] % 8] : "";
+   fmt += length + conv + ">";
+   uint64_t value;
+   memcpy(&value, data + 5, sizeof value);
+   const char *f = fmt.c_str();
+   const int a = starValues[0];
+   const int b = starValues[1];
+   const bool wide = length == "ll" || (length.size() == 1 && length != "h"); // l z j t
+   if (conv == 's') {
+      return FormatValue(ours, buf, size, f, stars, a, b, "text");
+   }
+   if (conv == 'p') {
+      return FormatValue(ours, buf, size, f, stars, a, b, (void *)(uintptr_t)value);
+   }
+   if (wide) {
+      return FormatValue(ours, buf, size, f, stars, a, b, (long long)value);
+   }
+   return FormatValue(ours, buf, size, f, stars, a, b, (int)value);
+}
+
+static void CheckOneConversion(const uint8_t *data, size_t size)
+{
+   if (size < 13) {
+      return;
+   }
+   char a[128];
+   char b[128];
+   memset(a, 'A', sizeof a);
+   memset(b, 'A', sizeof b);
+   size_t bufSize = data[12] % sizeof a;
+   Check(FormatOneConversion(false, a, bufSize, data) ==
+         FormatOneConversion(true, b, bufSize, data));
+   Check(memcmp(a, b, sizeof a) == 0);
+}
+
 static void CheckRing(const uint8_t *data, size_t size)
 {
-   uint8_t area[700];
+   uint8_t area[500];
    LogRingBuffer ring;
    LogRingBuffer_Init(&ring, area, sizeof area);
    std::deque<std::string> model;
@@ -184,6 +259,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
    CheckCut(data, size);
    CheckMask(data, size);
    CheckFormat(data, size);
+   CheckOneConversion(data, size);
    CheckRing(data, size);
    return 0;
 }

@@ -33,9 +33,9 @@ struct LogTestOutputOptions
    Bool wholeMessage = FALSE; ///< FALSE: one write per line
    int32 fileLevel = LOG_INFO;
    int32 stderrLevel = -1;
-   Bool failOpen = FALSE;              ///< open reports failure
-   uint32 *destroyCount = nullptr;     ///< incremented when destroyed
-   const char *logFromWrite = nullptr; ///< logged at level 5 from every write
+   Bool failOpen = FALSE;          ///< open reports failure
+   uint32 *destroyCount = nullptr; ///< incremented when destroyed
+   std::string logFromWrite;       ///< logged at level 5 from every write unless empty
 };
 
 struct LogTestEntry
@@ -52,9 +52,6 @@ std::vector<std::string> LogTestOutput_Texts(LogOutput *output);
 /// All texts concatenated.
 std::string LogTestOutput_Joined(LogOutput *output);
 void LogTestOutput_Clear(LogOutput *output);
-/// How often open and disable-throttling were called.
-uint32 LogTestOutput_OpenCount(LogOutput *output);
-uint32 LogTestOutput_ThrottleOffCount(LogOutput *output);
 
 /// Creates a test output and registers it (a failed test when refused).
 inline LogOutput *AddTestOutput(const char *name = "test", int32 fileLevel = LOG_INFO,
@@ -79,6 +76,16 @@ inline void DrainPreOutputBuffer()
 }
 
 namespace fwdtest {
+
+/// How often `what` occurs in `text`, overlaps included.
+inline size_t Occurrences(const std::string &text, const std::string &what)
+{
+   size_t n = 0;
+   for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) {
+      n++;
+   }
+   return n;
+}
 
 /// What the log facility writes while it lives: an output registered for
 /// messages at `level` and more severe (line by line unless
@@ -109,15 +116,7 @@ class LogCapture
       return got;
    }
    /// How often `text` occurs in what was logged.
-   size_t Count(const std::string &text) const
-   {
-      const std::string log = Joined();
-      size_t n = 0;
-      for (size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) {
-         n++;
-      }
-      return n;
-   }
+   size_t Count(const std::string &text) const { return Occurrences(Joined(), text); }
    bool Logged(const std::string &text) const { return Count(text) > 0; }
 
  private:

@@ -1,6 +1,5 @@
 // Locks shared between threads; these suites also run under ThreadSanitizer.
-#include <atomic>
-#include <set>
+#include <algorithm>
 #include <thread>
 #include <vector>
 
@@ -13,44 +12,26 @@ using fwdtest::RunThreads;
 
 namespace {
 
-TEST(LockConcurrency, RecursiveLockStaysWithItsOwnerUntilTheLastRelease)
-{
-   MXUserRecLock *r = MXUser_CreateRecLock("r", 0);
-   auto otherGets = [r] {
-      bool got = false;
-      std::thread t([&] {
-         got = MXUser_TryAcquireRecLock(r);
-         if (got) {
-            MXUser_ReleaseRecLock(r);
-         }
-      });
-      t.join();
-      return got;
-   };
-   for (int i = 0; i < 3; i++) {
-      MXUser_AcquireRecLock(r);
-   }
-   for (int i = 0; i < 3; i++) {
-      EXPECT_FALSE(otherGets()) << "held " << 3 - i << " times";
-      MXUser_ReleaseRecLock(r);
-   }
-   EXPECT_TRUE(otherGets());
-   EXPECT_FALSE(MXUser_IsCurThreadOwnerRecLock(r));
-   MXUser_DestroyRecLock(r);
-}
-
+// A recursive lock is another thread's only after its owner's last release,
+// also when a timed-out wait gave it up and took it back meanwhile.
 TEST(LockConcurrency, NestedAcquiresExcludeOtherThreads)
 {
    MXUserRecLock *r = MXUser_CreateRecLock("counter", 0);
+   MXUserCondVar *cv = MXUser_CreateCondVarRecLock(r);
    MXUserExclLock *x = MXUser_CreateExclLock("counter2", 0);
    const int threads = 4;
    const int rounds = 5000;
    long counter = 0;
    long counter2 = 0;
-   RunThreads(threads, [&](int) {
+   RunThreads(threads, [&](int t) {
       for (int i = 0; i < rounds; i++) {
          MXUser_AcquireRecLock(r);
-         MXUser_AcquireRecLock(r);
+         EXPECT_TRUE(MXUser_TryAcquireRecLock(r)) << "its owner gets it again";
+         if (t == 0 && i % 100 == 0) { // 50 waits while the others contend
+            MXUser_TimedWaitCondVarRecLock(r, cv, 1);
+            EXPECT_EQ(2, MXUser_GetRecLockCount(r));
+            EXPECT_TRUE(MXUser_IsCurThreadOwnerRecLock(r));
+         }
          long seen = counter;
          MXUser_ReleaseRecLock(r);
          counter = seen + 1; // still held once
@@ -65,6 +46,7 @@ TEST(LockConcurrency, NestedAcquiresExcludeOtherThreads)
    });
    EXPECT_EQ(threads * rounds, counter);
    EXPECT_EQ(threads * rounds, counter2);
+   MXUser_DestroyCondVar(cv);
    MXUser_DestroyExclLock(x);
    MXUser_DestroyRecLock(r);
 }
@@ -82,44 +64,12 @@ TEST(LockConcurrency, SingletonRaceLeavesOneLock)
          recs[t] = MXUser_CreateSingletonRecLock(&recStorage, "single", RANK_msgLock);
          excls[t] = MXUser_CreateSingletonExclLock(&exclStorage, "singleX", 0);
       });
-      EXPECT_EQ(std::set<MXUserRecLock *>{recStorage},
-                std::set<MXUserRecLock *>(recs.begin(), recs.end()));
-      EXPECT_EQ(std::set<MXUserExclLock *>{exclStorage},
-                std::set<MXUserExclLock *>(excls.begin(), excls.end()));
+      EXPECT_EQ(threads, std::count(recs.begin(), recs.end(), recStorage));
+      EXPECT_EQ(threads, std::count(excls.begin(), excls.end(), exclStorage));
       EXPECT_EQ(before + 2, MXUser_LockCount()) << "losers must destroy their copies";
       MXUser_DestroyRecLock(recStorage);
       MXUser_DestroyExclLock(exclStorage);
    }
-}
-
-TEST(LockConcurrency, TimedOutWaitsRestoreTheCountUnderContention)
-{
-   MXUserRecLock *r = MXUser_CreateRecLock("r", 0);
-   MXUserCondVar *cv = MXUser_CreateCondVarRecLock(r);
-   std::atomic<bool> done{false};
-   long shared = 0;
-   std::thread contender([&] {
-      while (!done.load()) {
-         MXUser_AcquireRecLock(r);
-         shared++;
-         MXUser_ReleaseRecLock(r);
-      }
-   });
-   MXUser_AcquireRecLock(r);
-   MXUser_AcquireRecLock(r);
-   for (int i = 0; i < 50; i++) {
-      MXUser_TimedWaitCondVarRecLock(r, cv, 1);
-      ASSERT_EQ(2, MXUser_GetRecLockCount(r));
-      ASSERT_TRUE(MXUser_IsCurThreadOwnerRecLock(r));
-      long now = shared; // held again: the contender cannot change it
-      EXPECT_EQ(now, shared);
-   }
-   MXUser_ReleaseRecLock(r);
-   MXUser_ReleaseRecLock(r);
-   done.store(true);
-   contender.join();
-   MXUser_DestroyCondVar(cv);
-   MXUser_DestroyRecLock(r);
 }
 
 TEST(LockConcurrency, ConditionVariablePassesItemsBetweenThreads)
@@ -129,7 +79,6 @@ TEST(LockConcurrency, ConditionVariablePassesItemsBetweenThreads)
    MXUserCondVar *notFull = MXUser_CreateCondVarExclLock(x);
    const int items = 2000;
    int queued = 0;
-   long sum = 0;
    int consumed = 0;
    std::thread producer([&] {
       MXUser_AcquireExclLock(x);
@@ -152,7 +101,7 @@ TEST(LockConcurrency, ConditionVariablePassesItemsBetweenThreads)
             break;
          }
          queued--;
-         sum += ++consumed;
+         consumed++;
          MXUser_SignalCondVar(notFull);
          if (consumed == items) {
             MXUser_BroadcastCondVar(notEmpty);
@@ -162,7 +111,6 @@ TEST(LockConcurrency, ConditionVariablePassesItemsBetweenThreads)
    });
    producer.join();
    EXPECT_EQ(items, consumed);
-   EXPECT_EQ((long)items * (items + 1) / 2, sum);
    MXUser_DestroyCondVar(notFull);
    MXUser_DestroyCondVar(notEmpty);
    MXUser_DestroyExclLock(x);

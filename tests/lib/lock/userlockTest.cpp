@@ -17,17 +17,6 @@ using fwdtest::RunInChild;
 
 namespace {
 
-std::vector<uint64> ListedSerials()
-{
-   std::vector<uint64> serials;
-   MXUser_ForEachLock(
-       [](uint64 serial, const char *, void *data) {
-          static_cast<std::vector<uint64> *>(data)->push_back(serial);
-       },
-       &serials);
-   return serials;
-}
-
 TEST(Lock, NamesListAndReferences)
 {
    char name[] = "mine";
@@ -39,7 +28,6 @@ TEST(Lock, NamesListAndReferences)
    MXUserRecLock *c = MXUser_CreateRecLock(nullptr, 0);
    EXPECT_EQ(0, strncmp("X-0x", MXUser_GetExclLockName(b), 4));
    EXPECT_EQ(0, strncmp("R-0x", MXUser_GetRecLockName(c), 4));
-   EXPECT_EQ(before + 3, MXUser_LockCount());
 
    // A second reference keeps a recursive lock alive and usable.
    MXUser_IncRefRecLock(a);
@@ -49,7 +37,12 @@ TEST(Lock, NamesListAndReferences)
    MXUser_ReleaseRecLock(a);
    MXUser_DestroyRecLock(a); // possibly the head
    MXUser_DestroyExclLock(b);
-   std::vector<uint64> all = ListedSerials();
+   std::vector<uint64> all;
+   MXUser_ForEachLock(
+       [](uint64 serial, const char *, void *data) {
+          static_cast<std::vector<uint64> *>(data)->push_back(serial);
+       },
+       &all);
    EXPECT_EQ(before + 1, all.size());
    EXPECT_EQ(MXUser_GetRecLockSerialNumber(c), all.back());
    MXUser_DestroyRecLock(c);
@@ -72,18 +65,10 @@ TEST(Lock, MisuseDumpsTheLockThenPanics)
         },
         {"MXUserDumpRecLock: Recursive lock @ 0x", "\tname held\n\trank 0xFEFFFFFF\n",
          "\tlock count 1\n", "MXUserCondDestroyRecLock: Destroy of an acquired recursive lock\n"}},
-       {[] {
-           MXUserExclLock *x = MXUser_CreateExclLock("heldX", RANK_getSafeTmpDirLock);
-           MXUser_AcquireExclLock(x);
-           MXUser_AcquireExclLock(x);
-           MXUser_DestroyExclLock(x);
-        },
-        {"MXUserDumpExclLock: Exclusive lock @ 0x", "\tname heldX\n", "\tlock count 2\n",
-         "MXUser_DestroyExclLock: Destroy of an acquired exclusive lock\n"}},
-       {[] { MXUser_ReleaseRecLock(MXUser_CreateRecLock("free", 0)); },
-        {"\tname free\n", "MXUser_ReleaseRecLock: Non-owner release of a recursive lock\n"}},
+       // Both kinds share the checks: each is tried on one kind.
        {[] { MXUser_ReleaseExclLock(MXUser_CreateExclLock("free", 0)); },
-        {"\tname free\n", "MXUser_ReleaseExclLock: Non-owner release of an exclusive lock\n"}},
+        {"MXUserDumpExclLock: Exclusive lock @ 0x", "\tname free\n",
+         "MXUser_ReleaseExclLock: Non-owner release of an exclusive lock\n"}},
        {[] {
            MXUserRecLock *a = MXUser_CreateRecLock("alpha", 0);
            MXUserRecLock *b = MXUser_CreateRecLock("beta", 0);
@@ -104,7 +89,6 @@ TEST(Lock, MisuseDumpsTheLockThenPanics)
          AddTestOutput("test", LOG_WARNING, FALSE, LOG_WARNING);
          c.body();
       });
-      ASSERT_TRUE(child.exited);
       EXPECT_EQ(255, child.status);
       size_t at = 0;
       for (const char *line : c.lines) {

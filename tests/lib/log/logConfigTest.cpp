@@ -1,5 +1,5 @@
 // Log configuration through the real preference layers and dictionaries:
-// precedence, corrected settings, level names, module filters and paths.
+// corrected settings, level names, precedence, module filters and paths.
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -8,48 +8,9 @@
 
 namespace {
 
-class LogConfig : public LogFileFixture
-{
- protected:
-   LogFileSettings Settings(LogOutput *out)
-   {
-      LogFileSettings s = {};
-      EXPECT_TRUE(LogFile_GetSettings(out, &s));
-      return s;
-   }
-   std::string mFile = "log.fileName=" + Path("app.log");
-};
+using LogConfig = LogFileFixture;
 
-TEST_F(LogConfig, PrefixedPreferenceThenPreferenceThenDictionaryThenDefault)
-{
-   struct
-   {
-      std::vector<std::string> dict;
-      std::vector<std::string> prefs;
-      int32 keepOld;
-   } cases[] = {
-       {{}, {}, 3},
-       {{"log.keepOld=50"}, {"log.keepOld=3"}, 50}, // equal to the default: unset
-       {{"log.keepOld=50"}, {"log.keepOld=10"}, 10},
-       {{"log.keepOld=50"}, {"log.keepOld=10", "svc.log.keepOld=20"}, 20},
-       {{}, {"svc.log.keepOld=20", "other.log.keepOld=30"}, 20},
-   };
-   for (const auto &c : cases) {
-      ASSERT_TRUE(Preference_Init());
-      for (const auto &p : c.prefs) {
-         ASSERT_TRUE(Preference_SetFromString(p.c_str(), TRUE));
-      }
-      std::vector<std::string> dict = c.dict;
-      dict.push_back(mFile);
-      LogOutput *out = Init(dict, "svc", true);
-      ASSERT_NE(nullptr, out);
-      EXPECT_EQ(c.keepOld, Settings(out).keepOld) << ::testing::PrintToString(c.prefs);
-      ASSERT_TRUE(Log_ReplaceOutput(out, nullptr, FALSE));
-      Preference_Exit();
-   }
-}
-
-TEST_F(LogConfig, NumbersCorrectedLevelNamesAndModuleFilters)
+TEST_F(LogConfig, NumbersCorrectedLevelNamesPrecedenceAndModuleFilters)
 {
    using S = LogFileSettings;
    struct
@@ -59,15 +20,9 @@ TEST_F(LogConfig, NumbersCorrectedLevelNamesAndModuleFilters)
       int32 want;
       const char *warning;
    } cases[] = {
-       {{"log.rotateSize=5000"},
-        &S::rotateSize,
-        100000,
-        "log.rotateSize (5000) is too small. Set to 100000.\n"},
+       {{"log.rotateSize=5000"}, &S::rotateSize, 100000, "(5000) is too small. Set to 100000.\n"},
        {{"log.rotateSize=0"}, &S::rotateSize, 0, nullptr},
-       {{"log.rotateSize=-1"},
-        &S::rotateSize,
-        0,
-        "LogFileInt32: log.rotateSize (-1) is invalid. Set to 0.\n"},
+       {{"log.rotateSize=-1"}, &S::rotateSize, 0, "LogFileInt32: log.rotateSize (-1) is invalid."},
        {{"log.throttleBytesPerSec=0"}, &S::throttleBytesPerSec, -1, nullptr},
        {{"log.throttleBytesPerSec=5000", "log.noLogAfterThreshold=TRUE"},
         &S::throttleBytesPerSec,
@@ -76,12 +31,10 @@ TEST_F(LogConfig, NumbersCorrectedLevelNamesAndModuleFilters)
    };
    for (const auto &c : cases) {
       LogTestOutput_Clear(mLog);
-      std::vector<std::string> lines = c.lines;
-      lines.push_back(mFile);
-      LogOutput *out = Init(lines);
+      LogOutput *out = Init(c.lines);
       ASSERT_NE(nullptr, out);
       EXPECT_EQ(c.want, Settings(out).*c.field) << c.lines[0];
-      std::string said = Said();
+      const std::string said = Said();
       if (c.warning != nullptr) {
          EXPECT_NE(std::string::npos, said.find(c.warning)) << said;
       } else {
@@ -93,24 +46,33 @@ TEST_F(LogConfig, NumbersCorrectedLevelNamesAndModuleFilters)
    const std::pair<const char *, int32> levels[] = {
        {"NONE", -1}, {"VeRbOsE", 6}, {"bogus", 5}, {"debug3", 11}};
    for (const auto &[name, level] : levels) {
-      LogOutput *out = Init({mFile, std::string("log.fileLevel=") + name});
+      LogOutput *out = Init({std::string("log.fileLevel=") + name});
       ASSERT_NE(nullptr, out);
       EXPECT_EQ(level, out->fileLevel) << name;
       ASSERT_TRUE(Log_ReplaceOutput(out, nullptr, FALSE));
    }
 
+   // The application's prefixed preference beats the plain one, which beats
+   // the dictionary; one equal to the default counts as unset; another
+   // application's is not read. Unlike log.fileLevel, a module filter that
+   // names no level turns the module off.
    ASSERT_TRUE(Preference_Init());
-   std::string first = Log_ModuleName(1);
-   std::string second = Log_ModuleName(2);
+   const std::string first = Log_ModuleName(1);
+   const std::string second = Log_ModuleName(2);
    Log_SetModuleFileLevel(2, LOG_INFO);
-   ASSERT_TRUE(
-       Preference_SetFromString(("log.filter.minLogLevel." + first + "=DeBug").c_str(), TRUE));
-   ASSERT_TRUE(
-       Preference_SetFromString(("log.filter.minStderrLevel." + first + "=error").c_str(), TRUE));
-   // Unlike log.fileLevel, a name that is no level turns the module off.
-   ASSERT_TRUE(
-       Preference_SetFromString(("svc.log.filter.minLogLevel." + second + "=bogus").c_str(), TRUE));
-   ASSERT_NE(nullptr, Init({mFile}, "svc", true));
+   for (const std::string &pref : std::vector<std::string>{
+            "log.keepOld=10", "svc.log.keepOld=20", "other.log.keepOld=30", "log.rotateSize=300000",
+            "log.throttleThreshold=1000000", "log.filter.minLogLevel." + first + "=DeBug",
+            "log.filter.minStderrLevel." + first + "=error",
+            "svc.log.filter.minLogLevel." + second + "=bogus"}) {
+      ASSERT_TRUE(Preference_SetFromString(pref.c_str(), TRUE)) << pref;
+   }
+   LogOutput *out =
+       Init({"log.keepOld=50", "log.rotateSize=200000", "log.throttleThreshold=5000"}, "svc", true);
+   ASSERT_NE(nullptr, out);
+   EXPECT_EQ(20, Settings(out).keepOld);
+   EXPECT_EQ(300000, Settings(out).rotateSize);
+   EXPECT_EQ(5000, Settings(out).throttleThreshold);
    EXPECT_EQ(LOG_DEBUG, Log_GetModuleFileLevel(1));
    EXPECT_EQ(LOG_ERROR, Log_GetModuleStderrLevel(1));
    EXPECT_EQ(-1, Log_GetModuleFileLevel(2));
@@ -139,7 +101,13 @@ TEST_F(LogConfig, PathsConfiguredGeneratedAndGiven)
    ASSERT_EQ(0, stat(area.c_str(), &st));
    EXPECT_EQ(0700u, st.st_mode & 07777);
 
-   EXPECT_EQ(nullptr, Log_InitWithFile("", nullptr, Path("g.log").c_str())); // empty prefix
+   // Refused: an empty application prefix, a path that names a directory.
+   EXPECT_EQ(nullptr, Log_InitWithFile("", nullptr, Path("g.log").c_str()));
+   const std::string dir = Path("dir.log");
+   ASSERT_EQ(0, mkdir(dir.c_str(), 0755));
+   EXPECT_EQ(nullptr, Init({"log.fileName=" + dir}));
+   EXPECT_NE(std::string::npos,
+             Said().find("Rejecting '" + dir + "' because it is not an acceptable type.\n"));
    ProductState_Reset();
    // Set once, even to the built-in name.
    Log_SetProductInfo("Keltria Pellory", "1.2", "b77", nullptr);

@@ -39,18 +39,25 @@ class LogFileFixture : public ::testing::Test
    }
    std::string Path(const std::string &name) const { return mDir.path() + "/" + name; }
    /// Registers a file output configured by dictionary lines "key=value",
-   /// with the preferences as provider when withPrefs; NULL when refused.
+   /// with the preferences as provider when withPrefs, cleaning up old logs
+   /// when cleanOld; NULL when refused.
    LogOutput *Init(const std::vector<std::string> &lines, const char *appPrefix = nullptr,
-                   bool withPrefs = false)
+                   bool withPrefs = false, bool cleanOld = false)
    {
       Dictionary *dict = Dictionary_Create();
       for (const auto &line : lines) {
          Dictionary_SetFromString(dict, line.c_str(), FALSE, nullptr);
       }
       LogOutput *out = Log_InitWithConfig(
-          appPrefix, dict, withPrefs ? Log_GetSystemConfigProvider() : nullptr, FALSE);
+          appPrefix, dict, withPrefs ? Log_GetSystemConfigProvider() : nullptr, cleanOld);
       Dictionary_Free(dict);
       return out;
+   }
+   LogFileSettings Settings(LogOutput *out)
+   {
+      LogFileSettings s = {};
+      EXPECT_TRUE(LogFile_GetSettings(out, &s));
+      return s;
    }
    /// Everything logged so far, including what outputs logged from inside
    /// the log lock (the empty message lets it through).
@@ -62,6 +69,8 @@ class LogFileFixture : public ::testing::Test
 
    fwdtest::TempDir mDir;
    LogOutput *mLog = nullptr;
+   std::string mPath = Path("app.log");
+   std::string mFile = "log.fileName=" + mPath;
 };
 
 #endif

@@ -48,25 +48,20 @@ void Same(const char *fmt, ...)
    }
 }
 
+// One conversion of any flags, width, precision and length is the log-text
+// fuzzer's; these rows take each branch once, several conversions together.
 TEST(LogFormatter, MatchesTheCLibrary)
 {
    Same("");
-   Same("%d %i %d %d", 0, -1, INT_MAX, INT_MIN);
-   Same("%u %x %X %o", 0u, 0xdeadbeefu, 0xabcdefu, 0777u);
-   Same("%d %d %d %d %d %d %d %u", 9, 10, 99, 100, 101, 1000, 123456789, 4294967295u);
-   Same("%ld %lu %lld %llu %lx", LONG_MIN, ULONG_MAX, LLONG_MIN, ULLONG_MAX, 0x1234abcdUL);
-   Same("%zu %zd %jd %td %zx", (size_t)12345, (ssize_t)-5, (intmax_t)-77, (ptrdiff_t)-3,
-        (size_t)0xff);
-   Same("%hd %hu %hhd %hhu %hx", 70000, 70000, 300, 300, 0x12345);
-   Same("[%5d][%-5d][%05d][%+d][% d][%+ d][%-+05d]", 42, 42, 42, 42, 42, 42, 42);
-   Same("[%.3d][%.0d][%5.3d][%-8.3d][%08.3d][%.0u]", 7, 0, -7, 7, 7, 0u);
-   Same("[%#x][%#X][%#o][%#x][%#o][%#.0o][%#5.3x][%#08x]", 255u, 255u, 8u, 0u, 0u, 0u, 10u, 10u);
+   Same("%d %i %u %x %X %o %c %p %%", INT_MIN, INT_MAX, 4294967295u, 0xdeadbeefu, 0xabcdefu, 0777u,
+        'x', (void *)&Same);
+   Same("%ld %llu %zd %jd %td %hd %hhu %lx", LONG_MIN, ULLONG_MAX, (ssize_t)-5, (intmax_t)-77,
+        (ptrdiff_t)-3, 70000, 300, 0x1234abcdUL);
+   Same("[%-+05d][% d][%+ d][%.0d][%08.3d][%5.3d][%-8.3d]", 42, 42, 42, 0, 7, -7, 7);
+   Same("[%#x][%#X][%#o][%#x][%#.0o][%#5.3x][%#08x]", 255u, 255u, 8u, 0u, 0u, 10u, 10u);
    Same("[%*d][%-*d][%*d][%.*d][%.*d]", 6, 1, 6, 2, -6, 3, 4, 5, -1, 6);
-   Same("[%s][%10s][%-10s][%.2s][%5.1s][%.0s][%05s]", "abc", "abc", "abc", "abc", "abc", "abc",
-        "ab");
-   Same("[%c][%3c][%-3c][%03c]", 'x', 'y', 'z', 'w');
-   Same("%p %p", (void *)0x1234, (void *)&Same);
-   Same("100%% %d%%", 5);
+   Same("[%10s][%-10s][%.2s][%5.1s][%05s][%3c][%-3c][%03c]", "abc", "abc", "abc", "abc", "ab", 'y',
+        'z', 'w');
    Same("utf8 %s \xC3\xA9\xE2\x82\xAC", "\xF0\x9F\x98\x80");
    // Handed to the C library.
    Same("%f %.2f %e %g %a", 1.5, 2.25, 1e10, 0.1, 1.0);

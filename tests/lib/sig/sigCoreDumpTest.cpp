@@ -100,6 +100,7 @@ TEST(SigCoreDump, PredictionFromThePattern)
    ASSERT_EQ(0, uname(&host));
    const std::string D = dir.path(), C = std::string(cwd) + (cwd[1] != '\0' ? "/" : "");
    const std::string x70(70, 'x');
+   const std::string ids = std::to_string(getuid()) + "-" + std::to_string(getgid());
    struct
    {
       const char *pattern; // "$D" is the temporary directory
@@ -113,10 +114,7 @@ TEST(SigCoreDump, PredictionFromThePattern)
        {"|/usr/lib/h %p", false, {}, C + "core"}, // and a warning
        {"", true, {}, C + ".42"},
        {"%%x%qy%", false, {}, C + "%xy"},
-       {"$D/c-%s-%u-%g",
-        false,
-        {},
-        D + "/c-6-" + std::to_string(getuid()) + "-" + std::to_string(getgid())},
+       {"$D/c-%s-%u-%g", false, {}, D + "/c-6-" + ids},
        {"$D/%h", false, {}, D + "/" + host.nodename},
        {"$D/c.%e", false, {"c.one"}, D + "/c.one"},
        {"$D/c.%e", false, {"c.one", "c.two"}, "untouched"},

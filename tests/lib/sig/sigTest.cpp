@@ -1,38 +1,28 @@
 #include <signal.h>
 #include <string.h>
 
+#include <utility>
+
 #include <gtest/gtest.h>
 
 #include "lib/sig/sig.h"
 
 namespace {
 
-struct Seen
-{
-   int sig = 0;
-   void *clientData = nullptr;
-   int count = 0;
-};
-Seen gSeen;
+volatile sig_atomic_t lastSignal = 0;
+volatile sig_atomic_t signalsSeen = 0;
 
-void Record(int sig, siginfo_t *, void *clientData)
+void Record(int sig, siginfo_t *, void *)
 {
-   gSeen.sig = sig;
-   gSeen.clientData = clientData;
-   gSeen.count++;
+   lastSignal = sig;
+   signalsSeen = signalsSeen + 1;
 }
-
-class SigTest : public ::testing::Test
-{
- protected:
-   void TearDown() override { Sig_Exit(); }
-};
 
 } // namespace
 
 // A set-up signal nobody claims, or whose callback was removed, must not be
 // swallowed: it takes its default action.
-TEST_F(SigTest, UnclaimedSignalsTakeTheirDefaultActionOrAreDropped)
+TEST(SigTest, UnclaimedSignalsTakeTheirDefaultActionOrAreDropped)
 {
    EXPECT_EXIT(
        {
@@ -50,61 +40,48 @@ TEST_F(SigTest, UnclaimedSignalsTakeTheirDefaultActionOrAreDropped)
    const int sig = SIGURG;
    ASSERT_TRUE(Sig_Init(&sig, 1));
    ASSERT_EQ(raise(SIGURG), 0);
-   gSeen = Seen();
+   signalsSeen = 0;
    Sig_Callback(SIGURG, SIG_IMMEDIATELY, Record, nullptr);
    ASSERT_EQ(raise(SIGURG), 0);
-   EXPECT_EQ(gSeen.count, 1);
-   EXPECT_EQ(gSeen.sig, SIGURG);
+   EXPECT_EQ(signalsSeen, 1);
+   EXPECT_EQ(lastSignal, SIGURG);
+   Sig_Exit();
 }
 
-TEST_F(SigTest, ExitRestoresAndInitRefusesWhatCannotBeHandled)
+// Init stops at a signal it cannot handle, keeping those before it; exit
+// gives back what was there, here an ignored signal.
+TEST(SigTest, ExitRestoresAndInitRefusesWhatCannotBeHandled)
 {
    struct sigaction ign = {}, old, now;
    ign.sa_handler = SIG_IGN;
    ASSERT_EQ(sigaction(SIGHUP, &ign, &old), 0);
-   const int sig = SIGHUP;
-   ASSERT_TRUE(Sig_Init(&sig, 1));
+   const int sigs[] = {SIGHUP, SIGKILL, NSIG};
+   EXPECT_FALSE(Sig_Init(sigs, 2));
    ASSERT_EQ(sigaction(SIGHUP, nullptr, &now), 0);
-   EXPECT_NE(now.sa_handler, SIG_IGN);
+   EXPECT_NE(now.sa_handler, SIG_IGN) << "SIGHUP stays handled";
+   EXPECT_FALSE(Sig_IsHandled(SIGKILL));
+   EXPECT_FALSE(Sig_Init(sigs + 2, 1));
    Sig_Exit();
    EXPECT_FALSE(Sig_IsHandled(SIGHUP));
    ASSERT_EQ(sigaction(SIGHUP, nullptr, &now), 0);
    EXPECT_EQ(now.sa_handler, SIG_IGN);
    sigaction(SIGHUP, &old, nullptr);
-
-   const int cases[][2] = {{SIGUSR1, SIGKILL}, {SIGUSR1, NSIG}};
-   for (const auto &c : cases) {
-      SCOPED_TRACE(c[1]);
-      EXPECT_FALSE(Sig_Init(c, 2));
-      EXPECT_TRUE(Sig_IsHandled(SIGUSR1));
-      EXPECT_FALSE(Sig_IsHandled(c[1]));
-      Sig_Exit();
-   }
 }
 
-// Registering for a signal the module does not handle is a failed internal
-// check: a panic naming the signal module, status 255.
-TEST_F(SigTest, MisuseOfCallbackRegistrationPanics)
+// Registering for a signal the module does not handle, or with no callback,
+// is a failed internal check: a panic naming the signal module, status 255.
+TEST(SigTest, MisuseOfCallbackRegistrationPanics)
 {
-   const char *verify = "VERIFY vela/lib/sig/sigPosix:[0-9]+\n";
-   struct Case
-   {
-      int sig;
-      int kind;
-      SigCallbackFunc func;
-   } cases[] = {
-       {SIGTERM, SIG_IMMEDIATELY, Record}, // not set up
-       {SIGUSR1, SIG_IMMEDIATELY, nullptr},
-   };
-   for (const Case &c : cases) {
-      SCOPED_TRACE(c.sig);
+   const std::pair<int, SigCallbackFunc> cases[] = {{SIGTERM, Record}, {SIGUSR1, nullptr}};
+   for (const auto &[sig, func] : cases) { // SIGTERM is not set up
+      SCOPED_TRACE(sig);
       EXPECT_EXIT(
           {
-             const int sig = SIGUSR1;
-             Sig_Init(&sig, 1);
-             Sig_Callback(c.sig, static_cast<SigCallbackKind>(c.kind), c.func, nullptr);
+             const int handled = SIGUSR1;
+             Sig_Init(&handled, 1);
+             Sig_Callback(sig, SIG_IMMEDIATELY, func, nullptr);
              _exit(0);
           },
-          ::testing::ExitedWithCode(255), verify);
+          ::testing::ExitedWithCode(255), "VERIFY vela/lib/sig/sigPosix:[0-9]+\n");
    }
 }

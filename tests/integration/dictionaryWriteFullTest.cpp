@@ -18,11 +18,6 @@
 
 namespace {
 
-std::string PendingText()
-{
-   return fwdtest::MsgText(Msg_Pending());
-}
-
 class DictionaryWriteFullTest : public ::testing::Test
 {
  protected:
@@ -59,14 +54,13 @@ class DictionaryWriteFullTest : public ::testing::Test
 TEST_F(DictionaryWriteFullTest, FailedSaveKeepsTheOldFile)
 {
    Dictionary *dict = Dictionary_Create();
-   MsgList *msgs = nullptr;
-   ASSERT_TRUE(Dictionary_Load(dict, mPath.c_str(), TRUE, 0, &msgs));
+   ASSERT_TRUE(Dictionary_Load(dict, mPath.c_str(), TRUE, 0, nullptr));
    // About 100 KiB of new values: more than the file system holds.
    for (int i = 0; i < 1000; i++) {
       Dictionary_SetString(dict, std::string(90, 'x').c_str(), "key%d", i);
    }
    EXPECT_FALSE(Dictionary_Write(dict, mPath.c_str()));
-   std::string complaints = PendingText();
+   std::string complaints = fwdtest::MsgText(Msg_Pending());
    for (const std::string &part :
         {"configuration file \"" + mPath + "~\"", std::string("No space left on device")}) {
       EXPECT_NE(complaints.find(part), std::string::npos) << complaints;
@@ -76,16 +70,6 @@ TEST_F(DictionaryWriteFullTest, FailedSaveKeepsTheOldFile)
    EXPECT_EQ(fwdtest::ReadFile(mPath), "# keep me\nold = \"value\"\n");
    // The dictionary still counts as changed, so a later save can retry.
    EXPECT_TRUE(Dictionary_IsDirty(dict));
-
-   // With the values gone again the save fits and succeeds.
-   for (int i = 0; i < 1000; i++) {
-      Dictionary_UnsetFormatted(dict, "key%d", i);
-   }
-   Dictionary_SetString(dict, "new", "old");
-   Msg_Reset(FALSE);
-   EXPECT_TRUE(Dictionary_Write(dict, mPath.c_str())) << PendingText();
-   EXPECT_EQ(fwdtest::ReadFile(mPath), "# keep me\n.encoding = \"UTF-8\"\nold = \"new\"\n");
-   MsgList_Free(msgs);
    Dictionary_Free(dict);
 }
 

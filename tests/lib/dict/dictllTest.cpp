@@ -1,5 +1,6 @@
-// The line syntax: parsing, escapes and a partial byte-order mark. Marshalling
-// is seen through the dictionary file tests and the line parser fuzz target.
+// The line syntax: parsing, escapes and a partial byte-order mark. Marshalling,
+// blank, empty and plain lines, tabs and "|22" are seen through the dictionary
+// file tests; marshalled lines parse back in the line parser fuzz target.
 #include "lib/dict/dictll.h"
 
 #include <gtest/gtest.h>
@@ -45,13 +46,10 @@ std::vector<std::string> Unmarshal(const std::string &text)
 TEST(DictLLTest, GrammarAndEscapes)
 {
    const std::pair<const char *, const char *> assignments[] = {
-       {"  \tname\t=\t value  ", "name=value"},
-       {"a =", "a="},
        {"a = \"x # y = z\"   # trailing", "a=x # y = z"},
        {"a = b#comment", "a=b"},
        {"a.b-c_d\"x = 1", "a.b-c_d\"x=1"},
        {"\xC3\xA9t\xC3\xA9 = \"\xE9\"", "\xC3\xA9t\xC3\xA9=\xE9"},
-       {"a = \"|22quoted|22\"", "a=\"quoted\""},
        {"a = \"|7c|0a|0D|7C\"", "a=|\n\r|"},
        {"a = \"|zz|4G|4\"", "a=|zz|4G|4"},
        {"a = x|41|", "a=xA|"},
@@ -64,8 +62,6 @@ TEST(DictLLTest, GrammarAndEscapes)
                              "# comment = \"x\"", "   "}) {
       EXPECT_EQ(Unmarshal(other), std::vector<std::string>{other});
    }
-   EXPECT_EQ(Unmarshal("a=1\n#c\n\nb = \"2\""),
-             (std::vector<std::string>{"a=1 -> a=1", "#c", "", "b = \"2\" -> b=2"}));
    EXPECT_TRUE(Unmarshal("").empty());
 }
 

@@ -1,4 +1,5 @@
-// Message lists and argument capture: ids, order, copies and formatting.
+// Message lists and argument capture: ids and formatting. Order, copies and
+// appending lists are seen through the message module (msgTest).
 #include <gtest/gtest.h>
 
 #include <stdlib.h>
@@ -58,31 +59,6 @@ TEST(MsgList, CapturesEveryWidth)
    list = MsgList_Create(MSGID(big) "<%s>", big.c_str());
    EXPECT_EQ("<" + big + ">\n", MsgText(list));
    MsgList_Free(list);
-}
-
-// Order within one list is seen by the message module's tests.
-TEST(MsgList, CopyAndAppendList)
-{
-   MsgList *list = nullptr;
-   MsgList_Append(&list, MSGID(one) "first %d", 1);
-   MsgList_AppendStr(&list, MSGID(three) "third");
-   MsgList *copy = MsgList_Copy(list);
-   EXPECT_EQ("third\nfirst 1\n", MsgText(copy));
-
-   MsgList *other = nullptr;
-   MsgList_Append(&other, MSGID(four) "fourth");
-   MsgList_Append(&other, MSGID(five) "fifth");
-   MsgList_AppendMsgList(&list, other);
-   EXPECT_EQ("fifth\nfourth\nthird\nfirst 1\n", MsgText(list));
-   EXPECT_STREQ("one", MsgList_GetMsgID(list));
-
-   // Without a list, appending records nothing and a handed-over list is freed.
-   MsgList_Append(nullptr, MSGID(x) "dropped %d", 1);
-   MsgList_AppendStr(nullptr, "dropped");
-   MsgList_AppendMsgList(nullptr, copy);
-
-   MsgList_Free(list);
-   EXPECT_FALSE(MsgList_Present(nullptr));
 }
 
 TEST(MsgList, MismatchedFormatShowsConversions)

@@ -1,4 +1,6 @@
-// Util_ExpandString: home directories, environment variables and limits.
+// Util_ExpandString: home directories of other users and the fallbacks for
+// unset variables. The rules for "~", "$NAME" and the chunk limit are checked
+// against a reference by the expansion fuzz target.
 #include "lib/misc/util.h"
 
 #include <gtest/gtest.h>
@@ -20,34 +22,15 @@ std::string Expand(const char *text)
    return s;
 }
 
-TEST(UtilExpandStringTest, Expansions)
+TEST(UtilExpandStringTest, UsersAndFallbacks)
 {
-   setenv("HOME", "/home/tester", 1);
    setenv("FWD_VAR", "val", 1);
-   setenv("FWD_EMPTY", "", 1);
    unsetenv("FWD_UNSET");
-   unsetenv("PID");
-   unsetenv("pid");
    struct passwd *root = getpwuid(0);
    ASSERT_NE(root, nullptr);
-   std::string rootHome = root->pw_dir;
-   std::string pid = std::to_string(getpid());
-   const std::pair<const char *, std::string> cases[] = {
-       {"", ""},
-       {"~", "/home/tester"},
-       {"~/.keltria/config", "/home/tester/.keltria/config"},
-       {"~root/x", rootHome + "/x"},
-       {"~no_such_user_fwd/x", "~no_such_user_fwd/x"},
-       {"/a/$FWD_VAR/b", "/a/val/b"},
-       {"x$FWD_EMPTY.y$FWD_UNSET/y", "x.y/y"},
-       {"log-$PID.txt", "log-" + pid + ".txt"},
-       {"cost $ 5 end$", "cost $ 5 end$"},
-
-       {"~/$FWD_VAR", "/home/tester/val"},
-   };
-   for (const auto &[text, expanded] : cases) {
-      EXPECT_EQ(Expand(text), expanded) << text;
-   }
+   EXPECT_EQ(Expand("~root/x"), std::string(root->pw_dir) + "/x");
+   EXPECT_EQ(Expand("~no_such_user_fwd/x"), "~no_such_user_fwd/x");
+   EXPECT_EQ(Expand("/a/$FWD_VAR$FWD_UNSET/$"), "/a/val/$"); // a lone "$" stays
 
    // Fallbacks when the variables are unset.
    unsetenv("USER");
@@ -58,27 +41,6 @@ TEST(UtilExpandStringTest, Expansions)
    EXPECT_EQ(Expand("/tmp/$USER/x"), "/tmp/" + login + "/x");
    EXPECT_EQ(Expand("$User"), login);
    EXPECT_EQ(Expand("~/.keltria/config"), "~/.keltria/config");
-   setenv("USER", "someone", 1);
-   EXPECT_EQ(Expand("$USER"), "someone");
-}
-
-TEST(UtilExpandStringTest, ChunkLimit)
-{
-   setenv("A", "a", 1);
-   setenv("HOME", "/h", 1);
-   auto repeat = [](const std::string &s, int n) {
-      std::string out;
-      while (n-- > 0) {
-         out += s;
-      }
-      return out;
-   };
-   // "$A" and "-" alternate, so 50 pairs are exactly 100 chunks.
-   EXPECT_EQ(Expand(repeat("$A-", 50).c_str()), repeat("a-", 50));
-   EXPECT_EQ(Util_ExpandString((repeat("$A-", 50) + "$A").c_str()), nullptr);
-   // The leading "~" and the "/" after it count: 2 + 98 chunks pass, 2 + 99 fail.
-   EXPECT_EQ(Expand(("~/" + repeat("$A-", 49)).c_str()), "/h/" + repeat("a-", 49));
-   EXPECT_EQ(Util_ExpandString(("~/" + repeat("$A-", 49) + "$A").c_str()), nullptr);
    EXPECT_EQ(Util_ExpandString(nullptr), nullptr);
 }
 

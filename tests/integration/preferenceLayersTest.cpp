@@ -40,9 +40,7 @@ class PreferenceLayersTest : public ::testing::Test
    }
    void TearDown() override
    {
-      Preference_Exit();
-      fs::remove_all("/etc/keltria");
-      fs::remove_all("/usr/lib/keltria");
+      Preference_Exit(); // the overlaid system files go with this process
    }
 
    static constexpr auto Write = fwdtest::WriteFile;
@@ -179,7 +177,8 @@ TEST_F(PreferenceLayersTest, ToolHonoursFsPathFromTheUserConfig)
    r = fwdtest::RunProcess({FWD_FWDMAPS_PATH, "worker_port_map"});
    EXPECT_EQ(r.status, 0) << r.err;
    EXPECT_EQ(r.out, "worker bind port: 8080\n");
-   umount2("/sys/fs/bpf", MNT_DETACH);
+   // The one below the temporary directory goes first; the other goes with
+   // this process's namespace.
    umount2(bpffs.c_str(), MNT_DETACH);
 }
 

@@ -1,7 +1,8 @@
 // Fuzzes reading a buffer, rendering it back and reading the rendering: a
 // text that loads must render, and the rendering must load to the same
-// entries. The first byte picks the default encoding and whether every
-// entry is rendered afresh instead of copied from its line.
+// entries. The first byte picks the default encoding, whether every entry
+// is rendered afresh instead of copied from its line, and which changed
+// values are stored before rendering.
 #include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
@@ -60,10 +61,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
          Dictionary_MarkModified(dict, kv.first.c_str());
       }
    }
+   // Changed values: escapes, a character of the file's encoding or not.
    if (mode & 4) {
       Dictionary_SetString(dict, "\xC3\xA9t\xC3\xA9 \"|\x01", "fuzz.added");
-      before = Entries(dict);
    }
+   if (mode & 8) {
+      Dictionary_SetString(dict, "\xE2\x82\xAC", "fuzz.euro");
+   }
+   before = Entries(dict);
 
    char *rendered = NULL;
    size_t renderedSize = 0;

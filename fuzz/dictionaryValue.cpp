@@ -1,5 +1,7 @@
 // Fuzzes the value parsers, typed lookups and stores of untyped text, and
-// message formatting of arbitrary formats against captured arguments.
+// message formatting of arbitrary formats against captured arguments. A
+// conversion fails exactly when it complains and then holds its fallback;
+// a converted value's text form converts back to the same value.
 #include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
@@ -32,6 +34,58 @@ void CheckFormat(const char *format)
    MsgList_Free(list);
 }
 
+bool SameValue(DictionaryValueType type, const DictionaryValue &a, const DictionaryValue &b)
+{
+   switch (type) {
+   case DICT_BOOL:
+      return a.boolValue == b.boolValue;
+   case DICT_LONG:
+   case DICT_TRISTATE:
+      return a.longValue == b.longValue;
+   case DICT_INT64:
+      return a.int64Value == b.int64Value;
+   case DICT_DOUBLE:
+      return memcmp(&a.doubleValue, &b.doubleValue, sizeof a.doubleValue) == 0;
+   default:
+      return strcmp(a.text, b.text) == 0;
+   }
+}
+
+void CheckConversion(const char *s, DictionaryValueType type)
+{
+   const int64 def = 1; // 8 bytes serve every type
+   for (const void *d : {(const void *)NULL, (const void *)&def}) {
+      MsgList *msgs = NULL;
+      DictionaryValue v;
+      memset(&v, 0xA5, sizeof v);
+      Bool ok = DictionaryConvertValue("fuzz", s, type, d, &v, &msgs);
+      // A failure holds the default (whose 8 bytes read as any type), or zero.
+      DictionaryValue fallback;
+      memset(&fallback, 0, sizeof fallback);
+      if (d != NULL) {
+         memcpy(&fallback, d, sizeof def);
+      }
+      if (ok == (msgs != NULL) || (!ok && !SameValue(type, v, fallback))) {
+         abort();
+      }
+      char *complaints = MsgList_ToString(msgs);
+      free(complaints);
+      MsgList_Free(msgs);
+      // Doubles are shown rounded, so only the exact types must come back.
+      if (ok && type != DICT_DOUBLE && !DictionaryIsTextType(type)) {
+         Dictionary *dict = Dictionary_Create();
+         Dictionary_Set(dict, &v, type, "typed", NULL);
+         DictionaryValue back;
+         if (!DictionaryConvertValue("fuzz", Dictionary_GetAsString(dict, "typed"), type, NULL,
+                                     &back, NULL) ||
+             !SameValue(type, v, back)) {
+            abort();
+         }
+         Dictionary_Free(dict);
+      }
+   }
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
@@ -47,19 +101,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
    Dictionary_ParseBool(s, &invalid);
    Dictionary_ParseTriState(s, &invalid);
 
-   MsgList *msgs = NULL;
-   DictionaryValue v;
-   int64 def = 1;
-   DictionaryConvertValue("fuzz", s, type, NULL, &v, &msgs);
-   DictionaryConvertValue("fuzz", s, type, &def, &v, &msgs); // 8 bytes serve every type
-   char *complaints = MsgList_ToString(msgs);
-   free(complaints);
-   MsgList_Free(msgs);
+   CheckConversion(s, type);
 
    Dictionary *dict = Dictionary_Create();
    Dictionary_SetFromString(dict, s, FALSE, NULL);
    const char *eq = strchr(s, '=');
    std::string name = eq != NULL ? std::string(s, eq - s) : std::string(s);
+   const int64 def = 1;
    const char *textDef = "fallback";
    const void *typedDef = DictionaryIsTextType(type) ? (const void *)&textDef : (const void *)&def;
    Dictionary_Get(dict, typedDef, type, name.c_str());

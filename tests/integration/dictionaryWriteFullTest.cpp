@@ -18,11 +18,6 @@
 
 namespace {
 
-std::string PendingText()
-{
-   return fwdtest::MsgText(Msg_Pending());
-}
-
 class DictionaryWriteFullTest : public ::testing::Test
 {
  protected:
@@ -38,35 +33,30 @@ class DictionaryWriteFullTest : public ::testing::Test
       if (mount("tmpfs", mMount.c_str(), "tmpfs", 0, "size=64k") != 0) {
          FWD_SKIP_OR_FAIL(std::string("mount tmpfs: ") + strerror(errno));
       }
-      mMounted = true;
       mPath = mMount + "/config";
       fwdtest::WriteFile(mPath, "# keep me\nold = \"value\"\n");
       Msg_Reset(FALSE);
    }
    void TearDown() override
    {
-      if (mMounted) {
-         umount2(mMount.c_str(), MNT_DETACH);
-      }
+      umount2(mMount.c_str(), MNT_DETACH); // fails harmlessly when never mounted
    }
 
    fwdtest::TempDir mDir;
    std::string mMount;
    std::string mPath;
-   bool mMounted = false;
 };
 
 TEST_F(DictionaryWriteFullTest, FailedSaveKeepsTheOldFile)
 {
    Dictionary *dict = Dictionary_Create();
-   MsgList *msgs = nullptr;
-   ASSERT_TRUE(Dictionary_Load(dict, mPath.c_str(), TRUE, 0, &msgs));
+   ASSERT_TRUE(Dictionary_Load(dict, mPath.c_str(), TRUE, 0, nullptr));
    // About 100 KiB of new values: more than the file system holds.
    for (int i = 0; i < 1000; i++) {
       Dictionary_SetString(dict, std::string(90, 'x').c_str(), "key%d", i);
    }
    EXPECT_FALSE(Dictionary_Write(dict, mPath.c_str()));
-   std::string complaints = PendingText();
+   std::string complaints = fwdtest::MsgText(Msg_Pending());
    for (const std::string &part :
         {"configuration file \"" + mPath + "~\"", std::string("No space left on device")}) {
       EXPECT_NE(complaints.find(part), std::string::npos) << complaints;
@@ -76,16 +66,6 @@ TEST_F(DictionaryWriteFullTest, FailedSaveKeepsTheOldFile)
    EXPECT_EQ(fwdtest::ReadFile(mPath), "# keep me\nold = \"value\"\n");
    // The dictionary still counts as changed, so a later save can retry.
    EXPECT_TRUE(Dictionary_IsDirty(dict));
-
-   // With the values gone again the save fits and succeeds.
-   for (int i = 0; i < 1000; i++) {
-      Dictionary_UnsetFormatted(dict, "key%d", i);
-   }
-   Dictionary_SetString(dict, "new", "old");
-   Msg_Reset(FALSE);
-   EXPECT_TRUE(Dictionary_Write(dict, mPath.c_str())) << PendingText();
-   EXPECT_EQ(fwdtest::ReadFile(mPath), "# keep me\n.encoding = \"UTF-8\"\nold = \"new\"\n");
-   MsgList_Free(msgs);
    Dictionary_Free(dict);
 }
 

@@ -1,7 +1,8 @@
 // The preference layers with their system files: /etc/keltria and
 // /usr/lib/keltria exist only inside this process's private mount
-// namespace (fwdtest::OverlaySystemDirs); and the tool reading
-// BpfProxy.FsPath from the user's configuration.
+// namespace (fwdtest::OverlaySystemDirs); racing starts (also run under
+// ThreadSanitizer); and the tool reading BpfProxy.FsPath from the user's
+// configuration.
 #include <gtest/gtest.h>
 
 #include <stdlib.h>
@@ -11,6 +12,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "lib/config/config.h"
 #include "lib/config/preference.h"
@@ -35,29 +37,18 @@ class PreferenceLayersTest : public ::testing::Test
       fs::remove_all("/etc/keltria");
       fs::remove_all("/usr/lib/keltria");
       setenv("HOME", mHome.path().c_str(), 1);
-      mLog = LogTestOutput_Create(nullptr);
-      ASSERT_TRUE(Log_AddOutput(mLog));
    }
    void TearDown() override
    {
-      Preference_Exit();
-      Log_Exit();
-      fs::remove_all("/etc/keltria");
-      fs::remove_all("/usr/lib/keltria");
+      Preference_Exit(); // the overlaid system files go with this process
    }
 
    static constexpr auto Write = fwdtest::WriteFile;
    std::string UserFile(const char *name) const { return mHome.path() + "/.keltria/" + name; }
    static std::string Get(const char *key) { return fwdtest::ConfigText("<default>", key); }
-   std::string Dump()
-   {
-      LogTestOutput_Clear(mLog);
-      Preference_Log();
-      return LogTestOutput_Joined(mLog);
-   }
 
    fwdtest::TempDir mHome;
-   LogOutput *mLog = nullptr;
+   fwdtest::LogCapture mLog{LOG_INFO, FALSE};
 };
 
 TEST_F(PreferenceLayersTest, PrecedenceOfTheFiveFiles)
@@ -92,7 +83,7 @@ TEST_F(PreferenceLayersTest, MissingAndBadFilesDoNotStopStartUp)
    EXPECT_EQ(Get("first"), "1");
    EXPECT_EQ(Get("second"), "<default>");
    EXPECT_EQ(Get("site"), "ok");
-   std::string log = LogTestOutput_Joined(mLog);
+   std::string log = mLog.Joined();
    for (const std::string &path : {std::string("/usr/lib/keltria/settings"), UserFile("config")}) {
       EXPECT_NE(log.find("PREF Optional preferences file not found at " + path +
                          ". Using default values.\n"),
@@ -118,14 +109,18 @@ TEST_F(PreferenceLayersTest, LibdirMovesSettingsAndSiteDefaults)
       EXPECT_EQ(Get("fromsite"), "moved");
       EXPECT_EQ(Get("stale"), "<default>");
       // The dump names each layer's file.
-      std::string log = Dump();
+      mLog.Clear();
+      Preference_Log();
+      std::string log = mLog.Joined();
       EXPECT_NE(log.find("DICT --- GLOBAL SETTINGS " + dir + "/settings\n"), std::string::npos)
           << log;
       Preference_Exit();
    }
 }
 
-TEST_F(PreferenceLayersTest, DisableUserPreferencesOnlyFromTheHostFile)
+// The user files are read unless the host file disables them, the start is
+// system-only, or the process is setuid.
+TEST_F(PreferenceLayersTest, UserFilesIgnoredWhenDisabledSystemOnlyOrSetuid)
 {
    Write(UserFile("config"), "k = user\n");
    Write(UserFile("preferences"), "p = user\n");
@@ -134,12 +129,29 @@ TEST_F(PreferenceLayersTest, DisableUserPreferencesOnlyFromTheHostFile)
    EXPECT_EQ(Get("k"), "user");
    Preference_Exit();
 
+   Preference_InitSystemOnly();
+   EXPECT_EQ(Get("k"), "<default>");
+   EXPECT_TRUE(Config_NotSet("k")); // a remembered default is no setting
+   Preference_Exit();
+
+   fwdtest::ChildResult child = fwdtest::RunInChild([this] {
+      // Real user nobody, effective user root: a setuid program.
+      if (setresuid(65534, 0, 0) != 0) {
+         _exit(3);
+      }
+      Preference_Init();
+      bool ignored = Get("k") == "<default>";
+      bool logged = mLog.Logged("setuid: ignoring user's config and preferences\n");
+      _exit(ignored && logged ? 0 : 1);
+   });
+   EXPECT_EQ(0, child.status) << child.err;
+
    Write("/etc/keltria/config", "disableUserPreferences = TRUE\nk = host\n");
-   LogTestOutput_Clear(mLog);
+   mLog.Clear();
    ASSERT_TRUE(Preference_Init());
    EXPECT_EQ(Get("k"), "host");
    EXPECT_EQ(Get("p"), "<default>");
-   EXPECT_EQ(LogTestOutput_Joined(mLog).find(UserFile("config")), std::string::npos);
+   EXPECT_FALSE(mLog.Logged(UserFile("config")));
 }
 
 // The tool itself: BpfProxy.FsPath from ~/.keltria/config decides where it
@@ -165,8 +177,33 @@ TEST_F(PreferenceLayersTest, ToolHonoursFsPathFromTheUserConfig)
    r = fwdtest::RunProcess({FWD_FWDMAPS_PATH, "worker_port_map"});
    EXPECT_EQ(r.status, 0) << r.err;
    EXPECT_EQ(r.out, "worker bind port: 8080\n");
-   umount2("/sys/fs/bpf", MNT_DETACH);
+   // The one below the temporary directory goes first; the other goes with
+   // this process's namespace.
    umount2(bpffs.c_str(), MNT_DETACH);
+}
+
+// Run under ThreadSanitizer too.
+class PreferenceConcurrencyTest : public PreferenceLayersTest
+{
+};
+
+TEST_F(PreferenceConcurrencyTest, RacingStartersAndReadersShareOneState)
+{
+   Write(UserFile("config"), "shared = \"value\"\n");
+   const int kThreads = 4;
+   std::vector<std::string> seen(kThreads), remembered(kThreads);
+   fwdtest::RunThreads(kThreads, [&seen, &remembered](int t) {
+      Preference_Init();
+      for (int i = 0; i < 200; i++) {
+         seen[t] = Get("shared");
+         remembered[t] = fwdtest::ConfigText(("thread" + std::to_string(t)).c_str(), "unset.key");
+      }
+   });
+   for (int t = 0; t < kThreads; t++) {
+      EXPECT_EQ(seen[t], "value");
+      // Whichever default came first is the one every thread sees.
+      EXPECT_EQ(remembered[t], remembered[0]);
+   }
 }
 
 } // namespace

@@ -2,6 +2,9 @@
 #ifndef TESTS_SUPPORT_TEMPDIR_H
 #define TESTS_SUPPORT_TEMPDIR_H
 
+#include <stdlib.h>
+
+#include <filesystem>
 #include <string>
 
 namespace fwdtest {
@@ -10,8 +13,20 @@ namespace fwdtest {
 class TempDir
 {
  public:
-   TempDir();
-   ~TempDir();
+   TempDir()
+   {
+      char tmpl[] = "/tmp/fwdtest.XXXXXX";
+      const char *p = mkdtemp(tmpl);
+      mPath = p != nullptr ? p : "/tmp";
+   }
+   ~TempDir()
+   {
+      // A failed mkdtemp left /tmp itself, which is never removed.
+      if (mPath != "/tmp") {
+         std::error_code ec;
+         std::filesystem::remove_all(mPath, ec);
+      }
+   }
    TempDir(const TempDir &) = delete;
    TempDir &operator=(const TempDir &) = delete;
    const std::string &path() const { return mPath; }

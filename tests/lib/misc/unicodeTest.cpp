@@ -16,21 +16,18 @@ StringEncoding Enc(const char *name)
    return Unicode_EncodingNameToEnum(name);
 }
 
-// Names the built-in table lacks are looked up through ICU once; the
-// dictionary file tests use the table's names.
-TEST(UnicodeTest, NamesOnlyIcuKnows)
+TEST(UnicodeTest, NamesValidationAndEscaping)
 {
-   StringEncoding ebcdic = Enc("ibm-1047");
+   // Names the built-in table lacks are looked up through ICU once; the
+   // dictionary file tests use the table's names.
+   const StringEncoding ebcdic = Enc("ibm-1047");
    ASSERT_GE(ebcdic, 0);
    EXPECT_EQ(Enc("IBM1047"), ebcdic);
    EXPECT_EQ(Enc(Unicode_EncodingEnumToName(ebcdic)), ebcdic);
    EXPECT_TRUE(Unicode_IsEncodingSupported(ebcdic));
    EXPECT_EQ(Enc("UTF-8x"), STRING_ENCODING_UNKNOWN);
    EXPECT_EQ(Enc(nullptr), STRING_ENCODING_UNKNOWN);
-}
 
-TEST(UnicodeTest, Validation)
-{
    const std::tuple<std::string, StringEncoding, bool> cases[] = {
        {"\xC3\xA9", STRING_ENCODING_UTF8, true},
        {"\xC0\xAF", STRING_ENCODING_UTF8, false},         // overlong

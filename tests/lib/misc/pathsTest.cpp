@@ -1,7 +1,8 @@
-// The private temporary directory: made, repaired, or refused when it is
-// not the user's own.
-#include "lib/misc/file.h"
-
+// The user's paths: the private temporary directory (made, repaired, or
+// refused when it is not the user's own) and Util_ExpandString's home
+// directories of other users and fallbacks for unset variables. The rules for
+// "~", "$NAME" and the chunk limit are checked against a reference by the
+// expansion fuzz target.
 #include <gtest/gtest.h>
 
 #include <errno.h>
@@ -13,6 +14,8 @@
 #include <functional>
 #include <string>
 
+#include "lib/misc/file.h"
+#include "lib/misc/util.h"
 #include "support/tempDir.h"
 #include "support/textFiles.h"
 
@@ -26,7 +29,7 @@ TEST(FileSafeTmpDir, OnlyAPrivateDirectoryOfTheUsersOwn)
       std::function<void(const std::string &)> prepare;
       int error; // 0: the directory is handed out
    } cases[] = {
-       {"missing", [](const std::string &) {}, 0},
+       // Missing, it is made: see the log configuration tests.
        {"too open", [](const std::string &d) { mkdir(d.c_str(), 0777), chmod(d.c_str(), 0777); },
         0},
        {"a link",
@@ -58,6 +61,37 @@ TEST(FileSafeTmpDir, OnlyAPrivateDirectoryOfTheUsersOwn)
       }
       free(got);
    }
+}
+
+std::string Expand(const char *text)
+{
+   char *out = Util_ExpandString(text);
+   EXPECT_NE(out, nullptr) << text;
+   std::string s = out ? out : "";
+   free(out);
+   return s;
+}
+
+TEST(UtilExpandStringTest, UsersAndFallbacks)
+{
+   setenv("FWD_VAR", "val", 1);
+   unsetenv("FWD_UNSET");
+   struct passwd *root = getpwuid(0);
+   ASSERT_NE(root, nullptr);
+   EXPECT_EQ(Expand("~root/x"), std::string(root->pw_dir) + "/x");
+   EXPECT_EQ(Expand("~no_such_user_fwd/x"), "~no_such_user_fwd/x");
+   EXPECT_EQ(Expand("/a/$FWD_VAR$FWD_UNSET/$"), "/a/val/$"); // a lone "$" stays
+
+   // Fallbacks when the variables are unset.
+   unsetenv("USER");
+   unsetenv("user");
+   unsetenv("HOME");
+   struct passwd *pw = getpwuid(getuid());
+   std::string login = pw != nullptr ? pw->pw_name : "unknown";
+   EXPECT_EQ(Expand("/tmp/$USER/x"), "/tmp/" + login + "/x");
+   EXPECT_EQ(Expand("$User"), login);
+   EXPECT_EQ(Expand("~/.keltria/config"), "~/.keltria/config");
+   EXPECT_EQ(Util_ExpandString(nullptr), nullptr);
 }
 
 } // namespace

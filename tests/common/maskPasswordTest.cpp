@@ -21,6 +21,7 @@ TEST(MaskPassword, HidesWholeValuesOfEveryShape)
        {R"({"password": [{"a":"]}\"[,"},[1]] ,"n":2})", R"({"password":*** ,"n":2})"},
        {R"([{"password":7},{"password":true}])", R"([{"password":***},{"password":***}])"},
        {R"({"password":{"a":[1}],"n":"S3"})", R"({"password":***)"},
+       {R"({"password":)", R"({"password":***)"},
        {R"({"pass":"x"})", R"({"pass":"x"})"},
    };
    for (const auto &c : cases) {

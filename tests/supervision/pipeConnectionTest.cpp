@@ -106,13 +106,14 @@ TEST_F(PipeConnectionTest, InterruptedCallsAreRetriedElevenTimes)
       EXPECT_EQ(row.ok, conn.sendMsg("ping")) << row.failures;
       EXPECT_EQ(row.calls, api.calls) << row.failures;
       api.calls = 0;
-      std::string got = "<thrown>";
+      std::string got;
       try {
          got = conn.recvMsg();
-      } catch (const PipeException &) {
+      } catch (const PipeException &e) {
+         got = e.what();
       }
       PosixApiHelper::setInstance(previous);
-      EXPECT_EQ(row.ok ? "ping" : "<thrown>", got) << row.failures;
+      EXPECT_EQ(row.ok ? "ping" : "Failed to recv pipe msg header", got) << row.failures;
    }
    EXPECT_TRUE(
        mLog.Logged("PipeConnection->sendBuf: Failed to send pipe data, retry max times.\n"));

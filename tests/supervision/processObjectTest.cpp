@@ -144,7 +144,9 @@ TEST_F(ProcessObjectTest, StopEscalatesAndSleepsWhileWaiting)
 
 /// An exit callback that is slow, then runs RdeProcess's own and uses this
 /// object's members. "ZIVAdudaz" makes RdeProcess's callback unmount through
-/// a shell before it takes RdeProcess's lock and restarts the child.
+/// a shell before it takes RdeProcess's lock and restarts the child. An
+/// object destroyed without waiting leaves the count short, and the
+/// sanitizers report its members used after destruction.
 class SlowExit : public RdeProcess
 {
  public:

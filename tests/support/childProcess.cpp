@@ -33,8 +33,9 @@ pid_t Fork(const std::function<void()> &body, int in, int out, int err)
    return pid;
 }
 
-// Reaps `pid`; its status as ChildResult::status has it, or -1.
-int Reap(pid_t pid, bool *exited = nullptr)
+// Reaps `pid`; its status as ChildResult::status has it (`exited` as
+// ChildResult::exited), or -1.
+int Reap(pid_t pid, bool &exited)
 {
    int wstatus = 0;
    pid_t got;
@@ -43,9 +44,7 @@ int Reap(pid_t pid, bool *exited = nullptr)
    if (got != pid) {
       return -1;
    }
-   if (exited != nullptr) {
-      *exited = WIFEXITED(wstatus);
-   }
+   exited = WIFEXITED(wstatus);
    return WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
 }
 
@@ -106,7 +105,7 @@ ChildResult RunInChild(const std::function<void()> &body, const ChildIo &io)
    if (pid < 0) {
       result.err = std::string("cannot start the child: ") + strerror(errno);
    } else {
-      result.status = Reap(pid, &result.exited);
+      result.status = Reap(pid, result.exited);
    }
    close(in);
    if (target != out) {
@@ -135,7 +134,8 @@ pid_t StartProcess(const std::vector<std::string> &argv, const std::string &logP
 
 int StopProcess(pid_t pid, int sig)
 {
-   return pid <= 0 || kill(pid, sig) != 0 ? -1 : Reap(pid);
+   bool exited = false;
+   return pid <= 0 || kill(pid, sig) != 0 ? -1 : Reap(pid, exited);
 }
 
 } // namespace fwdtest

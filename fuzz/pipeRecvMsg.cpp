@@ -2,7 +2,8 @@
 // never crashes, and each message it returns is exactly what the frame at
 // that point holds (the header's length, cut at the first NUL), so it never
 // returns more than the header says. It throws only where the bytes left
-// do not make a whole valid frame.
+// do not make a whole valid frame, and says which part failed: the header
+// cut short, a length out of range, or the text cut short.
 #include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
@@ -39,13 +40,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
       if (wholeHeader) {
          memcpy(&len, data + at, sizeof len);
       }
-      bool valid = wholeHeader && len >= 1 && len <= 8192 &&
-                   size - at - sizeof len >= static_cast<size_t>(len);
+      bool validHeader = wholeHeader && len >= 1 && len <= 8192;
+      bool valid = validHeader && size - at - sizeof len >= static_cast<size_t>(len);
       std::string got;
       try {
          got = conn.recvMsg();
-      } catch (const PipeException &) {
-         Check(!valid);
+      } catch (const PipeException &e) {
+         const char *why = !wholeHeader   ? "Failed to recv pipe msg header"
+                           : !validHeader ? "Recv invalid msg header"
+                                          : "Failed to recv pipe msg";
+         Check(!valid && strcmp(why, e.what()) == 0);
          return 0;
       }
       Check(valid);

@@ -7,7 +7,8 @@
 namespace {
 
 // Each value is masked whole, whatever its shape, and nothing around it
-// changes; a value left open masks the rest of the text.
+// changes; a value left open masks the rest of the text. The fuzz target
+// covers values of every shape; these rows are the hard cases by name.
 TEST(MaskPassword, HidesWholeValuesOfEveryShape)
 {
    const struct
@@ -16,9 +17,7 @@ TEST(MaskPassword, HidesWholeValuesOfEveryShape)
       const char *masked;
    } cases[] = {
        {R"({"user":"u","password":"a,b\"c","n":1})", R"({"user":"u","password":***,"n":1})"},
-       {R"({"user":"u","password":"p"})", R"({"user":"u","password":***})"},
        {R"({"password":{"enc":"S1","val":"S2"},"n":1})", R"({"password":***,"n":1})"},
-       {R"({"password":["S1","S2"]})", R"({"password":***})"},
        {R"({"password": [{"a":"]}\"[,"},[1]] ,"n":2})", R"({"password":*** ,"n":2})"},
        {R"([{"password":7},{"password":true}])", R"([{"password":***},{"password":***}])"},
        {R"({"password":{"a":[1}],"n":"S3"})", R"({"password":***)"},

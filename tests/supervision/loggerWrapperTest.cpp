@@ -1,16 +1,14 @@
-// LoggerWrapper with a real log file in a temporary directory, and a real
-// child whose output reaches that file through the redirect pipe. The
-// wrapper is once per process; ctest runs every test in a process of its
-// own.
+// LoggerWrapper with a real log file in a temporary directory, and output
+// that reaches that file through the redirect pipe. The wrapper is once per
+// process; ctest runs every test in a process of its own.
 #include <stdlib.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
 
 #include "lib/config/preference.h"
 #include "supervision/loggerWrapper.h"
-#include "supervision/processObject.h"
-#include "supervision/supervised.h"
 #include "supervisionFixture.h"
 #include "support/tempDir.h"
 #include "support/textFiles.h"
@@ -30,7 +28,6 @@ TEST(LoggerWrapperTest, WordsMasksItsFileAndAChildRedirected)
    LoggerWrapper &log = LoggerWrapper::getInstance("comp");
    EXPECT_EQ(&log, &LoggerWrapper::getInstance("other"));
    EXPECT_EQ(9, log.getLogLevel());
-   EXPECT_EQ(9, Log_GetModuleFileLevel(0));
    const unsigned char bytes[] = {0x01, 0xab};
    log.dumpData("T", bytes, 2, false);
    for (const char *word : {"verbose", "verbose", "VERBOSE"}) {
@@ -40,9 +37,10 @@ TEST(LoggerWrapperTest, WordsMasksItsFileAndAChildRedirected)
 
    log.startLogRedirect();
    log.startLogRedirect();
-   Supervised<ProcessObject> child("sh", 1, 0, log.getLogPipeWriteFd());
-   std::vector<std::string> args = {"-c", "echo hello from the child; exec sleep 30"}, env;
-   ASSERT_TRUE(child.start("sh", args, env, 0));
+   // A child's copy of the write end, held open to the end.
+   const int child = dup(log.getLogPipeWriteFd());
+   const std::string line = "hello from the child\n";
+   ASSERT_EQ(ssize_t(line.size()), write(child, line.data(), line.size()));
 
    const std::string file = dir + "/comp.log";
    auto has = [&](const std::string &text) {
@@ -52,10 +50,9 @@ TEST(LoggerWrapperTest, WordsMasksItsFileAndAChildRedirected)
        << fwdtest::ReadFile(file);
    EXPECT_TRUE(has("Log level of comp is trace\n"));
    EXPECT_TRUE(has(" T\n") && has(" 01 ab \n"));
-   std::string text = fwdtest::ReadFile(file);
-   size_t change = text.find("Change log level from trace to verbose\n");
-   EXPECT_NE(std::string::npos, change);
-   EXPECT_EQ(std::string::npos, text.find("Change log level", change + 1)) << "logged twice";
+   const std::string text = fwdtest::ReadFile(file);
+   EXPECT_TRUE(has("Change log level from trace to verbose\n"));
+   EXPECT_EQ(text.find("Change log level"), text.rfind("Change log level")) << "logged twice";
    EXPECT_TRUE(has("Log redirection thread is already started.\n"));
 
    // The child still holds the write end: closing ends the thread first,
@@ -66,7 +63,7 @@ TEST(LoggerWrapperTest, WordsMasksItsFileAndAChildRedirected)
    ASSERT_EQ(5, write(reused.fd[1], "mine\n", 5));
    EXPECT_EQ("mine\n", fwdtest::ReadSome(reused.fd[0], 5));
    EXPECT_FALSE(has("[Child Process]: mine"));
-   child.stop(true, 2000);
+   close(child);
    Preference_Exit();
 
    // The known names show in the lines above.

@@ -19,63 +19,40 @@ TaskExecutor::Task MakeTask(std::function<void()> fn)
    return std::make_shared<std::packaged_task<void()>>(std::move(fn));
 }
 
-TEST_F(TaskExecutorTest, RefusedUnlessRunningAndOneWorkerKeepsOrder)
+// Of concurrent starts (or stops) exactly one takes effect. Tasks are
+// accepted only between start and stop, a stopped executor stays stopped,
+// and the one worker runs the tasks in order.
+TEST_F(TaskExecutorTest, ConcurrentStartAndStopTakeEffectOnceAndOneWorkerKeepsOrder)
 {
-   // {starts, stops (each after a start), accepted}
-   const struct
-   {
-      int starts, stops;
-      bool accepted;
-   } rows[] = {{0, 0, false}, {1, 0, true}, {1, 1, false}, {2, 1, false}};
-   for (const auto &row : rows) {
-      TaskExecutor exec("refusing", 2);
-      for (int i = 0; i < row.starts; i++) {
-         exec.start();
-         if (i < row.stops) {
-            exec.stop();
-         }
-      }
-      TaskExecutor::Task task = MakeTask([] {});
-      EXPECT_EQ(row.accepted, exec.schedule(task)) << row.starts << row.stops;
-      if (row.accepted) {
-         task->get_future().get();
-      }
-   }
-   EXPECT_EQ(1u, mLog.Count("Schedule task in executor of refusing.")) << "a refused task is logged";
-
-   // One worker runs the tasks in order.
-   TaskExecutor exec("ordered");
-   exec.start();
-   std::vector<int> order, expected;
-   std::vector<std::future<void>> done;
-   for (int i = 0; i < 50; i++) {
-      TaskExecutor::Task task = MakeTask([&order, i] { order.push_back(i); });
-      done.push_back(task->get_future());
-      ASSERT_TRUE(exec.schedule(task));
-      expected.push_back(i);
-   }
-   done.back().get();
-   EXPECT_EQ(expected, order);
-}
-
-TEST_F(TaskExecutorTest, ConcurrentStartAndStopTakeEffectOnce)
-{
-   TaskExecutor exec("racy", 2);
-   for (auto op : {&TaskExecutor::start, &TaskExecutor::stop}) {
+   TaskExecutor exec("racy");
+   EXPECT_FALSE(exec.schedule(MakeTask([] {}))) << "accepted before start";
+   // {operation run on 8 threads at once, tasks accepted after it}
+   const std::pair<void (TaskExecutor::*)(), bool> steps[] = {
+       {&TaskExecutor::start, true}, {&TaskExecutor::stop, false}, {&TaskExecutor::start, false}};
+   for (const auto &step : steps) {
       std::vector<std::thread> threads;
       for (int i = 0; i < 8; i++) {
-         threads.emplace_back([&] { (exec.*op)(); });
+         threads.emplace_back([&] { (exec.*step.first)(); });
       }
       for (auto &t : threads) {
          t.join();
       }
-      TaskExecutor::Task task = MakeTask([] {});
-      if (exec.schedule(task)) {
-         task->get_future().get();
+      std::vector<int> order, expected;
+      std::future<void> last;
+      for (int i = 0; i < 50; i++) {
+         TaskExecutor::Task task = MakeTask([&order, i] { order.push_back(i); });
+         last = task->get_future();
+         ASSERT_EQ(step.second, exec.schedule(task));
+         expected.push_back(i);
+      }
+      if (step.second) {
+         last.get();
+         EXPECT_EQ(expected, order);
       }
    }
    EXPECT_EQ(1u, mLog.Count("TaskExecutor->Start task executor of racy.\n"));
    EXPECT_EQ(1u, mLog.Count("TaskExecutor->Stop task executor of racy.\n"));
+   EXPECT_EQ(50u, mLog.Count("Schedule task in executor of racy.")) << "a refused task is logged";
 }
 
 TEST_F(TaskExecutorTest, StopEndsTheFuturesOfQueuedTasksAndRefusesNewOnes)
@@ -86,16 +63,16 @@ TEST_F(TaskExecutorTest, StopEndsTheFuturesOfQueuedTasksAndRefusesNewOnes)
    std::shared_future<void> open = gate.get_future().share();
    std::atomic<bool> started{false};
    std::atomic<int> ran{0};
-   std::vector<TaskExecutor::Task> tasks = {MakeTask([&, open] {
-      started = true;
-      open.wait();
-      ran++;
-   })};
-   for (int i = 0; i < 3; i++) {
-      tasks.push_back(MakeTask([&ran] { ran++; }));
-   }
    std::vector<std::future<void>> done;
-   for (const TaskExecutor::Task &task : tasks) {
+   // The first task holds the only worker; the others stay queued.
+   for (int i = 0; i < 4; i++) {
+      TaskExecutor::Task task = MakeTask([&, open, i] {
+         if (i == 0) {
+            started = true;
+            open.wait();
+         }
+         ran++;
+      });
       done.push_back(task->get_future());
       ASSERT_TRUE(exec.schedule(task));
    }

@@ -1,7 +1,7 @@
 /// Child processes run whole: a function in a forked child, or a program,
 /// with standard input from a string and standard output and standard error
-/// collected through real pipes; and the pipes and waits of tests that talk
-/// to a child while it runs.
+/// collected; and the pipes and waits of tests that talk to a child while it
+/// runs.
 ///
 ///    ChildResult r = RunInChild([] { Panic("boom\n"); });
 ///    EXPECT_EQ(255, r.status);
@@ -40,7 +40,7 @@ using RunResult = ChildResult;
 /// Where a child's standard streams come from and go to.
 struct ChildIo
 {
-   std::string input;      ///< fed to standard input; empty: /dev/null
+   std::string input;      ///< what standard input holds
    std::string stdoutPath; ///< file for standard output (e.g. /dev/full)
 };
 

@@ -105,6 +105,21 @@ TEST_F(DesktopIdentityTest, SetMagicHandsTheFileToTheRelayUser)
    EXPECT_FALSE(std::filesystem::exists(kMagic));
 }
 
+// A modulo over random bytes would favour the first 8 characters by a
+// quarter; unbiased, both sums below are 80000 give or take a few hundred.
+TEST(CommonUtilsRandom, StringsAreUniformOverTheAlphabet)
+{
+   std::string text = CommonUtils::GenerateRandomString(620000);
+   ASSERT_EQ(text.find_first_not_of(kAlphabet), std::string::npos);
+   long first8 = 0, last8 = 0;
+   for (char c : text) {
+      size_t at = kAlphabet.find(c);
+      first8 += at < 8;
+      last8 += at >= 54;
+   }
+   EXPECT_LT(labs(first8 - last8), 8000) << first8 << " vs " << last8;
+}
+
 // Both files are 0644 whatever the umask.
 TEST_F(DesktopIdentityTest, DisplayFilesFollowTheDisplayNameAndTheIdentity)
 {

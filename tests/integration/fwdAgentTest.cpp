@@ -41,6 +41,15 @@ std::string InOrder(const std::string &text, const std::vector<std::string> &pie
    return "";
 }
 
+// What TCP port 8080 on 127.0.0.1 sends back for "ping\n" (bash's /dev/tcp).
+std::string Echo()
+{
+   return fwdtest::RunProcess({"/bin/bash", "-c",
+                               "exec 3<>/dev/tcp/127.0.0.1/8080 && echo ping >&3 && "
+                               "timeout 30 head -n 1 <&3"})
+       .out;
+}
+
 bool Alive(pid_t pid)
 {
    std::string stat = fwdtest::ReadFile("/proc/" + std::to_string(pid) + "/stat");
@@ -141,9 +150,9 @@ class FwdAgentTest : public fwdtest::TestProxyTest
    pid_t mAgent = -1;
 };
 
-// Start, message and registration; a killed worker is restarted and
-// registered again; SIGTERM stops everything and detaches the proxy (what
-// detaching leaves, and traffic through the proxy, are the proxy test's).
+// Start, message, registration and echo; a killed worker is restarted,
+// registered and echoes again; SIGTERM stops everything and detaches the
+// proxy, leaving no pin (what else detaching removes is the proxy test's).
 TEST_F(FwdAgentTest, WholeLife)
 {
    ASSERT_NO_FATAL_FAILURE(StartAgent());
@@ -162,6 +171,7 @@ TEST_F(FwdAgentTest, WholeLife)
    EXPECT_TRUE(fwdtest::WaitFor([&] { return InOrder(Log(), {serving}).empty(); })) << Log();
    EXPECT_NE(log.find("\"password\":***}\n"), std::string::npos) << log;
    EXPECT_EQ(log.find("\"password\": \""), std::string::npos) << log;
+   EXPECT_EQ(Echo(), "ping\n");
    EXPECT_NE(fwdtest::Fwdmaps({"worker_port_map"}).out.find("8080"), std::string::npos);
 
    // Beyond its streams and the message pipe, the worker holds its two
@@ -183,6 +193,7 @@ TEST_F(FwdAgentTest, WholeLife)
                              "fwd_agent: worker port 8080 removed from worker_port_map: ok\n",
                              kRegistered}),
              "");
+   EXPECT_EQ(Echo(), "ping\n");
    pid_t second = WorkerPid();
 
    EXPECT_EQ(Terminate(), 0) << Output();
@@ -192,6 +203,7 @@ TEST_F(FwdAgentTest, WholeLife)
              "");
    EXPECT_EQ(Log().find("need not stop"), std::string::npos); // stopped once, not twice
    EXPECT_FALSE(Alive(first) || Alive(second));
+   EXPECT_EQ(fwdtest::DirEntries("/sys/fs/bpf/tc/globals"), std::vector<std::string>());
    EXPECT_EQ(Output().find("Sanitizer"), std::string::npos) << Output();
 }
 

@@ -81,8 +81,8 @@ static LogFile *LogFileOf(const LogOutput *output)
    return output != NULL && output->kind == LOG_OUTPUT_KIND_FILE ? (LogFile *)output : NULL;
 }
 
-// What the output says about itself, at level 3 (warn) or 5 (note); nothing
-// while it retries a refused reopen.
+// What the output says about itself, at level 3 (warning) or 5 (info);
+// nothing while it retries a refused reopen.
 static void LogFileSay(const LogFile *f, uint32 level, const char *fmt, ...) PRINTF_DECL(3, 4);
 
 static void LogFileSay(const LogFile *f, uint32 level, const char *fmt, ...)

@@ -51,7 +51,7 @@ typedef struct LogFileConfig
 /// (Log_AddOutput) opens the file. Never NULL (allocation failure panics).
 LogOutput *LogFile_Create(const char *name, const LogFileConfig *config);
 
-/* Queries: each answers -1, FALSE or NULL for an output of another kind. */
+/* Queries: each answers FALSE or NULL for an output of another kind. */
 
 /// Copies the settings block into *settings.
 Bool LogFile_GetSettings(const LogOutput *output, LogFileSettings *settings);

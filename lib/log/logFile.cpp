@@ -44,7 +44,6 @@ typedef struct LogFile
    Bool defaultName;
    Bool systemArea;
    Bool writing; // inside LogFileWrite: a nested line skips rotation and throttling
-   Bool quiet;   // retrying a refused reopen: what it would say was said already
    LogFileSettings s;
    int32 permissions;
    int32 utcOffset; // seconds east of UTC, when created
@@ -81,18 +80,18 @@ static LogFile *LogFileOf(const LogOutput *output)
    return output != NULL && output->kind == LOG_OUTPUT_KIND_FILE ? (LogFile *)output : NULL;
 }
 
-// What the output says about itself, at level 3 (warning) or 5 (info);
-// nothing while it retries a refused reopen.
-static void LogFileSay(const LogFile *f, uint32 level, const char *fmt, ...) PRINTF_DECL(3, 4);
+// A warning about the file; nothing when quiet (a retried reopen: the first
+// try said it already).
+static void LogFileWarn(Bool quiet, const char *fmt, ...) PRINTF_DECL(2, 3);
 
-static void LogFileSay(const LogFile *f, uint32 level, const char *fmt, ...)
+static void LogFileWarn(Bool quiet, const char *fmt, ...)
 {
-   if (f->quiet) {
+   if (quiet) {
       return;
    }
    va_list args;
    va_start(args, fmt);
-   Log_LevelV(level, fmt, args);
+   Log_LevelV(LOG_WARNING, fmt, args);
    va_end(args);
 }
 
@@ -225,7 +224,7 @@ static const char *LogFileErrorText(int error)
 // Opens the path for reading and writing, creating it, and makes sure the
 // descriptor is the file the path names: no symbolic link, nothing swapped
 // in between. Returns 0 with *fdOut set, or an error number.
-static int LogFileOpenChecked(LogFile *f, int *fdOut)
+static int LogFileOpenChecked(const LogFile *f, Bool quiet, int *fdOut)
 {
    // O_NOFOLLOW: a link must not even be followed to create its target.
    int fd = open(f->path, O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, (mode_t)f->permissions);
@@ -233,9 +232,9 @@ static int LogFileOpenChecked(LogFile *f, int *fdOut)
       int error = errno;
       struct stat lst;
       if (error == ELOOP && lstat(f->path, &lst) == 0 && S_ISLNK(lst.st_mode)) {
-         LogFileSay(f, LOG_WARNING, "Log file '%s' is a symbolic link.\n", f->path);
+         LogFileWarn(quiet, "Log file '%s' is a symbolic link.\n", f->path);
       } else {
-         LogFileSay(f, LOG_WARNING, "Unable to open '%s': %s\n", f->path, LogFileErrorText(error));
+         LogFileWarn(quiet, "Unable to open '%s': %s\n", f->path, LogFileErrorText(error));
       }
       return error;
    }
@@ -243,15 +242,13 @@ static int LogFileOpenChecked(LogFile *f, int *fdOut)
    struct stat lst;
    Bool ok = FALSE;
    if (fstat(fd, &fst) != 0) {
-      LogFileSay(f, LOG_WARNING, "Cannot fstat the file '%s': '%s'\n", f->path,
-                 LogFileErrorText(errno));
+      LogFileWarn(quiet, "Cannot fstat the file '%s': '%s'\n", f->path, LogFileErrorText(errno));
    } else if (lstat(f->path, &lst) != 0) {
-      LogFileSay(f, LOG_WARNING, "Cannot lstat the file '%s': '%s'\n", f->path,
-                 LogFileErrorText(errno));
+      LogFileWarn(quiet, "Cannot lstat the file '%s': '%s'\n", f->path, LogFileErrorText(errno));
    } else if (S_ISLNK(lst.st_mode)) {
-      LogFileSay(f, LOG_WARNING, "Log file '%s' is a symbolic link.\n", f->path);
+      LogFileWarn(quiet, "Log file '%s' is a symbolic link.\n", f->path);
    } else if (fst.st_dev != lst.st_dev || fst.st_ino != lst.st_ino) {
-      LogFileSay(f, LOG_WARNING, "Log file '%s' has changed.\n", f->path);
+      LogFileWarn(quiet, "Log file '%s' has changed.\n", f->path);
    } else {
       ok = TRUE;
    }
@@ -340,7 +337,7 @@ static Bool LogFileOpen(LogFile *f)
    int fd = -1;
    Bool appended = FALSE;
    if (f->s.append) {
-      appended = LogFileOpenChecked(f, &fd) == 0;
+      appended = LogFileOpenChecked(f, FALSE, &fd) == 0;
       if (!appended) {
          Warning("Could not open log file '%s' for append, ignoring log.append option\n", f->path);
          f->s.append = FALSE;
@@ -350,7 +347,7 @@ static Bool LogFileOpen(LogFile *f)
       if (!f->defaultName && f->s.keepOld != 0) {
          LogRotation(&f->base);
       }
-      if (LogFileOpenChecked(f, &fd) != 0) {
+      if (LogFileOpenChecked(f, FALSE, &fd) != 0) {
          Warning("Open of '%s' failed\n", f->path);
          return FALSE;
       }
@@ -401,18 +398,18 @@ static Bool LogFileOpenOnce(LogOutput *output)
 
 // Starts a fresh file at the path once the current one is too big. When the
 // new file cannot be opened, writing goes on into the old one and the next
-// try waits for another rotate size of bytes; the refusal is said once, not
-// again at each try of the same streak.
+// try waits for another rotate size of bytes. That try only opens again: the
+// old file was moved aside by the first, and rotating again would push it
+// out of the kept ones and delete it while it is written. The refusal is
+// said once, not again at each try of the same streak.
 COLD_PATH static void LogFileRotateNow(LogFile *f, const LogRecord *record)
 {
-   f->quiet = f->retryReopenAt != 0;
-   if (f->s.keepOld != 0) {
+   Bool retry = f->retryReopenAt != 0;
+   if (f->s.keepOld != 0 && !retry) {
       LogRotation(&f->base);
    }
    int fd;
-   Bool refused = LogFileOpenChecked(f, &fd) != 0;
-   f->quiet = FALSE;
-   if (refused) {
+   if (LogFileOpenChecked(f, retry, &fd) != 0) {
       f->retryReopenAt = f->currentSize + (uint64)(int64)f->s.rotateSize;
       return;
    }
@@ -613,36 +610,32 @@ static std::string LogFileNumbered(const std::string &base, unsigned long n, con
    return base + "-" + std::to_string(n) + ext;
 }
 
-static void FileRemoveLogged(const LogFile *f, const char *who, const std::string &file)
+static void FileRemoveLogged(const char *who, const std::string &file)
 {
    if (unlink(file.c_str()) != 0 && errno != ENOENT) {
-      LogFileSay(f, LOG_INFO, "FILE: %s: failed to remove %s: %s\n", who, file.c_str(),
-                 strerror(errno));
+      Log("FILE: %s: failed to remove %s: %s\n", who, file.c_str(), strerror(errno));
    }
 }
 
-static void FileRenameLogged(const LogFile *f, const char *who, const std::string &from,
-                             const std::string &to)
+static void FileRenameLogged(const char *who, const std::string &from, const std::string &to)
 {
    if (rename(from.c_str(), to.c_str()) != 0 && errno != ENOENT) {
-      LogFileSay(f, LOG_INFO, "FILE: %s: rename of %s -> %s failed: %s\n", who, from.c_str(),
-                 to.c_str(), strerror(errno));
+      Log("FILE: %s: rename of %s -> %s failed: %s\n", who, from.c_str(), to.c_str(),
+          strerror(errno));
    }
 }
 
-static void FileRotateByRename(const LogFile *f)
+static void FileRotateByRename(const char *path, int32 keepOld)
 {
-   const char *path = f->path;
-   int32 keepOld = f->s.keepOld;
    std::string base;
    std::string ext;
    LogFileSplitExtension(path, &base, &ext);
-   FileRemoveLogged(f, __func__, LogFileNumbered(base, (unsigned long)(keepOld - 1), ext));
+   FileRemoveLogged(__func__, LogFileNumbered(base, (unsigned long)(keepOld - 1), ext));
    for (int32 i = keepOld - 2; i >= 0; i--) {
-      FileRenameLogged(f, __func__, LogFileNumbered(base, (unsigned long)i, ext),
+      FileRenameLogged(__func__, LogFileNumbered(base, (unsigned long)i, ext),
                        LogFileNumbered(base, (unsigned long)i + 1, ext));
    }
-   FileRenameLogged(f, __func__, path, LogFileNumbered(base, 0, ext));
+   FileRenameLogged(__func__, path, LogFileNumbered(base, 0, ext));
 }
 
 // The number N of a name "<base>-<N><ext>", N a whole decimal number not
@@ -674,10 +667,8 @@ static Bool LogFileNameNumber(const char *name, const std::string &base, const s
    return TRUE;
 }
 
-static void FileRotateByRenumber(const LogFile *f)
+static void FileRotateByRenumber(const char *path, int32 keepOld)
 {
-   const char *path = f->path;
-   int32 keepOld = f->s.keepOld;
    std::string base;
    std::string ext;
    LogFileSplitExtension(path, &base, &ext);
@@ -685,8 +676,7 @@ static void FileRotateByRenumber(const LogFile *f)
    if (full[0] != '/') {
       char *cwd = getcwd(NULL, 0);
       if (cwd == NULL) {
-         LogFileSay(f, LOG_INFO, "FILE: %s: failed to get full path for '%s'.\n", __func__,
-                    base.c_str());
+         Log("FILE: %s: failed to get full path for '%s'.\n", __func__, base.c_str());
          return;
       }
       full = std::string(cwd) + "/" + base;
@@ -696,14 +686,12 @@ static void FileRotateByRenumber(const LogFile *f)
    std::string dir = slash == 0 ? "/" : full.substr(0, slash);
    std::string name = full.substr(slash + 1);
    if (name.empty()) {
-      LogFileSay(f, LOG_INFO, "FILE: %s: failed to get base name for path '%s'.\n", __func__,
-                 full.c_str());
+      Log("FILE: %s: failed to get base name for path '%s'.\n", __func__, full.c_str());
       return;
    }
    DIR *d = opendir(dir.c_str());
    if (d == NULL) {
-      LogFileSay(f, LOG_INFO, "FILE: %s: failed to read the directory '%s'.\n", __func__,
-                 dir.c_str());
+      Log("FILE: %s: failed to read the directory '%s'.\n", __func__, dir.c_str());
       return;
    }
    std::vector<uint32> numbers;
@@ -722,18 +710,18 @@ static void FileRotateByRenumber(const LogFile *f)
       for (size_t i = 0; i < numbers.size(); i++) {
          uint32 to = (uint32)(i + 1);
          if (numbers[i] != to) {
-            FileRenameLogged(f, __func__, LogFileNumbered(stem, numbers[i], ext),
+            FileRenameLogged(__func__, LogFileNumbered(stem, numbers[i], ext),
                              LogFileNumbered(stem, to, ext));
             numbers[i] = to;
          }
       }
    }
    uint32 next = numbers.empty() ? 1 : numbers.back() + 1;
-   FileRenameLogged(f, __func__, path, LogFileNumbered(stem, next, ext));
+   FileRenameLogged(__func__, path, LogFileNumbered(stem, next, ext));
    if (keepOld >= 0 && numbers.size() >= (size_t)keepOld) {
       size_t remove = numbers.size() - (size_t)keepOld + 1;
       for (size_t i = 0; i < remove && i < numbers.size(); i++) {
-         FileRemoveLogged(f, __func__, LogFileNumbered(stem, numbers[i], ext));
+         FileRemoveLogged(__func__, LogFileNumbered(stem, numbers[i], ext));
       }
    }
 }
@@ -746,12 +734,12 @@ void LogRotation(LogOutput *output)
    }
    uint64 start = LogFileMonotonicUs();
    if (f->s.fastRotation) {
-      FileRotateByRenumber(f);
+      FileRotateByRenumber(f->path, f->s.keepOld);
    } else {
-      FileRotateByRename(f);
+      FileRotateByRename(f->path, f->s.keepOld);
    }
-   LogFileSay(f, LOG_INFO, "%s: Rotating to a new log file (keepOld %d) took %f seconds.\n",
-              __func__, f->s.keepOld, (double)(LogFileMonotonicUs() - start) / 1e6);
+   Log("%s: Rotating to a new log file (keepOld %d) took %f seconds.\n", __func__, f->s.keepOld,
+       (double)(LogFileMonotonicUs() - start) / 1e6);
 }
 
 /* Old logs and copies. */
@@ -799,7 +787,7 @@ void LogFileCleanOldLogs(LogOutput *output)
    }
    std::sort(ended.begin(), ended.end());
    for (size_t i = 0; i < ended.size() - (size_t)f->s.keepOld; i++) {
-      FileRemoveLogged(f, __func__, ended[i].second);
+      FileRemoveLogged(__func__, ended[i].second);
    }
 }
 

@@ -3,6 +3,7 @@
 // clock through the output's seam).
 #include <fcntl.h>
 #include <pwd.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -82,41 +83,55 @@ class LogFile : public LogFileFixture
 
 // A reopen refused at rotation (a link, as at the first opening, or a path
 // that cannot be opened) keeps every line in the file the output has and is
-// said once per streak, however many tries the streak makes. The
-// clock reads as on a machine booted a minute ago: a flood of warnings
-// would then be throttled.
+// said once per streak, however many tries the streak makes. With no
+// descriptor left, the first try moves the file aside and later tries must
+// not rotate it out of the kept ones. The clock reads as on a machine booted
+// a minute ago: a flood of warnings would then be throttled.
 TEST_F(LogFile, ARefusedReopenKeepsTheFileAndIsSaidOnce)
 {
    LogFile_SetClockForTesting(FakeClock);
+   enum Refusal { kLink, kDirectoryGone, kNoDescriptor };
    const struct
    {
       const char *keepOld;
-      bool byLink; // the path becomes a link; else its directory goes
-   } cases[] = {{"0", true}, {"3", false}};
+      Refusal by;
+   } cases[] = {{"0", kLink}, {"3", kDirectoryGone}, {"1", kNoDescriptor}};
+   struct rlimit limit;
+   ASSERT_EQ(0, getrlimit(RLIMIT_NOFILE, &limit));
    for (const auto &c : cases) {
       SCOPED_TRACE(c.keepOld);
       const std::string dir = Path(std::string("logs") + c.keepOld);
       const std::string path = dir + "/app.log";
-      const std::string oldFile = c.byLink ? dir + "/moved.log" : dir + "-gone/app.log";
-      const std::string refusal = c.byLink ? "Log file '" + path + "' is a symbolic link.\n"
-                                           : "Unable to open '" + path + "': ";
+      const std::string oldFile = c.by == kLink            ? dir + "/moved.log"
+                                  : c.by == kDirectoryGone ? dir + "-gone/app.log"
+                                                           : dir + "/app-0.log";
+      const std::string refusal = c.by == kLink ? "Log file '" + path + "' is a symbolic link.\n"
+                                                : "Unable to open '" + path + "': ";
       fakeNow = 60000000ULL;
       ASSERT_EQ(0, mkdir(dir.c_str(), 0755));
       LogOutput *out = Init({"log.fileName=" + path, std::string("log.keepOld=") + c.keepOld,
                              "log.rotateSize=100000"});
       ASSERT_NE(nullptr, out);
-      if (c.byLink) {
+      if (c.by == kLink) {
          ASSERT_EQ(0, rename(path.c_str(), oldFile.c_str()));
          WriteFile(Path("target"), "");
          ASSERT_EQ(0, symlink(Path("target").c_str(), path.c_str()));
-      } else {
+      } else if (c.by == kDirectoryGone) {
          ASSERT_EQ(0, rename(dir.c_str(), (dir + "-gone").c_str()));
+      } else { // every descriptor below the limit taken: opens fail, renames work
+         const int lowestFree = dup(0);
+         close(lowestFree);
+         const struct rlimit none = {static_cast<rlim_t>(lowestFree), limit.rlim_max};
+         ASSERT_EQ(0, setrlimit(RLIMIT_NOFILE, &none));
       }
       mNext = 0;
       LogLines(2500); // past three rotate sizes: three tries
+      ASSERT_EQ(0, setrlimit(RLIMIT_NOFILE, &limit));
       ASSERT_TRUE(Log_ReplaceOutput(out, nullptr, FALSE));
       const std::string file = ReadFile(oldFile);
-      const std::string text = file.substr(file.find(" main line 0 ")); // after opening
+      const size_t opened = file.find(" main line 0 ");
+      ASSERT_NE(std::string::npos, opened) << oldFile << " lost its lines";
+      const std::string text = file.substr(opened);
       EXPECT_EQ(FirstNumbers(mNext), LineNumbers(oldFile));
       EXPECT_EQ(1u, fwdtest::Occurrences(text, refusal));
       EXPECT_GE(1u, fwdtest::Occurrences(text, "Rotating to a new log file"));

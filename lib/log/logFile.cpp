@@ -44,6 +44,7 @@ typedef struct LogFile
    Bool defaultName;
    Bool systemArea;
    Bool writing; // inside LogFileWrite: a nested line skips rotation and throttling
+   Bool quiet;   // retrying a refused reopen: what it would say was said already
    LogFileSettings s;
    int32 permissions;
    int32 utcOffset; // seconds east of UTC, when created
@@ -80,18 +81,18 @@ static LogFile *LogFileOf(const LogOutput *output)
    return output != NULL && output->kind == LOG_OUTPUT_KIND_FILE ? (LogFile *)output : NULL;
 }
 
-// A warning about the file; nothing when quiet (a retried reopen: the first
-// try said it already).
-static void LogFileWarn(Bool quiet, const char *fmt, ...) PRINTF_DECL(2, 3);
+// What the output says about itself, at level 3 (warning) or 5 (info);
+// nothing while it retries a refused reopen.
+static void LogFileSay(const LogFile *f, uint32 level, const char *fmt, ...) PRINTF_DECL(3, 4);
 
-static void LogFileWarn(Bool quiet, const char *fmt, ...)
+static void LogFileSay(const LogFile *f, uint32 level, const char *fmt, ...)
 {
-   if (quiet) {
+   if (f->quiet) {
       return;
    }
    va_list args;
    va_start(args, fmt);
-   Log_LevelV(LOG_WARNING, fmt, args);
+   Log_LevelV(level, fmt, args);
    va_end(args);
 }
 
@@ -224,7 +225,7 @@ static const char *LogFileErrorText(int error)
 // Opens the path for reading and writing, creating it, and makes sure the
 // descriptor is the file the path names: no symbolic link, nothing swapped
 // in between. Returns 0 with *fdOut set, or an error number.
-static int LogFileOpenChecked(const LogFile *f, Bool quiet, int *fdOut)
+static int LogFileOpenChecked(LogFile *f, int *fdOut)
 {
    // O_NOFOLLOW: a link must not even be followed to create its target.
    int fd = open(f->path, O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, (mode_t)f->permissions);
@@ -232,9 +233,9 @@ static int LogFileOpenChecked(const LogFile *f, Bool quiet, int *fdOut)
       int error = errno;
       struct stat lst;
       if (error == ELOOP && lstat(f->path, &lst) == 0 && S_ISLNK(lst.st_mode)) {
-         LogFileWarn(quiet, "Log file '%s' is a symbolic link.\n", f->path);
+         LogFileSay(f, LOG_WARNING, "Log file '%s' is a symbolic link.\n", f->path);
       } else {
-         LogFileWarn(quiet, "Unable to open '%s': %s\n", f->path, LogFileErrorText(error));
+         LogFileSay(f, LOG_WARNING, "Unable to open '%s': %s\n", f->path, LogFileErrorText(error));
       }
       return error;
    }
@@ -242,13 +243,15 @@ static int LogFileOpenChecked(const LogFile *f, Bool quiet, int *fdOut)
    struct stat lst;
    Bool ok = FALSE;
    if (fstat(fd, &fst) != 0) {
-      LogFileWarn(quiet, "Cannot fstat the file '%s': '%s'\n", f->path, LogFileErrorText(errno));
+      LogFileSay(f, LOG_WARNING, "Cannot fstat the file '%s': '%s'\n", f->path,
+                 LogFileErrorText(errno));
    } else if (lstat(f->path, &lst) != 0) {
-      LogFileWarn(quiet, "Cannot lstat the file '%s': '%s'\n", f->path, LogFileErrorText(errno));
+      LogFileSay(f, LOG_WARNING, "Cannot lstat the file '%s': '%s'\n", f->path,
+                 LogFileErrorText(errno));
    } else if (S_ISLNK(lst.st_mode)) {
-      LogFileWarn(quiet, "Log file '%s' is a symbolic link.\n", f->path);
+      LogFileSay(f, LOG_WARNING, "Log file '%s' is a symbolic link.\n", f->path);
    } else if (fst.st_dev != lst.st_dev || fst.st_ino != lst.st_ino) {
-      LogFileWarn(quiet, "Log file '%s' has changed.\n", f->path);
+      LogFileSay(f, LOG_WARNING, "Log file '%s' has changed.\n", f->path);
    } else {
       ok = TRUE;
    }
@@ -337,7 +340,7 @@ static Bool LogFileOpen(LogFile *f)
    int fd = -1;
    Bool appended = FALSE;
    if (f->s.append) {
-      appended = LogFileOpenChecked(f, FALSE, &fd) == 0;
+      appended = LogFileOpenChecked(f, &fd) == 0;
       if (!appended) {
          Warning("Could not open log file '%s' for append, ignoring log.append option\n", f->path);
          f->s.append = FALSE;
@@ -347,7 +350,7 @@ static Bool LogFileOpen(LogFile *f)
       if (!f->defaultName && f->s.keepOld != 0) {
          LogRotation(&f->base);
       }
-      if (LogFileOpenChecked(f, FALSE, &fd) != 0) {
+      if (LogFileOpenChecked(f, &fd) != 0) {
          Warning("Open of '%s' failed\n", f->path);
          return FALSE;
       }
@@ -396,20 +399,36 @@ static Bool LogFileOpenOnce(LogOutput *output)
 
 /* Writing. */
 
+// What the path names: nothing (0), the file being written (1), or
+// something else (2).
+static int LogFileAtPath(const LogFile *f)
+{
+   struct stat lst;
+   if (lstat(f->path, &lst) != 0) {
+      return 0;
+   }
+   struct stat fst;
+   return fstat(f->fd, &fst) == 0 && fst.st_dev == lst.st_dev && fst.st_ino == lst.st_ino ? 1 : 2;
+}
+
 // Starts a fresh file at the path once the current one is too big. When the
 // new file cannot be opened, writing goes on into the old one and the next
-// try waits for another rotate size of bytes. That try only opens again: the
-// old file was moved aside by the first, and rotating again would push it
-// out of the kept ones and delete it while it is written. The refusal is
-// said once, not again at each try of the same streak.
+// try waits for another rotate size of bytes; the refusal is said once, not
+// again at each try of the same streak.
 COLD_PATH static void LogFileRotateNow(LogFile *f, const LogRecord *record)
 {
-   Bool retry = f->retryReopenAt != 0;
-   if (f->s.keepOld != 0 && !retry) {
+   f->quiet = f->retryReopenAt != 0;
+   // With nothing at the path an earlier try has moved the file aside
+   // already; rotating again would push it out of the kept ones.
+   if (f->s.keepOld != 0 && LogFileAtPath(f) != 0) {
       LogRotation(&f->base);
    }
+   // Renames that failed leave the file being written at the path: opened
+   // again, it would take the new lines over its old ones.
    int fd;
-   if (LogFileOpenChecked(f, retry, &fd) != 0) {
+   Bool refused = (f->s.keepOld != 0 && LogFileAtPath(f) == 1) || LogFileOpenChecked(f, &fd) != 0;
+   f->quiet = FALSE;
+   if (refused) {
       f->retryReopenAt = f->currentSize + (uint64)(int64)f->s.rotateSize;
       return;
    }
@@ -610,32 +629,36 @@ static std::string LogFileNumbered(const std::string &base, unsigned long n, con
    return base + "-" + std::to_string(n) + ext;
 }
 
-static void FileRemoveLogged(const char *who, const std::string &file)
+static void FileRemoveLogged(const LogFile *f, const char *who, const std::string &file)
 {
    if (unlink(file.c_str()) != 0 && errno != ENOENT) {
-      Log("FILE: %s: failed to remove %s: %s\n", who, file.c_str(), strerror(errno));
+      LogFileSay(f, LOG_INFO, "FILE: %s: failed to remove %s: %s\n", who, file.c_str(),
+                 strerror(errno));
    }
 }
 
-static void FileRenameLogged(const char *who, const std::string &from, const std::string &to)
+static void FileRenameLogged(const LogFile *f, const char *who, const std::string &from,
+                             const std::string &to)
 {
    if (rename(from.c_str(), to.c_str()) != 0 && errno != ENOENT) {
-      Log("FILE: %s: rename of %s -> %s failed: %s\n", who, from.c_str(), to.c_str(),
-          strerror(errno));
+      LogFileSay(f, LOG_INFO, "FILE: %s: rename of %s -> %s failed: %s\n", who, from.c_str(),
+                 to.c_str(), strerror(errno));
    }
 }
 
-static void FileRotateByRename(const char *path, int32 keepOld)
+static void FileRotateByRename(const LogFile *f)
 {
+   const char *path = f->path;
+   int32 keepOld = f->s.keepOld;
    std::string base;
    std::string ext;
    LogFileSplitExtension(path, &base, &ext);
-   FileRemoveLogged(__func__, LogFileNumbered(base, (unsigned long)(keepOld - 1), ext));
+   FileRemoveLogged(f, __func__, LogFileNumbered(base, (unsigned long)(keepOld - 1), ext));
    for (int32 i = keepOld - 2; i >= 0; i--) {
-      FileRenameLogged(__func__, LogFileNumbered(base, (unsigned long)i, ext),
+      FileRenameLogged(f, __func__, LogFileNumbered(base, (unsigned long)i, ext),
                        LogFileNumbered(base, (unsigned long)i + 1, ext));
    }
-   FileRenameLogged(__func__, path, LogFileNumbered(base, 0, ext));
+   FileRenameLogged(f, __func__, path, LogFileNumbered(base, 0, ext));
 }
 
 // The number N of a name "<base>-<N><ext>", N a whole decimal number not
@@ -667,8 +690,10 @@ static Bool LogFileNameNumber(const char *name, const std::string &base, const s
    return TRUE;
 }
 
-static void FileRotateByRenumber(const char *path, int32 keepOld)
+static void FileRotateByRenumber(const LogFile *f)
 {
+   const char *path = f->path;
+   int32 keepOld = f->s.keepOld;
    std::string base;
    std::string ext;
    LogFileSplitExtension(path, &base, &ext);
@@ -676,7 +701,8 @@ static void FileRotateByRenumber(const char *path, int32 keepOld)
    if (full[0] != '/') {
       char *cwd = getcwd(NULL, 0);
       if (cwd == NULL) {
-         Log("FILE: %s: failed to get full path for '%s'.\n", __func__, base.c_str());
+         LogFileSay(f, LOG_INFO, "FILE: %s: failed to get full path for '%s'.\n", __func__,
+                    base.c_str());
          return;
       }
       full = std::string(cwd) + "/" + base;
@@ -686,12 +712,14 @@ static void FileRotateByRenumber(const char *path, int32 keepOld)
    std::string dir = slash == 0 ? "/" : full.substr(0, slash);
    std::string name = full.substr(slash + 1);
    if (name.empty()) {
-      Log("FILE: %s: failed to get base name for path '%s'.\n", __func__, full.c_str());
+      LogFileSay(f, LOG_INFO, "FILE: %s: failed to get base name for path '%s'.\n", __func__,
+                 full.c_str());
       return;
    }
    DIR *d = opendir(dir.c_str());
    if (d == NULL) {
-      Log("FILE: %s: failed to read the directory '%s'.\n", __func__, dir.c_str());
+      LogFileSay(f, LOG_INFO, "FILE: %s: failed to read the directory '%s'.\n", __func__,
+                 dir.c_str());
       return;
    }
    std::vector<uint32> numbers;
@@ -710,18 +738,18 @@ static void FileRotateByRenumber(const char *path, int32 keepOld)
       for (size_t i = 0; i < numbers.size(); i++) {
          uint32 to = (uint32)(i + 1);
          if (numbers[i] != to) {
-            FileRenameLogged(__func__, LogFileNumbered(stem, numbers[i], ext),
+            FileRenameLogged(f, __func__, LogFileNumbered(stem, numbers[i], ext),
                              LogFileNumbered(stem, to, ext));
             numbers[i] = to;
          }
       }
    }
    uint32 next = numbers.empty() ? 1 : numbers.back() + 1;
-   FileRenameLogged(__func__, path, LogFileNumbered(stem, next, ext));
+   FileRenameLogged(f, __func__, path, LogFileNumbered(stem, next, ext));
    if (keepOld >= 0 && numbers.size() >= (size_t)keepOld) {
       size_t remove = numbers.size() - (size_t)keepOld + 1;
       for (size_t i = 0; i < remove && i < numbers.size(); i++) {
-         FileRemoveLogged(__func__, LogFileNumbered(stem, numbers[i], ext));
+         FileRemoveLogged(f, __func__, LogFileNumbered(stem, numbers[i], ext));
       }
    }
 }
@@ -734,12 +762,12 @@ void LogRotation(LogOutput *output)
    }
    uint64 start = LogFileMonotonicUs();
    if (f->s.fastRotation) {
-      FileRotateByRenumber(f->path, f->s.keepOld);
+      FileRotateByRenumber(f);
    } else {
-      FileRotateByRename(f->path, f->s.keepOld);
+      FileRotateByRename(f);
    }
-   Log("%s: Rotating to a new log file (keepOld %d) took %f seconds.\n", __func__, f->s.keepOld,
-       (double)(LogFileMonotonicUs() - start) / 1e6);
+   LogFileSay(f, LOG_INFO, "%s: Rotating to a new log file (keepOld %d) took %f seconds.\n",
+              __func__, f->s.keepOld, (double)(LogFileMonotonicUs() - start) / 1e6);
 }
 
 /* Old logs and copies. */
@@ -787,7 +815,7 @@ void LogFileCleanOldLogs(LogOutput *output)
    }
    std::sort(ended.begin(), ended.end());
    for (size_t i = 0; i < ended.size() - (size_t)f->s.keepOld; i++) {
-      FileRemoveLogged(__func__, ended[i].second);
+      FileRemoveLogged(f, __func__, ended[i].second);
    }
 }
 

@@ -85,17 +85,18 @@ class LogFile : public LogFileFixture
 // that cannot be opened) keeps every line in the file the output has and is
 // said once per streak, however many tries the streak makes. With no
 // descriptor left, the first try moves the file aside and later tries must
-// not rotate it out of the kept ones. The clock reads as on a machine booted
-// a minute ago: a flood of warnings would then be throttled.
+// not rotate it out of the kept ones; with the renames blocked, the file
+// must not be opened again over its lines. The clock reads as on a machine
+// booted a minute ago: a flood of warnings would then be throttled.
 TEST_F(LogFile, ARefusedReopenKeepsTheFileAndIsSaidOnce)
 {
    LogFile_SetClockForTesting(FakeClock);
-   enum Refusal { kLink, kDirectoryGone, kNoDescriptor };
+   enum Refusal { kLink, kDirectoryGone, kNoDescriptor, kRenameBlocked };
    const struct
    {
       const char *keepOld;
       Refusal by;
-   } cases[] = {{"0", kLink}, {"3", kDirectoryGone}, {"1", kNoDescriptor}};
+   } cases[] = {{"0", kLink}, {"3", kDirectoryGone}, {"1", kNoDescriptor}, {"2", kRenameBlocked}};
    struct rlimit limit;
    ASSERT_EQ(0, getrlimit(RLIMIT_NOFILE, &limit));
    for (const auto &c : cases) {
@@ -104,9 +105,11 @@ TEST_F(LogFile, ARefusedReopenKeepsTheFileAndIsSaidOnce)
       const std::string path = dir + "/app.log";
       const std::string oldFile = c.by == kLink            ? dir + "/moved.log"
                                   : c.by == kDirectoryGone ? dir + "-gone/app.log"
-                                                           : dir + "/app-0.log";
+                                  : c.by == kNoDescriptor  ? dir + "/app-0.log"
+                                                           : path;
       const std::string refusal = c.by == kLink ? "Log file '" + path + "' is a symbolic link.\n"
-                                                : "Unable to open '" + path + "': ";
+                                  : c.by == kRenameBlocked ? "rename of " + path + " -> "
+                                                           : "Unable to open '" + path + "': ";
       fakeNow = 60000000ULL;
       ASSERT_EQ(0, mkdir(dir.c_str(), 0755));
       LogOutput *out = Init({"log.fileName=" + path, std::string("log.keepOld=") + c.keepOld,
@@ -118,6 +121,11 @@ TEST_F(LogFile, ARefusedReopenKeepsTheFileAndIsSaidOnce)
          ASSERT_EQ(0, symlink(Path("target").c_str(), path.c_str()));
       } else if (c.by == kDirectoryGone) {
          ASSERT_EQ(0, rename(dir.c_str(), (dir + "-gone").c_str()));
+      } else if (c.by == kRenameBlocked) { // no file moves onto a directory
+         for (const std::string &kept : {dir + "/app-0.log", dir + "/app-1.log"}) {
+            ASSERT_EQ(0, mkdir(kept.c_str(), 0755));
+            WriteFile(kept + "/x", "");
+         }
       } else { // every descriptor below the limit taken: opens fail, renames work
          const int lowestFree = dup(0);
          close(lowestFree);

@@ -148,7 +148,6 @@ class ProcessObject
    MXUserRecLock *mLock;
    MXUserCondVar *mEnded; ///< signalled when pid is cleared or a thread ends
    std::thread mMonitor;
-   int mPipeRead = -1;
    int mPipeWrite = -1;
    const int mOutFd; ///< our copy of the output descriptor, or -1
    std::atomic<int> mExitCode{-1};

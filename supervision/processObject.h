@@ -152,9 +152,8 @@ class ProcessObject
    const int mOutFd; ///< our copy of the output descriptor, or -1
    std::atomic<int> mExitCode{-1};
    ChildHook mHook;
-   bool mClosing = false;  ///< under mLock: no more starts
+   bool mClosing = false;  ///< under mLock: finishSupervision began, no more starts
    int mActiveThreads = 0; ///< under mLock: monitor and exit-callback threads
-   bool mFinished = false; ///< finishSupervision ran (owner's thread only)
 };
 
 #endif

@@ -25,7 +25,6 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/eventfd.h>
-#include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -42,6 +41,7 @@
 #include "lib/config/config.h"
 #include "lib/config/preference.h"
 #include "lib/log/log.h"
+#include "lib/misc/file.h"
 #include "lib/misc/productState.h"
 #include "lib/panic/panic.h"
 #include "lib/sig/sig.h"
@@ -240,9 +240,10 @@ class Agent
 bool Agent::Start()
 {
    // The desktop identity: the magic first (every token derives from it),
-   // then this host's identity file for display :0.
-   mkdir("/var/keltria", 0755);
-   mkdir("/var/keltria/plx_desktop", 0755);
+   // then this host's identity file for display :0. The identity files'
+   // folder lies in the magic's, so making it makes both.
+   std::string idDir = CommonUtils::kDesktopIdPrefix;
+   File_EnsureDirectory(idDir.substr(0, idDir.rfind('/')).c_str(), 0755);
    std::string magic = CommonUtils::GetDesktopMagic();
    if (magic.empty()) {
       bool handed = CommonUtils::SetDesktopMagic();

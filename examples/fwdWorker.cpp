@@ -62,18 +62,6 @@ int OpenServer(const std::string &address, uint16_t port, int type)
    return fd;
 }
 
-// The port `fd` is bound to, in host order; 0 when unknown.
-uint16_t BoundPort(int fd)
-{
-   struct sockaddr_storage ss;
-   socklen_t len = sizeof ss;
-   if (getsockname(fd, reinterpret_cast<struct sockaddr *>(&ss), &len) != 0) {
-      return 0;
-   }
-   return ntohs(ss.ss_family == AF_INET6 ? reinterpret_cast<struct sockaddr_in6 *>(&ss)->sin6_port
-                                         : reinterpret_cast<struct sockaddr_in *>(&ss)->sin_port);
-}
-
 // Echoes traffic until a signal ends the process, or (status 0) until the agent has
 // gone: the write end of a pipe without readers polls as an error.
 int Serve(int tcp, int udp, int supervisor)
@@ -145,7 +133,7 @@ int main(int argc, char **argv)
    PipeConnection supervisor(-1, kMessageFd);
    {
       // The token proves to the agent that the message is its worker's.
-      std::string message = "{\"port\": " + std::to_string(BoundPort(tcp)) +
+      std::string message = "{\"port\": " + std::to_string(port) +
                             ", \"pid\": " + std::to_string(getpid()) + ", \"password\": \"" +
                             token + "\"}";
       if (!supervisor.sendMsg(message)) {

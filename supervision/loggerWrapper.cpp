@@ -150,7 +150,6 @@ void LoggerWrapper::startLogRedirect()
       return;
    }
    std::lock_guard<std::mutex> guard(mPipeMutex);
-   mRunning = true;
    int fds[2];
    mWake = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
    // Close-on-exec: a child gets the write end only where it is made its
@@ -183,15 +182,12 @@ void LoggerWrapper::LogRedirectThread()
          // poll, not select: a descriptor above FD_SETSIZE must not
          // overrun an fd_set.
          struct pollfd pfd[2] = {{fd, POLLIN, 0}, {mWake, POLLIN, 0}};
-         int ready = poll(pfd, 2, 1000);
+         int ready = poll(pfd, 2, -1);
          if (ready < 0 && errno != EINTR) {
             Log_Level(3, "%s: Failed in select()!\n", "LogRedirectThread");
             break;
          }
          if (ready <= 0) {
-            if (!mRunning) {
-               break;
-            }
             continue;
          }
          if (pfd[1].revents != 0) {
@@ -221,7 +217,6 @@ void LoggerWrapper::LogRedirectThread()
 void LoggerWrapper::closeLogPipe()
 {
    std::lock_guard<std::mutex> guard(mPipeMutex);
-   mRunning = false;
    if (mWake >= 0) {
       uint64_t one = 1;
       (void)!write(mWake, &one, sizeof one);

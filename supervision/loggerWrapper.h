@@ -74,7 +74,6 @@ class LoggerWrapper
    const std::string mName;
    std::atomic<int> mPipeRead{-1};
    std::atomic<int> mPipeWrite{-1};
-   std::atomic<bool> mRunning{false};
    int mWake = -1;        ///< eventfd the redirection thread polls besides the pipe
    std::mutex mPipeMutex; ///< guards the thread object and mWake
    std::thread mThread;

@@ -477,13 +477,12 @@ void ProcessObject::onExitCb()
 
 void ProcessObject::finishSupervision()
 {
-   if (mFinished) {
-      return;
-   }
-   mFinished = true;
    bool running;
    {
       RecLockGuard guard(mLock);
+      if (mClosing) {
+         return;
+      }
       mClosing = true;
       // Nothing starts a child from now on, so one that ended stays ended,
       // and an owner that stopped it first gets no "already exited" line.

@@ -148,14 +148,12 @@ class ProcessObject
    MXUserRecLock *mLock;
    MXUserCondVar *mEnded; ///< signalled when pid is cleared or a thread ends
    std::thread mMonitor;
-   int mPipeRead = -1;
    int mPipeWrite = -1;
    const int mOutFd; ///< our copy of the output descriptor, or -1
    std::atomic<int> mExitCode{-1};
    ChildHook mHook;
-   bool mClosing = false;  ///< under mLock: no more starts
+   bool mClosing = false;  ///< under mLock: finishSupervision began, no more starts
    int mActiveThreads = 0; ///< under mLock: monitor and exit-callback threads
-   bool mFinished = false; ///< finishSupervision ran (owner's thread only)
 };
 
 #endif

@@ -190,12 +190,8 @@ int CounterWatch::Read(CounterSample *s)
    int rc;
    if (stats) {
       rc = mDump.WalkDecoded<FwdStatsRecord>(mName, [&set](const FwdStatsRecord &r) {
-         unsigned __int128 total = 0;
-         for (uint64_t v : r.perCpu) {
-            total += v;
-         }
          if (r.hasIndex) {
-            set(r.index, total);
+            set(r.index, FwdStatsTotal(r));
          }
       });
    } else {

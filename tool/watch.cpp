@@ -250,18 +250,18 @@ void CounterWatch::WriteScreen(std::ostream &out, const CounterSample &s) const
    out << "\033[J";
 }
 
-void CounterWatch::WriteLine(std::ostream &out, const CounterSample &s)
+void CounterWatch::WriteLine(std::ostream &out, const CounterSample &s) const
 {
-   const size_t timeWidth = TimeText(s.wall, true).size();
-   if (!mHeaderWritten) {
-      out << "time" << std::string(timeWidth - 4, ' ');
+   const std::string time = TimeText(s.wall, true);
+   // The header goes before the first sample.
+   if (!mHavePrevious) {
+      out << "time" << std::string(time.size() - 4, ' ');
       for (const CounterReading &c : s.counters) {
          out << ' ' << ColumnName(c.name) << "/s " << ColumnName(c.name);
       }
       out << '\n';
-      mHeaderWritten = true;
    }
-   out << TimeText(s.wall, true);
+   out << time;
    for (size_t i = 0; i < s.counters.size(); i++) {
       const CounterReading &c = s.counters[i];
       const std::string column = ColumnName(c.name);

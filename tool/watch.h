@@ -64,7 +64,7 @@ class CounterWatch
  private:
    int Read(CounterSample *sample);
    void WriteScreen(std::ostream &out, const CounterSample &s) const;
-   void WriteLine(std::ostream &out, const CounterSample &s);
+   void WriteLine(std::ostream &out, const CounterSample &s) const;
    void WriteJson(std::ostream &out, const CounterSample &s) const;
    /// Rate text of counter `i` of `s`: "-", "reset" or per second.
    std::string RateText(const CounterSample &s, size_t i) const;
@@ -80,7 +80,6 @@ class CounterWatch
    MapDump mDump;
    bool mHavePrevious = false;
    CounterSample mPrevious;
-   bool mHeaderWritten = false;
 };
 
 /// Follows bpf_fwd_err_log of a registry whose maps are open: each step

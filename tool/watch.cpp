@@ -145,8 +145,8 @@ void Column(std::ostream &out, const std::string &text, size_t width)
    out << ' ' << std::string(text.size() < width ? width - text.size() : 0, ' ') << text;
 }
 
-} // namespace
-
+// Opens map `name` of `registry` afresh from its pin. Returns true, or says
+// on `err` that the pin is gone and returns false.
 bool ReopenWatched(BpfMapRegistry &registry, const std::string &name, std::ostream &err)
 {
    int rc = registry.ReopenMap(name);
@@ -157,6 +157,8 @@ bool ReopenWatched(BpfMapRegistry &registry, const std::string &name, std::ostre
    }
    return true;
 }
+
+} // namespace
 
 CounterWatch::CounterWatch(BpfMapRegistry &registry, std::string name, WatchForm form,
                            double intervalSeconds, std::ostream &err)

@@ -105,10 +105,6 @@ class ErrLogFollow
    MapDump mDump;
 };
 
-/// Opens map `name` of `registry` afresh from its pin. Returns true, or says
-/// on `err` that the pin is gone and returns false.
-bool ReopenWatched(BpfMapRegistry &registry, const std::string &name, std::ostream &err);
-
 /// Watches map `name` (bpf_fwd_stats, bpf_fwd_err or bpf_fwd_err_log; maps
 /// open): a step at once, then one every `intervalSeconds` on a fixed
 /// schedule, until SIGINT or SIGTERM, `count` steps (0: no limit), or a

@@ -9,7 +9,6 @@
 #include <cmath>
 #include <utility>
 
-#include "bpfproxy/bpfSyscall.h"
 #include "tool/errLogListing.h"
 #include "tool/jsonOutput.h"
 #include "tool/records.h"
@@ -172,8 +171,7 @@ int CounterWatch::Read(CounterSample *s)
    if (!ReopenWatched(mRegistry, mName, mErr)) {
       return kStatusFailed;
    }
-   struct bpf_map_info info;
-   s->mapId = BpfMapGetInfo(mRegistry.GetMapFd(mName), &info) == 0 ? info.id : 0;
+   s->mapId = 0;
    const bool stats = mName == kFwdStatsMapName;
    s->counters.clear();
    for (uint32_t key = 0; key < (stats ? kStatsCounters : kErrCounters); key++) {
@@ -189,17 +187,17 @@ int CounterWatch::Read(CounterSample *s)
    struct timespec mono;
    clock_gettime(CLOCK_MONOTONIC, &mono);
    s->monotonic = Seconds(mono);
-   int rc;
-   if (stats) {
-      rc = mDump.WalkDecoded<FwdStatsRecord>(mName, [&set](const FwdStatsRecord &r) {
-         if (r.hasIndex) {
-            set(r.index, FwdStatsTotal(r));
-         }
-      });
-   } else {
-      rc = mDump.WalkDecoded<FwdErrRecord>(mName,
-                                           [&set](const FwdErrRecord &r) { set(r.code, r.count); });
-   }
+   // The walk's own info record names the map read.
+   int rc = mDump.Walk(mName, [&](const struct bpf_map_info &info, const RecordBytes &bytes) {
+      s->mapId = info.id;
+      FwdStatsRecord counter;
+      FwdErrRecord err;
+      if (stats && mDump.Decode(info, bytes, &counter) && counter.hasIndex) {
+         set(counter.index, FwdStatsTotal(counter));
+      } else if (!stats && mDump.Decode(info, bytes, &err)) {
+         set(err.code, err.count);
+      }
+   });
    return rc == 0 ? kStatusOk : kStatusFailed;
 }
 

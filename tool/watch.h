@@ -39,7 +39,7 @@ struct CounterSample
 {
    struct timespec wall;                 ///< when it was read, for the reader
    double monotonic;                     ///< the same, in seconds of CLOCK_MONOTONIC, for rates
-   uint32_t mapId;                       ///< the kernel's id of the map read
+   uint32_t mapId;                       ///< the kernel's id of the map read; 0: no record
    std::vector<CounterReading> counters; ///< every named counter, in key order
 };
 

@@ -15,8 +15,6 @@
 
 namespace {
 
-const uint32_t kStatsCounters = 4; // indexes 0 to 3
-const uint32_t kErrCounters = 5;   // codes 0 to 4
 const int kStopSignals[] = {SIGINT, SIGTERM};
 
 volatile sig_atomic_t gStopRequested = 0;
@@ -174,7 +172,8 @@ int CounterWatch::Read(CounterSample *s)
    s->mapId = 0;
    const bool stats = mName == kFwdStatsMapName;
    s->counters.clear();
-   for (uint32_t key = 0; key < (stats ? kStatsCounters : kErrCounters); key++) {
+   // Every key the records name, from 0 up.
+   for (uint32_t key = 0; (stats ? FwdStatsLabel(key) : FwdErrName(key)) != nullptr; key++) {
       s->counters.push_back({key, stats ? FwdStatsName(key) : FwdErrName(key), false, 0});
    }
    auto set = [s](uint32_t key, unsigned __int128 total) {

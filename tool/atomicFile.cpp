@@ -169,9 +169,13 @@ int AtomicFile::CreateLocked(const std::string &tmpl)
       if (fd < 0) {
          return -errno;
       }
+      int lockError = flock(fd, LOCK_EX | LOCK_NB) == 0 ? 0 : errno;
       struct stat held, named;
-      if (flock(fd, LOCK_EX | LOCK_NB) == 0 && fstat(fd, &held) == 0 &&
-          stat(name.c_str(), &named) == 0 && SameFile(held, named)) {
+      // A file system without locks (ENOLCK and the like) keeps the file
+      // as well: no other run can lock it to take it for stale either.
+      if ((lockError != 0 && lockError != EWOULDBLOCK) ||
+          (lockError == 0 && fstat(fd, &held) == 0 && stat(name.c_str(), &named) == 0 &&
+           SameFile(held, named))) {
          mFd = fd;
          mTempPath = name;
          return 0;

@@ -50,12 +50,8 @@ json FwdStatsJson(const FwdStatsRecord &r)
    json doc;
    doc["index"] = r.hasIndex ? json(r.index) : json(nullptr);
    doc["name"] = r.hasIndex ? StatsName(r.index) : json(nullptr);
-   unsigned __int128 total = 0;
-   for (uint64_t v : r.perCpu) {
-      total += v;
-   }
    doc["values"] = r.perCpu;
-   doc["total"] = CounterTotalJson(total);
+   doc["total"] = CounterTotalJson(FwdStatsTotal(r));
    return doc;
 }
 

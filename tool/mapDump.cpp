@@ -15,7 +15,9 @@ int MapDump::Walk(const std::string &name, std::ostream &os, const MapRecordPrin
    // The registry holds the printer only for this walk: the printer may
    // refer to things that do not outlive it.
    mRegistry.SetPrinter(name, printer);
+   mWalkCpus = 0;
    int rc = mRegistry.DumpMap(os, name);
+   mWalkCpus = -1;
    mRegistry.SetPrinter(name, nullptr);
    if (rc != 0) {
       mErr << "fwdmaps: " << name << ": map walk failed: " << strerror(-rc) << std::endl;
@@ -68,9 +70,15 @@ bool MapDump::Decode(const struct bpf_map_info &info, const RecordBytes &bytes, 
 
 bool MapDump::Decode(const struct bpf_map_info &info, const RecordBytes &bytes, FwdStatsRecord *out)
 {
-   int cpus = get_possible_cpus();
+   int cpus = mWalkCpus;
    if (cpus < 1) {
-      PossibleCpusFatal(cpus);
+      cpus = get_possible_cpus();
+      if (cpus < 1) {
+         PossibleCpusFatal(cpus);
+      }
+      if (mWalkCpus == 0) {
+         mWalkCpus = cpus; // one count for all the records of the walk
+      }
    }
    // Every CPU's slot holds at least the 8-byte counter.
    return Decoded(DecodeFwdStats(bytes, info.value_size, cpus, out), kFwdStatsMapName, info,

@@ -65,7 +65,8 @@ class MapDump
    /// The decoders of records.h, with the short-record warning: a record
    /// shorter than its layout is refused (false) and the first one of each
    /// map is named on `err`. The statistics read the possible-CPU count
-   /// afresh; a count below 1 ends the process with 255.
+   /// once per walk, at its first record (afresh on each call outside a
+   /// walk); a count below 1 ends the process with 255.
    bool Decode(const struct bpf_map_info &info, const RecordBytes &bytes, LabelPortRecord *out);
    bool Decode(const struct bpf_map_info &info, const RecordBytes &bytes, WorkerPortRecord *out);
    bool Decode(const struct bpf_map_info &info, const RecordBytes &bytes, FwdErrRecord *out);
@@ -94,6 +95,9 @@ class MapDump
    BpfMapRegistry &mRegistry;
    std::ostream &mErr;
    int mStatus = kStatusOk;
+   /// The possible-CPU count of the walk under way: 0 until its first
+   /// statistics record read it, -1 outside a walk.
+   int mWalkCpus = -1;
    std::set<std::string> mShortWarned;
    bool mErrLogListed = false;
    std::vector<std::vector<unsigned char>> mErrLogKeys;

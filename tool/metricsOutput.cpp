@@ -74,12 +74,8 @@ std::string FwdStatsMetrics(const std::vector<FwdStatsRecord> &records)
       if (!r.hasIndex || FwdStatsLabel(r.index) == nullptr || r.perCpu.empty()) {
          continue;
       }
-      unsigned __int128 total = 0;
-      for (uint64_t v : r.perCpu) {
-         total += v;
-      }
       out += "bpf_fwd_stats_all_cpus_bytes_total{counter=\"" + EscapeLabel(CounterLabel(r.index)) +
-             "\"} " + DecimalText(total) + "\n";
+             "\"} " + DecimalText(FwdStatsTotal(r)) + "\n";
    }
    return out;
 }

@@ -203,6 +203,15 @@ std::string DecimalText(unsigned __int128 v)
    return std::string(p, digits + sizeof digits);
 }
 
+unsigned __int128 FwdStatsTotal(const FwdStatsRecord &r)
+{
+   unsigned __int128 total = 0;
+   for (uint64_t v : r.perCpu) {
+      total += v;
+   }
+   return total;
+}
+
 const char *FwdErrName(uint32_t code)
 {
    return code <= 4 ? kFwdErrNames[code] : nullptr;

@@ -100,6 +100,8 @@ bool ParsePortKey(const std::string &text, uint16_t *port);
 
 /// `v` in decimal: sums of 64-bit counters may need more than 64 bits.
 std::string DecimalText(unsigned __int128 v);
+/// The sum of a counter's per-CPU values, exact.
+unsigned __int128 FwdStatsTotal(const FwdStatsRecord &r);
 
 /// The words of a counter's label ("rx end bytes" for index 1), or "" for an
 /// index above 3.

@@ -9,15 +9,12 @@
 #include <cmath>
 #include <utility>
 
-#include "bpfproxy/bpfSyscall.h"
 #include "tool/errLogListing.h"
 #include "tool/jsonOutput.h"
 #include "tool/records.h"
 
 namespace {
 
-const uint32_t kStatsCounters = 4; // indexes 0 to 3
-const uint32_t kErrCounters = 5;   // codes 0 to 4
 const int kStopSignals[] = {SIGINT, SIGTERM};
 
 volatile sig_atomic_t gStopRequested = 0;
@@ -145,8 +142,8 @@ void Column(std::ostream &out, const std::string &text, size_t width)
    out << ' ' << std::string(text.size() < width ? width - text.size() : 0, ' ') << text;
 }
 
-} // namespace
-
+// Opens map `name` of `registry` afresh from its pin. Returns true, or says
+// on `err` that the pin is gone and returns false.
 bool ReopenWatched(BpfMapRegistry &registry, const std::string &name, std::ostream &err)
 {
    int rc = registry.ReopenMap(name);
@@ -157,6 +154,8 @@ bool ReopenWatched(BpfMapRegistry &registry, const std::string &name, std::ostre
    }
    return true;
 }
+
+} // namespace
 
 CounterWatch::CounterWatch(BpfMapRegistry &registry, std::string name, WatchForm form,
                            double intervalSeconds, std::ostream &err)
@@ -170,11 +169,11 @@ int CounterWatch::Read(CounterSample *s)
    if (!ReopenWatched(mRegistry, mName, mErr)) {
       return kStatusFailed;
    }
-   struct bpf_map_info info;
-   s->mapId = BpfMapGetInfo(mRegistry.GetMapFd(mName), &info) == 0 ? info.id : 0;
+   s->mapId = 0;
    const bool stats = mName == kFwdStatsMapName;
    s->counters.clear();
-   for (uint32_t key = 0; key < (stats ? kStatsCounters : kErrCounters); key++) {
+   // Every key the records name, from 0 up.
+   for (uint32_t key = 0; (stats ? FwdStatsLabel(key) : FwdErrName(key)) != nullptr; key++) {
       s->counters.push_back({key, stats ? FwdStatsName(key) : FwdErrName(key), false, 0});
    }
    auto set = [s](uint32_t key, unsigned __int128 total) {
@@ -187,21 +186,17 @@ int CounterWatch::Read(CounterSample *s)
    struct timespec mono;
    clock_gettime(CLOCK_MONOTONIC, &mono);
    s->monotonic = Seconds(mono);
-   int rc;
-   if (stats) {
-      rc = mDump.WalkDecoded<FwdStatsRecord>(mName, [&set](const FwdStatsRecord &r) {
-         unsigned __int128 total = 0;
-         for (uint64_t v : r.perCpu) {
-            total += v;
-         }
-         if (r.hasIndex) {
-            set(r.index, total);
-         }
-      });
-   } else {
-      rc = mDump.WalkDecoded<FwdErrRecord>(mName,
-                                           [&set](const FwdErrRecord &r) { set(r.code, r.count); });
-   }
+   // The walk's own info record names the map read.
+   int rc = mDump.Walk(mName, [&](const struct bpf_map_info &info, const RecordBytes &bytes) {
+      s->mapId = info.id;
+      FwdStatsRecord counter;
+      FwdErrRecord err;
+      if (stats && mDump.Decode(info, bytes, &counter) && counter.hasIndex) {
+         set(counter.index, FwdStatsTotal(counter));
+      } else if (!stats && mDump.Decode(info, bytes, &err)) {
+         set(err.code, err.count);
+      }
+   });
    return rc == 0 ? kStatusOk : kStatusFailed;
 }
 
@@ -254,18 +249,18 @@ void CounterWatch::WriteScreen(std::ostream &out, const CounterSample &s) const
    out << "\033[J";
 }
 
-void CounterWatch::WriteLine(std::ostream &out, const CounterSample &s)
+void CounterWatch::WriteLine(std::ostream &out, const CounterSample &s) const
 {
-   const size_t timeWidth = TimeText(s.wall, true).size();
-   if (!mHeaderWritten) {
-      out << "time" << std::string(timeWidth - 4, ' ');
+   const std::string time = TimeText(s.wall, true);
+   // The header goes before the first sample.
+   if (!mHavePrevious) {
+      out << "time" << std::string(time.size() - 4, ' ');
       for (const CounterReading &c : s.counters) {
          out << ' ' << ColumnName(c.name) << "/s " << ColumnName(c.name);
       }
       out << '\n';
-      mHeaderWritten = true;
    }
-   out << TimeText(s.wall, true);
+   out << time;
    for (size_t i = 0; i < s.counters.size(); i++) {
       const CounterReading &c = s.counters[i];
       const std::string column = ColumnName(c.name);

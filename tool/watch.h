@@ -39,7 +39,7 @@ struct CounterSample
 {
    struct timespec wall;                 ///< when it was read, for the reader
    double monotonic;                     ///< the same, in seconds of CLOCK_MONOTONIC, for rates
-   uint32_t mapId;                       ///< the kernel's id of the map read
+   uint32_t mapId;                       ///< the kernel's id of the map read; 0: no record
    std::vector<CounterReading> counters; ///< every named counter, in key order
 };
 
@@ -64,7 +64,7 @@ class CounterWatch
  private:
    int Read(CounterSample *sample);
    void WriteScreen(std::ostream &out, const CounterSample &s) const;
-   void WriteLine(std::ostream &out, const CounterSample &s);
+   void WriteLine(std::ostream &out, const CounterSample &s) const;
    void WriteJson(std::ostream &out, const CounterSample &s) const;
    /// Rate text of counter `i` of `s`: "-", "reset" or per second.
    std::string RateText(const CounterSample &s, size_t i) const;
@@ -80,7 +80,6 @@ class CounterWatch
    MapDump mDump;
    bool mHavePrevious = false;
    CounterSample mPrevious;
-   bool mHeaderWritten = false;
 };
 
 /// Follows bpf_fwd_err_log of a registry whose maps are open: each step
@@ -105,10 +104,6 @@ class ErrLogFollow
    std::ostream &mErr;
    MapDump mDump;
 };
-
-/// Opens map `name` of `registry` afresh from its pin. Returns true, or says
-/// on `err` that the pin is gone and returns false.
-bool ReopenWatched(BpfMapRegistry &registry, const std::string &name, std::ostream &err);
 
 /// Watches map `name` (bpf_fwd_stats, bpf_fwd_err or bpf_fwd_err_log; maps
 /// open): a step at once, then one every `intervalSeconds` on a fixed

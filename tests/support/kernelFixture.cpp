@@ -44,11 +44,6 @@ int ElemCall(int cmd, int fd, const void *key, const void *value, uint64_t flags
 
 } // namespace
 
-int PossibleCpus()
-{
-   return get_possible_cpus();
-}
-
 bool KernelRequired()
 {
    const char *v = getenv("FWD_REQUIRE_KERNEL");
@@ -228,7 +223,7 @@ int ProxyMaps::SetStats(uint32_t index, const std::vector<uint64_t> &perCpu)
 {
    // The kernel copies one 8-byte slot per possible CPU.
    std::vector<uint64_t> value(perCpu);
-   value.resize(std::max(PossibleCpus(), 1));
+   value.resize(std::max(get_possible_cpus(), 1));
    return UpdateElem(fd("bpf_fwd_stats"), &index, value.data());
 }
 

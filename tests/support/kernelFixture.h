@@ -52,9 +52,6 @@ std::string MountBpfFs(const std::string &dir);
 /// reason.
 std::string BindPossibleCpus(const std::string &content);
 
-/// CPUs listed in the possible-CPU file (its ranges and single numbers).
-int PossibleCpus();
-
 /// Raw bpf syscall helpers: each returns a descriptor or 0 on success, or a
 /// negated errno.
 int UpdateElem(int fd, const void *key, const void *value, uint64_t flags = 0);

@@ -6,14 +6,20 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/mount.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
+#include <cstddef>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -220,6 +226,33 @@ TEST(FwdmapsOutputTargets, StaleTemporariesModeAndTargetsThatAreNoFile)
    std::vector<std::string> all = kept;
    all.push_back("maps.txt.d");
    EXPECT_EQ(DirEntries(dir.path()), all);
+}
+
+// Where flock answers ENOLCK (a file system without locks) the file is
+// written all the same, and no temporary is left.
+TEST(FwdmapsOutputTargets, WithoutFileLocksTheFileIsWrittenAndNothingLeft)
+{
+   fwdtest::TempDir dir;
+   pid_t pid = fork();
+   ASSERT_GE(pid, 0);
+   if (pid == 0) { // the filter holds for this child and what it runs
+      struct sock_filter code[] = {
+          BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(struct seccomp_data, nr)),
+          BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_flock, 0, 1),
+          BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | ENOLCK),
+          BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+      };
+      struct sock_fprog prog = {4, code};
+      if (prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 ||
+          prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &prog) != 0) {
+         _exit(99);
+      }
+      _exit(Fwdmaps({"-o", dir.path() + "/maps.txt"}).status);
+   }
+   int status = 0;
+   ASSERT_EQ(waitpid(pid, &status, 0), pid);
+   EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 0);
+   EXPECT_EQ(DirEntries(dir.path()), std::vector<std::string>{"maps.txt"});
 }
 
 // A file that cannot be written for want of space: status 1, the reason,

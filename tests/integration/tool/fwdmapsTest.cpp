@@ -18,6 +18,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "bpfproxy/bpfSyscall.h"
 #include "support/kernelFixture.h"
 #include "support/textFiles.h"
 
@@ -83,7 +84,7 @@ class FwdmapsTest : public fwdtest::ProxyMapsTest
       ASSERT_EQ(0, mMaps.AddErrLog(6, 0, "::ffff:10.0.0.1", "::", 3, 58, 1, 2, 0)); // ip_ver 0
    }
 
-   const int mCpus = fwdtest::PossibleCpus();
+   const int mCpus = get_possible_cpus();
    const std::vector<uint64_t> mRx{1500, 7};
 };
 
@@ -110,7 +111,7 @@ TEST_F(FwdmapsTest, FullOutputLosesNoRecord)
 
 TEST_F(FwdmapsTest, PossibleCpuFileDecidesTheCounters)
 {
-   int cpus = fwdtest::PossibleCpus();
+   int cpus = get_possible_cpus();
    std::vector<uint64_t> rx{11, 22};
    ASSERT_EQ(0, mMaps.SetStats(0, rx));
    // Fewer CPUs than the kernel fills: only those are shown, and the

@@ -44,14 +44,7 @@ std::vector<std::string> Lines(const std::string &text)
 // writes them fails the test after a minute rather than hanging it.
 bool WaitForLines(const std::string &path, size_t count)
 {
-   auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
-   while (Lines(fwdtest::ReadFile(path)).size() < count) {
-      if (std::chrono::steady_clock::now() > deadline) {
-         return false;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-   }
-   return true;
+   return fwdtest::WaitFor([&] { return Lines(fwdtest::ReadFile(path)).size() >= count; });
 }
 
 // The rx counter advances by a known step after each sample the test reads

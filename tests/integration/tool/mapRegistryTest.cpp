@@ -89,7 +89,7 @@ TEST_F(MapRegistryTest, PerCpuHashValuesFitTheWalksBuffer)
                                      {{"label_port_map", BPF_MAP_TYPE_PERCPU_HASH, 4, 2, 16}})));
    std::string expected;
    for (uint32_t label = 1; label <= 16; label++) {
-      std::vector<uint64_t> slots(fwdtest::PossibleCpus(), htons(1000 + label));
+      std::vector<uint64_t> slots(get_possible_cpus(), htons(1000 + label));
       ASSERT_EQ(0, fwdtest::UpdateElem(maps.fd("label_port_map"), &label, slots.data()));
       char line[64];
       snprintf(line, sizeof line, "label :0x%x\tport : %u\n", label, 1000 + label);

@@ -29,6 +29,7 @@
 #include <unistd.h>
 
 #include <future>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <sstream>
@@ -36,6 +37,7 @@
 #include <vector>
 
 #include "bpfproxy/bpfContext.h"
+#include "bpfproxy/bpfSyscall.h"
 #include "common/commonUtils.h"
 #include "examples/portText.h"
 #include "lib/config/config.h"
@@ -50,6 +52,7 @@
 #include "supervision/rdeProcess.h"
 #include "supervision/supervised.h"
 #include "supervision/taskExecutor.h"
+#include "tool/records.h"
 
 #define PANIC_SOURCE "fwd/examples/fwdAgent"
 
@@ -59,10 +62,6 @@ const char kName[] = "fwd_agent";
 const char kWorkerName[] = "fwd_worker";
 /// The worker's end of the message pipe, as fwd_worker expects it.
 constexpr int kWorkerMessageFd = 3;
-/// The bpf_fwd_err codes the proxy counts, by code.
-const char *const kErrorNames[] = {"get label", "invalid hmac", "lookup label", "do dnat",
-                                   "do check sum"};
-constexpr size_t kErrorKinds = sizeof kErrorNames / sizeof kErrorNames[0];
 
 struct Options
 {
@@ -196,7 +195,7 @@ class WorkerProcess : public RdeProcess
 struct Counters
 {
    uint64_t bytes[4] = {};
-   uint64_t errors[kErrorKinds] = {};
+   std::map<uint32_t, uint64_t> errors; ///< named codes only
 };
 
 class Agent
@@ -412,27 +411,21 @@ void Agent::ScheduleCounters()
 Counters Agent::ReadCounters()
 {
    Counters c;
-   auto first8 = [](const void *p) {
-      uint64_t v = 0;
-      memcpy(&v, p, sizeof v);
-      return v;
-   };
+   const int cpus = get_possible_cpus();
    std::lock_guard<std::mutex> guard(mRegistryLock);
-   mContext->SetPrinter(kFwdStatsMapName,
-                        [&](std::ostream &, const struct bpf_map_info &, const void *key,
-                            const void *value, uint64_t valueLen) {
-                           uint32_t index;
-                           memcpy(&index, key, sizeof index);
-                           for (uint64_t at = 0; index < 4 && at + 8 <= valueLen; at += 8) {
-                              c.bytes[index] += first8(static_cast<const char *>(value) + at);
-                           }
-                        });
-   mContext->SetPrinter(kFwdErrMapName, [&](std::ostream &, const struct bpf_map_info &,
-                                            const void *key, const void *value, uint64_t) {
-      uint32_t code;
-      memcpy(&code, key, sizeof code);
-      if (code < kErrorKinds) {
-         c.errors[code] = first8(value);
+   mContext->SetPrinter(kFwdStatsMapName, [&](std::ostream &, const struct bpf_map_info &info,
+                                              const void *key, const void *value, uint64_t len) {
+      FwdStatsRecord r;
+      if (DecodeFwdStats({key, info.key_size, value, len}, info.value_size, cpus, &r) &&
+          r.hasIndex && r.index < 4) {
+         c.bytes[r.index] = static_cast<uint64_t>(FwdStatsTotal(r));
+      }
+   });
+   mContext->SetPrinter(kFwdErrMapName, [&](std::ostream &, const struct bpf_map_info &info,
+                                            const void *key, const void *value, uint64_t len) {
+      FwdErrRecord r;
+      if (DecodeFwdErr({key, info.key_size, value, len}, &r) && FwdErrName(r.code) != nullptr) {
+         c.errors[r.code] = r.count;
       }
    });
    std::ostringstream unused;
@@ -449,10 +442,12 @@ void Agent::LogCounters()
    Counters now = ReadCounters();
    const Counters &last = mLastCounters;
    std::string errors;
-   for (size_t i = 0; i < kErrorKinds; i++) {
-      if (now.errors[i] != last.errors[i]) {
-         errors += std::string(errors.empty() ? "" : ", ") + kErrorNames[i] + " " +
-                   std::to_string(now.errors[i] - last.errors[i]);
+   for (const auto &[code, count] : now.errors) {
+      auto was = last.errors.find(code);
+      uint64_t before = was == last.errors.end() ? 0 : was->second;
+      if (count != before) {
+         errors += std::string(errors.empty() ? "" : ", ") + FwdErrName(code) + " " +
+                   std::to_string(count - before);
       }
    }
    Log("%s: since the last line: %llu bytes in, %llu bytes out (worker port %llu in, %llu out); "

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <filesystem>
 #include <iostream>
+#include <regex>
 #include <string>
 #include <utility>
 #include <vector>
@@ -172,6 +173,11 @@ TEST_F(FwdAgentTest, WholeLife)
    EXPECT_NE(log.find("\"password\":***}\n"), std::string::npos) << log;
    EXPECT_EQ(log.find("\"password\": \""), std::string::npos) << log;
    EXPECT_EQ(Echo(), "ping\n");
+   // The echo's packets reach the counter line, every counter and the reply's error by name.
+   const std::regex counted(
+       "since the last line: [1-9]\\d* bytes in, [1-9]\\d* bytes out "
+       "\\(worker port [1-9]\\d* in, [1-9]\\d* out\\); errors: lookup label [1-9]");
+   EXPECT_TRUE(fwdtest::WaitFor([&] { return std::regex_search(Log(), counted); })) << Log();
    EXPECT_NE(fwdtest::Fwdmaps({"worker_port_map"}).out.find("8080"), std::string::npos);
 
    // Beyond its streams and the message pipe, the worker holds its two

@@ -7,6 +7,7 @@
 #include <string.h>
 
 #include <cmath>
+#include <optional>
 #include <utility>
 
 #include "tool/errLogListing.h"
@@ -349,13 +350,18 @@ int RunWatch(BpfMapRegistry &registry, const std::string &name, WatchForm form,
              const OutputFinisher &finish)
 {
    StopSignals stop;
-   CounterWatch counters(registry, name, form, intervalSeconds, err);
-   ErrLogFollow follow(registry, form, err);
-   const bool following = name == kFwdErrLogMapName;
+   // Only the watcher the map needs: each holds a dump of its own.
+   std::optional<CounterWatch> counters;
+   std::optional<ErrLogFollow> follow;
+   if (name == kFwdErrLogMapName) {
+      follow.emplace(registry, form, err);
+   } else {
+      counters.emplace(registry, name, form, intervalSeconds, err);
+   }
    struct timespec tick;
    clock_gettime(CLOCK_MONOTONIC, &tick);
    for (long done = 0;;) {
-      int status = following ? follow.Step(out, finish) : counters.Step(out, finish);
+      int status = follow ? follow->Step(out, finish) : counters->Step(out, finish);
       if (status != kStatusOk) {
          return status;
       }
